@@ -1,0 +1,57 @@
+// The run's files. The scratch file is private to the run and has no name on
+// disk once created; a named outfile is written beside its target under a
+// temporary name and renamed over it only when the run succeeds. Neither is
+// ever left behind, not even when the run is interrupted by a signal.
+#pragma once
+
+#include <string>
+
+namespace retune::driver {
+
+// Removes the run's temporary output file, then dies of the signal as usual.
+void install_signal_cleanup();
+
+class ScratchFile {
+ public:
+  static constexpr char kTemplate[] = "xxxx4339.tmp.XXXXXX";
+
+  ScratchFile();  // in the current directory
+  ~ScratchFile();
+  ScratchFile(const ScratchFile&) = delete;
+  ScratchFile& operator=(const ScratchFile&) = delete;
+
+  int fd() const { return fd_; }
+  // Makes the scratch file readable from its start.
+  void rewind();
+
+ private:
+  int fd_;
+};
+
+int open_input(const char* path);
+
+class OutputFile {
+ public:
+  // Standard output.
+  OutputFile();
+  // `path`: a regular file (existing or new) is replaced atomically; anything
+  // else that can be written (a device, a FIFO) is written directly.
+  explicit OutputFile(const char* path);
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  int fd() const { return fd_; }
+  // The output is complete: close it and put it in place.
+  void commit();
+
+ private:
+  void abandon();
+
+  int fd_;
+  bool owned_ = false;   // fd_ is ours to close
+  std::string temp_;     // the temporary name, while there is one
+  std::string target_;   // what it replaces
+};
+
+}  // namespace retune::driver

@@ -1,0 +1,113 @@
+#include "io/byte_io.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace retune::io {
+
+size_t FdSource::read(uint8_t* buffer, size_t capacity) {
+  for (;;) {
+    const ssize_t n = ::read(fd_, buffer, capacity);
+    if (n >= 0) return static_cast<size_t>(n);
+    if (errno != EINTR) return 0;
+  }
+}
+
+bool FdSink::write(const uint8_t* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd_, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+size_t MemorySource::read(uint8_t* buffer, size_t capacity) {
+  const size_t n = std::min(capacity, rest_.size());
+  std::memcpy(buffer, rest_.data(), n);
+  rest_.remove_prefix(n);
+  return n;
+}
+
+bool MemorySink::write(const uint8_t* data, size_t size) {
+  bytes_.append(reinterpret_cast<const char*>(data), size);
+  return true;
+}
+
+ByteReader::ByteReader(ByteSource& source)
+    : source_(source), buffer_(new uint8_t[kBufferSize]), next_(buffer_.get()), end_(buffer_.get()) {}
+
+void ByteReader::refill() {
+  const size_t n = source_.read(buffer_.get(), kBufferSize);
+  if (n == 0) throw Failure(kExitIoError, kEndOfInputMessage);
+  next_ = buffer_.get();
+  end_ = next_ + n;
+}
+
+void ByteReader::copy_to(ByteWriter& out, uint64_t count) {
+  while (count > 0) {
+    if (next_ == end_) refill();
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(count, static_cast<uint64_t>(end_ - next_)));
+    out.write(next_, n);
+    next_ += n;
+    count -= n;
+  }
+}
+
+ByteWriter::ByteWriter(ByteSink& sink)
+    : sink_(sink), buffer_(new uint8_t[kBufferSize]), next_(buffer_.get()), end_(buffer_.get() + kBufferSize) {}
+
+void ByteWriter::drain() {
+  const size_t pending = static_cast<size_t>(next_ - buffer_.get());
+  // Whatever happens, the buffer is empty afterwards: a failed write is
+  // reported once, not again at every later flush.
+  next_ = buffer_.get();
+  if (pending > 0 && !sink_.write(buffer_.get(), pending)) throw Failure(kExitIoError, kWriteErrorMessage);
+}
+
+void ByteWriter::write(const uint8_t* data, size_t size) {
+  if (size <= static_cast<size_t>(end_ - next_)) {
+    std::memcpy(next_, data, size);
+    next_ += size;
+    return;
+  }
+  drain();
+  if (size >= kBufferSize) {
+    if (!sink_.write(data, size)) throw Failure(kExitIoError, kWriteErrorMessage);
+    return;
+  }
+  std::memcpy(next_, data, size);
+  next_ += size;
+}
+
+void ByteWriter::flush() { drain(); }
+
+uint32_t getint(ByteReader& fp) {
+  uint32_t value = 0;
+  for (int i = 0; i < 4; ++i) value = (value << 8) | getb(fp);
+  return value;
+}
+
+void putint(uint32_t i, ByteWriter& fp) {
+  putb(i >> 24, fp);
+  putb(i >> 16, fp);
+  putb(i >> 8, fp);
+  putb(i, fp);
+}
+
+uint16_t getshort(ByteReader& fp) {
+  const uint32_t high = getb(fp);
+  return static_cast<uint16_t>((high << 8) | getb(fp));
+}
+
+void putshort(uint32_t i, ByteWriter& fp) {
+  putb(i >> 8, fp);
+  putb(i, fp);
+}
+
+}  // namespace retune::io

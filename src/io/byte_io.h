@@ -1,0 +1,127 @@
+// Checked byte I/O: every byte the program moves goes through a ByteReader or
+// a ByteWriter. End of input and failed writes are failures, so callers never
+// test a result. Sources and sinks are small interfaces so that the walk can
+// be fed from files, pipes or memory alike.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "io/failure.h"
+
+namespace retune::io {
+
+inline constexpr char kEndOfInputMessage[] = "File format error: EOF encountered\n";
+inline constexpr char kWriteErrorMessage[] = "File write error\n";
+
+// Where bytes come from. read() returns 0 at end of input; a read error
+// counts as end of input.
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  virtual size_t read(uint8_t* buffer, size_t capacity) = 0;
+};
+
+// Where bytes go. write() returns false when not every byte could be written.
+class ByteSink {
+ public:
+  virtual ~ByteSink() = default;
+  virtual bool write(const uint8_t* data, size_t size) = 0;
+};
+
+class FdSource final : public ByteSource {
+ public:
+  explicit FdSource(int fd) : fd_(fd) {}
+  size_t read(uint8_t* buffer, size_t capacity) override;
+
+ private:
+  int fd_;
+};
+
+class FdSink final : public ByteSink {
+ public:
+  explicit FdSink(int fd) : fd_(fd) {}
+  bool write(const uint8_t* data, size_t size) override;
+
+ private:
+  int fd_;
+};
+
+class MemorySource final : public ByteSource {
+ public:
+  explicit MemorySource(std::string_view bytes) : rest_(bytes) {}
+  size_t read(uint8_t* buffer, size_t capacity) override;
+
+ private:
+  std::string_view rest_;
+};
+
+class MemorySink final : public ByteSink {
+ public:
+  bool write(const uint8_t* data, size_t size) override;
+  const std::string& bytes() const { return bytes_; }
+
+ private:
+  std::string bytes_;
+};
+
+class ByteWriter;
+
+class ByteReader {
+ public:
+  static constexpr size_t kBufferSize = size_t{1} << 17;
+
+  explicit ByteReader(ByteSource& source);
+
+  uint8_t get() {
+    if (next_ == end_) refill();
+    return *next_++;
+  }
+  // Copies the next `count` bytes to `out` in blocks.
+  void copy_to(ByteWriter& out, uint64_t count);
+
+ private:
+  void refill();
+
+  ByteSource& source_;
+  std::unique_ptr<uint8_t[]> buffer_;
+  const uint8_t* next_;
+  const uint8_t* end_;
+};
+
+class ByteWriter {
+ public:
+  static constexpr size_t kBufferSize = size_t{1} << 17;
+
+  explicit ByteWriter(ByteSink& sink);
+
+  void put(uint8_t c) {
+    if (next_ == end_) drain();
+    *next_++ = c;
+  }
+  void write(const uint8_t* data, size_t size);
+  // Hands every buffered byte to the sink; a failure is a write error.
+  void flush();
+
+ private:
+  void drain();
+
+  ByteSink& sink_;
+  std::unique_ptr<uint8_t[]> buffer_;
+  uint8_t* next_;
+  uint8_t* end_;
+};
+
+// The program's byte and big-endian integer primitives: writers take the
+// value first and the stream last, readers take the stream.
+inline uint8_t getb(ByteReader& fp) { return fp.get(); }
+inline void putb(uint32_t c, ByteWriter& fp) { fp.put(static_cast<uint8_t>(c)); }
+uint32_t getint(ByteReader& fp);
+void putint(uint32_t i, ByteWriter& fp);
+uint16_t getshort(ByteReader& fp);
+void putshort(uint32_t i, ByteWriter& fp);
+
+}  // namespace retune::io

@@ -1,0 +1,34 @@
+// A run ends at the first failure: the failure carries its message and exit
+// status up to the driver, which reports it, cleans up and exits.
+#pragma once
+
+#include <exception>
+#include <string>
+
+namespace retune::io {
+
+enum ExitStatus : int {
+  kExitSuccess = 0,
+  kExitCannotOpen = 1,
+  kExitBadChunk = 2,
+  kExitBadEvent = 3,
+  kExitBadArguments = 4,
+  kExitIoError = 255,
+};
+
+class Failure : public std::exception {
+ public:
+  Failure(int status, std::string message) : status_(status), message_(std::move(message)) {}
+  int status() const noexcept { return status_; }
+  const std::string& message() const noexcept { return message_; }
+  const char* what() const noexcept override { return message_.c_str(); }
+
+ private:
+  int status_;
+  std::string message_;
+};
+
+// Throws a Failure with a printf-formatted message.
+[[noreturn]] void fail(int status, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+}  // namespace retune::io

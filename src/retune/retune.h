@@ -1,0 +1,59 @@
+// Retuning: the pitch-bend value a tuning gives a note, and the two passes
+// that make the retuned file. Pass 1 copies the input to the scratch file and
+// inserts after every note-on a pitch bend on its channel, counting how each
+// track grows; pass 2 copies the scratch file to the output and writes each
+// track's new length into its chunk header.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "io/byte_io.h"
+#include "retune/tuning_table.h"
+#include "smf/smf_walk.h"
+
+namespace retune {
+
+inline constexpr int kDefaultBendRange = 2;  // semitones either way
+inline constexpr int kBendCentre = 8192;
+inline constexpr int kBendMax = 16383;
+
+// The 14-bit value of `cents` on a scale of 8192 units per `range` semitones:
+// 8192 + the truncated units, clamped to 0..16383.
+int bend_value(double cents, int range);
+
+// The two data bytes (LSB, MSB) of the pitch bend that retunes `note`.
+void getPitch(uint8_t& bb, uint8_t& tt, int note, const Tuning& cent, int range = kDefaultBendRange);
+
+// What the inserted events are and which channels they leave alone.
+struct Method {
+  bool mts = false;          // one tuning message instead of a bend per note
+  int bend_range = kDefaultBendRange;
+  bool declare_bend_range = false;  // start the file with a bend-range setting
+  uint16_t skipped_channels = 0;    // bit n: channel n (0-15) is left alone
+
+  bool skips(int channel) const { return (skipped_channels >> channel) & 1; }
+};
+
+// The largest offset, in cents either way, that `method` can express.
+double max_offset(const Method& method);
+
+// Each track's length after pass 1: bytes copied plus bytes inserted.
+using TrackLengths = std::array<int64_t, smf::kMaxTracks>;
+
+struct Counts {
+  uint64_t bends = 0;
+  uint64_t tuning_messages = 0;
+};
+
+Counts pass1(io::ByteReader& fpi, io::ByteWriter& fptmp, smf::GrammarState& state, TrackLengths& track_bytes,
+             const Tuning& cent, const Method& method = {});
+void pass2(io::ByteReader& fptmp, io::ByteWriter& fpo, smf::GrammarState& state, const TrackLengths& track_bytes);
+
+// Both passes over bytes in memory.
+std::string retune_bytes(std::string_view input, const Tuning& cent, const Method& method = {},
+                         Counts* counts = nullptr);
+
+}  // namespace retune
