@@ -1,0 +1,107 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "io/byte_io.h"
+#include "smf_builder.h"
+
+using namespace retune::io;
+using smf_test::hex;
+
+namespace {
+
+// Accepts `capacity` bytes, then fails every write.
+class FullSink final : public ByteSink {
+ public:
+  explicit FullSink(size_t capacity) : room_(capacity) {}
+  bool write(const uint8_t* data, size_t size) override {
+    const size_t n = std::min(size, room_);
+    bytes.append(reinterpret_cast<const char*>(data), n);
+    room_ -= n;
+    return n == size;
+  }
+  std::string bytes;
+
+ private:
+  size_t room_;
+};
+
+std::string written(const std::function<void(ByteWriter&)>& write) {
+  MemorySink sink;
+  ByteWriter out(sink);
+  write(out);
+  out.flush();
+  return sink.bytes();
+}
+
+TEST(ByteIo, ReadsBigEndianFields) {
+  const std::string bytes = hex("00 00 00 06 FF FF FF FF 12 34 FF FE 7F");
+  MemorySource source(bytes);
+  ByteReader in(source);
+  EXPECT_EQ(getint(in), 6u);
+  const uint32_t all_ones = getint(in);
+  EXPECT_EQ(all_ones, 0xFFFFFFFFu);
+  EXPECT_EQ(static_cast<int32_t>(all_ones), -1);
+  EXPECT_EQ(getshort(in), 0x1234);
+  EXPECT_EQ(getshort(in), 0xFFFE);
+  EXPECT_EQ(getb(in), 0x7F);
+}
+
+TEST(ByteIo, WritesBigEndianFieldsKeepingLowBits) {
+  EXPECT_EQ(written([](ByteWriter& o) { putint(0x01020304, o); }), hex("01 02 03 04"));
+  EXPECT_EQ(written([](ByteWriter& o) { putshort(0x12345, o); }), hex("23 45"));
+  EXPECT_EQ(written([](ByteWriter& o) { putb(0x1E0, o); }), hex("E0"));
+  EXPECT_EQ(written([](ByteWriter& o) { putb(0xFF, o); }), hex("FF"));
+}
+
+TEST(ByteIo, EndOfInputInsideAFieldIsAFailure) {
+  const std::function<void(ByteReader&)> reads[] = {
+      [](ByteReader& in) { getint(in); },
+      [](ByteReader& in) { getshort(in); },
+      [](ByteReader& in) { getb(in); },
+  };
+  const std::string inputs[] = {hex("00 00 00"), hex("01"), ""};
+  for (int i = 0; i < 3; ++i) {
+    MemorySource source(inputs[i]);
+    ByteReader in(source);
+    try {
+      reads[i](in);
+      ADD_FAILURE() << "read " << i << " did not fail";
+    } catch (const Failure& f) {
+      EXPECT_EQ(f.message(), "File format error: EOF encountered\n");
+      EXPECT_EQ(f.status(), 255);
+    }
+  }
+}
+
+TEST(ByteIo, FailedWriteIsReportedOnceAndKeepsWhatFit) {
+  FullSink sink(3);
+  ByteWriter out(sink);
+  for (int i = 0; i < 10; ++i) putb(i, out);
+  try {
+    out.flush();
+    ADD_FAILURE() << "flush did not fail";
+  } catch (const Failure& f) {
+    EXPECT_EQ(f.message(), "File write error\n");
+    EXPECT_EQ(f.status(), 255);
+  }
+  EXPECT_EQ(sink.bytes, hex("00 01 02"));
+  EXPECT_NO_THROW(out.flush());
+}
+
+TEST(ByteIo, BlockCopyCrossesBufferBoundaries) {
+  std::string data(ByteReader::kBufferSize * 2 + 77, '\0');
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7);
+  MemorySource source(data);
+  ByteReader in(source);
+  MemorySink sink;
+  ByteWriter out(sink);
+  putb(getb(in), out);
+  in.copy_to(out, data.size() - 2);
+  putb(getb(in), out);
+  out.flush();
+  EXPECT_EQ(sink.bytes(), data);
+  EXPECT_THROW(getb(in), Failure);
+}
+
+}  // namespace

@@ -1,0 +1,240 @@
+// The command line, and the program end to end: exact messages, statuses,
+// and the state of every file afterwards.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cmath>
+
+#include "driver/run.h"
+#include "midi_model.h"
+#include "run_binary.h"
+
+using namespace smf_test;
+
+namespace {
+
+const std::vector<std::string> kZeros(12, "0");
+
+std::vector<std::string> args(std::vector<std::string> offsets, std::vector<std::string> files = {}) {
+  offsets.insert(offsets.end(), files.begin(), files.end());
+  return offsets;
+}
+
+const std::string kMelody = smf({hex("00 90 3C 40 60 80 3C 40 00 90 3E 40 60 3E 00 00 FF 2F 00")}, 0);
+
+TEST(Cents, ReadsTheDecimalGrammarOnly) {
+  const struct {
+    const char* text;
+    double value;
+  } numbers[] = {{"10", 10},   {" \t-7.5", -7.5}, {"+3", 3},       {"10cents", 10}, {"1e", 1},      {"1e2", 100},
+                 {"1.5e-1x", 0.15}, {".5", 0.5},    {"5.", 5},       {"0x10", 0},     {"1e-400", 0},  {"-0", 0},
+                 {"2E+1", 20}, {"1e+", 1}};
+  for (const auto& n : numbers) {
+    const auto v = retune::driver::parse_cents(n.text);
+    ASSERT_TRUE(v.has_value()) << n.text;
+    EXPECT_EQ(*v, n.value) << n.text;
+  }
+  for (const char* text : {"", "abc", "-", ".", "inf", "nan", "-.e5", "e5", " ", "+-1", "INF"})
+    EXPECT_FALSE(retune::driver::parse_cents(text).has_value()) << text;
+  EXPECT_TRUE(std::isinf(*retune::driver::parse_cents("1e999")));
+}
+
+TEST(EndToEnd, WrongArgumentCountPrintsUsageAndFails) {
+  for (size_t count : {0, 11, 15, 20}) {
+    TempDir cwd;
+    const Result r = run_program(RETUNE_BIN, std::vector<std::string>(count, "0"), RunOptions().at(cwd.path().string()));
+    EXPECT_EQ(r.status, 4) << count;
+    EXPECT_EQ(r.err, retune::driver::usage_text(RETUNE_BIN)) << count;
+    EXPECT_EQ(r.out, "");
+    EXPECT_TRUE(cwd.list().empty());
+  }
+}
+
+TEST(EndToEnd, UsageTextIsExact) {
+  EXPECT_EQ(retune::driver::usage_text("retune"),
+            "usage: retune c1 c2 c3 c4 c5 c6 c7 c8 c9 c10 c11 c12 [infile [outfile]]\n"
+            "c1,..,c12 are the fine tunings of pitches starting from C, in cents. \n"
+            "Maximal +-200 cent. If no outfile specified writes on standard output.\n"
+            "If no input file specified reads from standard input and writes on standard output.\n"
+            "Will change tuning of input MIDI file infile. This file must contain only\n"
+            "monophonic tracks (no chords)\n");
+}
+
+TEST(EndToEnd, VersionAndHelp) {
+  Result r = run_program(RETUNE_BIN, {"--version"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "retune " RETUNE_VERSION_TEXT "\n");
+  for (const char* flag : {"--help", "-h"}) {
+    r = run_program(RETUNE_BIN, {flag});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind(retune::driver::usage_text(RETUNE_BIN), 0), 0u) << flag;
+    EXPECT_EQ(r.err, "");
+  }
+}
+
+TEST(EndToEnd, RefusesBadOffsetsBeforeReadingInput) {
+  const struct {
+    int index;
+    const char* text;
+    const char* name;
+  } cases[] = {{0, "", "C"}, {1, "abc", "C#"}, {3, "inf", "D#"}, {6, "nan", "F#"}, {8, "1e999", "G#"},
+               {10, "200.001", "A#"}, {11, "-201", "B"}, {4, ".", "E"}};
+  for (const auto& c : cases) {
+    TempDir dir;
+    std::vector<std::string> offsets = kZeros;
+    offsets[c.index] = c.text;
+    if (c.index < 11) offsets[11] = "garbage";  // a later bad one is not named
+    const Result r = run_program(RETUNE_BIN, args(offsets, {"/nonexistent/in.mid"}), RunOptions().at(dir.path().string()));
+    EXPECT_EQ(r.status, 1);  // the input is opened before offsets are read
+    write_file(dir / "in.mid", kMelody);
+    const Result bad = run_program(RETUNE_BIN, args(offsets, {"in.mid", "out.mid"}), RunOptions().at(dir.path().string()));
+    EXPECT_EQ(bad.status, 4) << c.text;
+    EXPECT_EQ(bad.err, std::string("Invalid tuning offset \"") + c.text + "\" for " + c.name +
+                           ": expected cents from -200 to 200\n");
+    EXPECT_EQ(dir.list(), std::vector<std::string>{"in.mid"});
+  }
+}
+
+TEST(EndToEnd, RetunesFileToFileAndStdinToStdout) {
+  TempDir dir;
+  write_file(dir / "in.mid", kMelody);
+  std::vector<std::string> offsets = kZeros;
+  offsets[0] = "200";   // clamped to the top value
+  offsets[2] = "-10";
+  const Result r = run_program(RETUNE_BIN, args(offsets, {"in.mid", "out.mid"}), RunOptions().at(dir.path().string()));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out + r.err, "");
+  const std::string expected = smf({hex("00 90 3C 40 00 E0 7F 7F 60 80 3C 40 00 90 3E 40 00 E0 67 3C "
+                                        "60 90 3E 00 00 E0 67 3C 00 FF 2F 00")},
+                                   0);
+  EXPECT_EQ(to_hex(read_file(dir / "out.mid")), to_hex(expected));
+  EXPECT_EQ(dir.list(), (std::vector<std::string>{"in.mid", "out.mid"}));
+
+  const Result piped = run_program(RETUNE_BIN, offsets, RunOptions().from((dir / "in.mid").string()).at(dir.path().string()));
+  EXPECT_EQ(piped.status, 0);
+  EXPECT_EQ(piped.out, expected);
+  const Result named_in = run_program(RETUNE_BIN, args(offsets, {"in.mid"}), RunOptions().at(dir.path().string()));
+  EXPECT_EQ(named_in.out, expected);
+  EXPECT_EQ(dir.list(), (std::vector<std::string>{"in.mid", "out.mid"}));
+}
+
+TEST(EndToEnd, CatalogueMessagesLeaveNothingBehind) {
+  const struct {
+    std::string input;
+    const char* message;
+    int status;
+  } cases[] = {
+      {"MThx", "MIDI track header incorrect\n", 2},
+      {"MThd" + be32(8), "MIDI track header size incorrect\n", 2},
+      {header(1, 1025), "Too many tracks in MIDI file, maximum is 1024\n", 3},
+      {header(1, 1) + "RIFF", "MIDI track chunk header incorrect in track 0\n", 2},
+      {smf({hex("FF FF FF FF")}), "Error in delta time encoding\n", 3},
+      {smf({hex("00 3C 40")}), "No running MIDI command defined\n", 3},
+      {kMelody.substr(0, kMelody.size() - 3), "File format error: EOF encountered\n", 255},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    write_file(dir / "in.mid", c.input);
+    write_file(dir / "kept.mid", "precious");
+    for (const char* out : {"new.mid", "kept.mid"}) {
+      const Result r = run_program(RETUNE_BIN, args(kZeros, {"in.mid", out}), RunOptions().at(dir.path().string()));
+      EXPECT_EQ(r.err, c.message);
+      EXPECT_EQ(r.status, c.status);
+      EXPECT_EQ(dir.list(), (std::vector<std::string>{"in.mid", "kept.mid"}));
+      EXPECT_EQ(read_file(dir / "kept.mid"), "precious");
+    }
+    const Result piped = run_program(RETUNE_BIN, kZeros, RunOptions().from((dir / "in.mid").string()).at(dir.path().string()));
+    EXPECT_EQ(piped.err, c.message);
+    EXPECT_EQ(piped.status, c.status);
+  }
+}
+
+TEST(EndToEnd, OpenFailures) {
+  TempDir dir;
+  write_file(dir / "in.mid", kMelody);
+  fs::create_directory(dir / "sub");
+  const struct {
+    std::vector<std::string> files;
+    std::string cwd;
+    const char* message;
+  } cases[] = {
+      {{"missing.mid"}, "", "Can't open file missing.mid for reading\n"},
+      {{"sub"}, "", "Can't open file sub for reading\n"},
+      {{"in.mid", "sub"}, "", "Can't open file sub for writing\n"},
+      {{"in.mid", "nodir/out.mid"}, "", "Can't open file nodir/out.mid for writing\n"},
+      // no scratch file can be made in /proc, whoever runs this
+      {{(dir / "in.mid").string()}, "/proc", "Can't open tempfile xxxx4339.tmp.XXXXXX for writing\n"},
+  };
+  for (const auto& c : cases) {
+    const Result r = run_program(RETUNE_BIN, args(kZeros, c.files), RunOptions().at(c.cwd.empty() ? dir.path().string() : c.cwd));
+    EXPECT_EQ(r.err, c.message);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(dir.list(), (std::vector<std::string>{"in.mid", "sub"}));
+  }
+}
+
+TEST(EndToEnd, WriteFailuresAreNeverSuccess) {
+  TempDir dir;
+  write_file(dir / "in.mid", kMelody);
+  Result r = run_program(RETUNE_BIN, args(kZeros, {"in.mid", "/dev/full"}), RunOptions().at(dir.path().string()));
+  EXPECT_EQ(r.err, "File write error\n");
+  EXPECT_EQ(r.status, 255);
+  r = run_program(RETUNE_BIN, args(kZeros, {"in.mid"}), RunOptions().to("/dev/full").at(dir.path().string()));
+  EXPECT_EQ(r.err, "File write error\n");
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(dir.list(), std::vector<std::string>{"in.mid"});
+}
+
+TEST(EndToEnd, ReplacesOutfileKeepingLinksAndModes) {
+  TempDir dir;
+  write_file(dir / "in.mid", kMelody);
+  const std::string expected = retune::retune_bytes(kMelody, {});
+
+  // in place
+  write_file(dir / "song.mid", kMelody);
+  chmod((dir / "song.mid").c_str(), 0640);
+  Result r = run_program(RETUNE_BIN, args(kZeros, {"song.mid", "song.mid"}), RunOptions().at(dir.path().string()));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(read_file(dir / "song.mid"), expected);
+  struct stat st;
+  stat((dir / "song.mid").c_str(), &st);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+
+  // through a symbolic link: the target is replaced, the link stays
+  fs::create_directory(dir / "real");
+  write_file(dir / "real" / "target.mid", "old");
+  fs::create_symlink("real/target.mid", dir / "link.mid");
+  r = run_program(RETUNE_BIN, args(kZeros, {"in.mid", "link.mid"}), RunOptions().at(dir.path().string()));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(fs::is_symlink(dir / "link.mid"));
+  EXPECT_EQ(read_file(dir / "real" / "target.mid"), expected);
+  EXPECT_EQ(fs::directory_iterator(dir / "real")->path().filename(), "target.mid");
+
+  // a new file gets 0666 less the umask
+  const mode_t mask = umask(0);
+  umask(mask);
+  r = run_program(RETUNE_BIN, args(kZeros, {"in.mid", "fresh.mid"}), RunOptions().at(dir.path().string()));
+  stat((dir / "fresh.mid").c_str(), &st);
+  EXPECT_EQ(st.st_mode & 07777, 0666u & ~mask);
+  EXPECT_EQ(dir.list(), (std::vector<std::string>{"fresh.mid", "in.mid", "link.mid", "real", "song.mid"}));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Examples, AreWhatTheGeneratorWritesAndRetuneCleanly) {
+  TempDir dir;
+  const Result r = run_program(MAKE_EXAMPLES_BIN, {dir.path().string()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  retune::Tuning meantone = {0, -24, -6.8, 10.3, -13.7, 3.4, -20.5, -3.4, -27.4, -10.3, 6.8, -17.1};
+  for (const char* name : {"melody.mid", "two-voices.mid"}) {
+    const std::string bytes = read_file(fs::path(EXAMPLES_DIR) / name);
+    EXPECT_EQ(read_file(dir / name), bytes) << name << " is stale: regenerate it with make_examples";
+    EXPECT_EQ(check_retuned(bytes, retune::retune_bytes(bytes, meantone), meantone), "") << name;
+  }
+}
+
+}  // namespace
