@@ -58,6 +58,21 @@ class TempDir {
   fs::path path_;
 };
 
+// Starts `command` in `cwd`, with `stdin_fd` as its standard input when given.
+inline pid_t spawn_program(std::vector<std::string> command, const std::string& cwd, int stdin_fd = -1) {
+  std::vector<char*> argv;
+  for (auto& a : command) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(cwd.c_str()) != 0) _exit(126);
+    if (stdin_fd >= 0) dup2(stdin_fd, 0);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
 struct Result {
   int status = -1;  // exit status, or 128 + signal
   std::string out;
