@@ -1,4 +1,5 @@
 # Everything a fresh Debian machine needs to build, try and test retune.
+MAKEFLAGS += --no-print-directory
 BUILD    ?= build
 PREFIX   ?= /usr/local
 JOBS     ?= 2
@@ -64,3 +65,8 @@ fuzz:
 	@for n in 1 2 3; do (printf '\0\0\0\0\1\2\3\4\5\6\7\10\11\12\13\14'; $(FUZZ_DIR)/gen_smf 3000 $$n) > $(FUZZ_DIR)/seeds/gen-$$n; done
 	$(FUZZ_DIR)/retune_fuzz -max_total_time=$(SECONDS) -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
 	  -print_final_stats=1 $(FUZZ_DIR)/corpus $(FUZZ_DIR)/seeds
+
+# Speed and memory against cp on generated files.
+bench: build
+	@mkdir -p $(BUILD)/bench-files
+	@$(BUILD)/bench $(BUILD)/retune $(BUILD)/bench-files

@@ -138,7 +138,7 @@ TEST(Walk, RefusesBrokenFramingAndEvents) {
 }
 
 // Pass 2 alone, on bytes that pass 1 would not have written.
-TEST(Walk, SecondPassHasItsOwnMessages) {
+TEST(Walk, SecondPassChecksTheChunksWithItsOwnMessages) {
   const struct {
     std::string in;
     const char* message;
@@ -148,8 +148,8 @@ TEST(Walk, SecondPassHasItsOwnMessages) {
       {"MThd" + be32(5), "pass 2: MIDI track header size incorrect\n", 2},
       {header(1, 2000), "pass 2:Too many tracks in MIDI file, maximum is 1024\n", 3},
       {header(1, 1) + "MThd", "pass2: MIDI track chunk header incorrect in track 0\n", 2},
-      {one_track("00 3C 40"), "pass 2:  No running MIDI command defined\n", 3},
-      {one_track("80 80 80 80 00"), "Error in delta time encoding\n", 3},
+      {header(1, 2) + track(hex("00 FF 2F")) + "MTrx", "pass2: MIDI track chunk header incorrect in track 1\n", 2},
+      {header(1, 1) + "MTrk" + be32(3) + "ab", "File format error: EOF encountered\n", 255},
   };
   for (const auto& c : cases) {
     retune::TrackLengths lengths{};
@@ -159,24 +159,22 @@ TEST(Walk, SecondPassHasItsOwnMessages) {
       retune::io::ByteReader in(source);
       retune::io::MemorySink sink;
       retune::io::ByteWriter out(sink);
-      retune::smf::GrammarState state;
-      retune::pass2(in, out, state, lengths);
+      retune::pass2(in, out, lengths);
     });
     EXPECT_EQ(r.message, c.message) << to_hex(c.in);
     EXPECT_EQ(r.status, c.status) << to_hex(c.in);
   }
 }
 
-TEST(Walk, SecondPassWritesTheRecordedLengths) {
+TEST(Walk, SecondPassWritesTheRecordedLengthsAndCopiesThatMuch) {
   retune::TrackLengths lengths{};
   lengths[0] = 4;
-  const std::string in = header(0, 1) + track_declared(hex("00 FF 2F 00"), 99);
+  const std::string in = header(0, 1) + track_declared(hex("00 FF 2F 00"), 99) + "trailing";
   retune::io::MemorySource source(in);
   retune::io::ByteReader reader(source);
   retune::io::MemorySink sink;
   retune::io::ByteWriter out(sink);
-  retune::smf::GrammarState state;
-  retune::pass2(reader, out, state, lengths);
+  retune::pass2(reader, out, lengths);
   out.flush();
   EXPECT_EQ(sink.bytes(), header(0, 1) + track(hex("00 FF 2F 00")));
 }

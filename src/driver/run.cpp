@@ -60,7 +60,7 @@ void retune_stream(const Options& options) {
   io::FdSink out_sink(output->fd());
   io::ByteWriter fpo(out_sink);
   try {
-    pass2(scratch_reader, fpo, state, track_bytes);
+    pass2(scratch_reader, fpo, track_bytes);
   } catch (const io::Failure&) {
     // What was written reaches a destination that is written directly.
     try {

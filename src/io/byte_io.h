@@ -23,6 +23,8 @@ class ByteSource {
  public:
   virtual ~ByteSource() = default;
   virtual size_t read(uint8_t* buffer, size_t capacity) = 0;
+  // The file descriptor behind the source, or -1.
+  virtual int fd() const { return -1; }
 };
 
 // Where bytes go. write() returns false when not every byte could be written.
@@ -30,12 +32,14 @@ class ByteSink {
  public:
   virtual ~ByteSink() = default;
   virtual bool write(const uint8_t* data, size_t size) = 0;
+  virtual int fd() const { return -1; }
 };
 
 class FdSource final : public ByteSource {
  public:
   explicit FdSource(int fd) : fd_(fd) {}
   size_t read(uint8_t* buffer, size_t capacity) override;
+  int fd() const override { return fd_; }
 
  private:
   int fd_;
@@ -45,6 +49,7 @@ class FdSink final : public ByteSink {
  public:
   explicit FdSink(int fd) : fd_(fd) {}
   bool write(const uint8_t* data, size_t size) override;
+  int fd() const override { return fd_; }
 
  private:
   int fd_;
@@ -80,13 +85,20 @@ class ByteReader {
     if (next_ == end_) refill();
     return *next_++;
   }
-  // Copies the next `count` bytes to `out` in blocks.
+  // Copies the next `count` bytes to `out` in blocks, file to file in the
+  // kernel where it can.
   void copy_to(ByteWriter& out, uint64_t count);
+  // How many bytes have been read so far.
+  uint64_t position() const { return consumed_ + static_cast<uint64_t>(next_ - buffer_.get()); }
 
  private:
   void refill();
+  // Copies file to file without passing through the buffers; returns how many
+  // bytes it copied, 0 where the kernel cannot do it.
+  uint64_t copy_in_kernel(ByteWriter& out, uint64_t count);
 
   ByteSource& source_;
+  uint64_t consumed_ = 0;  // bytes before the buffer's
   std::unique_ptr<uint8_t[]> buffer_;
   const uint8_t* next_;
   const uint8_t* end_;
@@ -105,6 +117,7 @@ class ByteWriter {
   void write(const uint8_t* data, size_t size);
   // Hands every buffered byte to the sink; a failure is a write error.
   void flush();
+  ByteSink& sink() { return sink_; }
 
  private:
   void drain();

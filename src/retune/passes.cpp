@@ -51,15 +51,18 @@ bool is_reset(const uint8_t* body, uint32_t size) {
 class InsertBends final : public smf::Pass {
  public:
   InsertBends(const Tuning& cent, const Method& method, TrackLengths& track_bytes)
-      : Pass(smf::kPass1Messages), cent_(cent), method_(method), track_bytes_(track_bytes) {}
+      : Pass(smf::kPass1Messages), cent_(cent), method_(method), track_bytes_(track_bytes) {
+    for (int pitch_class = 0; pitch_class < kPitchClasses; ++pitch_class)
+      getPitch(bends_[pitch_class][0], bends_[pitch_class][1], pitch_class, cent, method.bend_range);
+  }
 
-  int64_t copy_track_length(int, ByteReader& in, ByteWriter& out) override {
+  int64_t copy_track_length(int, ByteReader& in, ByteWriter& out) {
     const uint32_t length = io::getint(in);
     io::putint(length, out);
     return static_cast<int32_t>(length);  // 2^31 and more: nothing to walk
   }
 
-  void begin_track(int track, ByteWriter& out) override {
+  void begin_track(int track, ByteWriter& out) {
     inserted_ = 0;
     if (track != 0) return;
     if (method_.declare_bend_range) insert_bend_range(out);
@@ -68,27 +71,26 @@ class InsertBends final : public smf::Pass {
 
   // After an inserted event, a player would take a running-status event as
   // data of the inserted one: restate its status.
-  void at_status(const GrammarState& state, ByteWriter& out) override {
+  void at_status(const GrammarState& state, ByteWriter& out) {
     if (restate_status_ && state.running_midi) insert({state.command}, out);
     restate_status_ = false;
   }
 
-  void after_note_on(uint8_t note, const GrammarState& state, ByteWriter& out) override {
+  void after_note_on(uint8_t note, const GrammarState& state, ByteWriter& out) {
     const uint8_t channel = smf::channel_of(state.command);
     if (method_.mts || method_.skips(channel)) return;
-    uint8_t bb, tt;
-    getPitch(bb, tt, note, cent_, method_.bend_range);
-    insert({0x00, static_cast<uint8_t>(smf::kPitchBend | channel), bb, tt}, out);
+    const uint8_t* bend = bends_[note % kPitchClasses];  // getPitch, worked out once per class
+    insert({0x00, static_cast<uint8_t>(smf::kPitchBend | channel), bend[0], bend[1]}, out);
     ++counts_.bends;
   }
 
   void after_sysex(const uint8_t* head, uint32_t head_size, uint32_t length, const GrammarState& state,
-                   ByteWriter& out) override {
+                   ByteWriter& out) {
     if (method_.mts && state.command == smf::kSysEx && head_size == length && is_reset(head, length))
       insert_tuning_message(out);
   }
 
-  void end_track(int track, const GrammarState& state) override {
+  void end_track(int track, const GrammarState& state) {
     const int64_t length = state.bytes_read + inserted_;
     if (length > kMaxTrackLength)
       io::fail(io::kExitBadEvent, "MIDI track %d too long after retuning, maximum is %u bytes\n", track,
@@ -137,23 +139,10 @@ class InsertBends final : public smf::Pass {
   const Tuning& cent_;
   const Method& method_;
   TrackLengths& track_bytes_;
+  uint8_t bends_[kPitchClasses][2];
   Counts counts_;
   int64_t inserted_ = 0;
   bool restate_status_ = false;
-};
-
-class RewriteLengths final : public smf::Pass {
- public:
-  explicit RewriteLengths(const TrackLengths& track_bytes) : Pass(smf::kPass2Messages), track_bytes_(track_bytes) {}
-
-  int64_t copy_track_length(int track, ByteReader& in, ByteWriter& out) override {
-    io::getint(in);  // the input's length, stale now
-    io::putint(static_cast<uint32_t>(track_bytes_[track]), out);
-    return track_bytes_[track];
-  }
-
- private:
-  const TrackLengths& track_bytes_;
 };
 
 }  // namespace
@@ -165,9 +154,18 @@ Counts pass1(ByteReader& fpi, ByteWriter& fptmp, GrammarState& state, TrackLengt
   return pass.counts();
 }
 
-void pass2(ByteReader& fptmp, ByteWriter& fpo, GrammarState& state, const TrackLengths& track_bytes) {
-  RewriteLengths pass(track_bytes);
-  smf::walk_file(fptmp, fpo, state, pass);
+void pass2(ByteReader& fptmp, ByteWriter& fpo, const TrackLengths& track_bytes) {
+  // The scratch file holds exactly what pass 1 wrote, event for event, so
+  // walking its events again would only check pass 1's own work: each track
+  // is copied as the block of bytes pass 1 counted.
+  const smf::Messages& messages = smf::kPass2Messages;
+  const int ntracks = smf::copy_header_chunk(fptmp, fpo, messages);
+  for (int track = 0; track < ntracks; ++track) {
+    smf::copy_track_type(track, fptmp, fpo, messages);
+    io::getint(fptmp);  // the input's length, stale now
+    io::putint(static_cast<uint32_t>(track_bytes[track]), fpo);
+    fptmp.copy_to(fpo, static_cast<uint64_t>(track_bytes[track]));
+  }
 }
 
 std::string retune_bytes(std::string_view input, const Tuning& cent, const Method& method, Counts* counts) {
@@ -183,7 +181,7 @@ std::string retune_bytes(std::string_view input, const Tuning& cent, const Metho
   io::ByteReader scratch_reader(scratch_source);
   io::MemorySink output;
   io::ByteWriter fpo(output);
-  pass2(scratch_reader, fpo, state, track_bytes);
+  pass2(scratch_reader, fpo, track_bytes);
   fpo.flush();
   if (counts) *counts = made;
   return output.bytes();

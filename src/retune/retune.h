@@ -50,7 +50,8 @@ struct Counts {
 
 Counts pass1(io::ByteReader& fpi, io::ByteWriter& fptmp, smf::GrammarState& state, TrackLengths& track_bytes,
              const Tuning& cent, const Method& method = {});
-void pass2(io::ByteReader& fptmp, io::ByteWriter& fpo, smf::GrammarState& state, const TrackLengths& track_bytes);
+// Copies the scratch file, each track with the length pass 1 recorded.
+void pass2(io::ByteReader& fptmp, io::ByteWriter& fpo, const TrackLengths& track_bytes);
 
 // Both passes over bytes in memory.
 std::string retune_bytes(std::string_view input, const Tuning& cent, const Method& method = {},

@@ -27,48 +27,48 @@ inline constexpr uint8_t kMetaEvent = 0xFF;
 inline constexpr uint8_t kind_of(uint8_t status) { return status & 0xF0; }
 inline constexpr uint8_t channel_of(uint8_t status) { return status & 0x0F; }
 
-// The texts a pass reports its framing and grammar failures with.
+// The texts a pass reports its framing failures with.
 struct Messages {
   const char* header;
   const char* header_size;
   const char* too_many_tracks;  // %d: the limit
   const char* track_header;     // %d: the track index, from 0
-  const char* no_running_status;
 };
 extern const Messages kPass1Messages;
 extern const Messages kPass2Messages;
 inline constexpr char kDeltaTimeMessage[] = "Error in delta time encoding\n";
+inline constexpr char kNoRunningStatusMessage[] = "No running MIDI command defined\n";
 
-// The grammar's state. It lives as long as the run: running status carries
-// over from one track to the next and from one pass to the other.
+// The grammar's state. It lives as long as the walk: running status carries
+// over from one track to the next.
 struct GrammarState {
   uint8_t command = 0;      // the status governing the current event
   uint8_t old_command = 0;  // the last status byte read
   bool running_midi = false;
   bool command_found_before = false;
-  int64_t bytes_read = 0;   // bytes of the current track read so far
+  int64_t bytes_read = 0;   // bytes of the current track read so far, as of the last event
 };
 
-// How one pass differs from the plain copy.
-class Pass {
- public:
+// How one pass differs from the plain copy. A pass derives from Pass and
+// redefines the hooks it needs; the walk is a template over the pass, so the
+// hooks cost nothing where a pass has none.
+struct Pass {
   explicit Pass(const Messages& messages) : messages(messages) {}
-  virtual ~Pass() = default;
 
   // Reads the track's length field from `in`, writes what replaces it, and
   // returns how many event bytes to walk (nothing is walked below 1).
-  virtual int64_t copy_track_length(int track, io::ByteReader& in, io::ByteWriter& out) = 0;
-  virtual void begin_track(int /*track*/, io::ByteWriter& /*out*/) {}
+  //   int64_t copy_track_length(int track, io::ByteReader& in, io::ByteWriter& out);
+  void begin_track(int /*track*/, io::ByteWriter& /*out*/) {}
   // Called once an event's status is known, before its first byte after the
   // delta time is written.
-  virtual void at_status(const GrammarState& /*state*/, io::ByteWriter& /*out*/) {}
+  void at_status(const GrammarState& /*state*/, io::ByteWriter& /*out*/) {}
   // Called once a note-on's velocity has been copied.
-  virtual void after_note_on(uint8_t /*note*/, const GrammarState& /*state*/, io::ByteWriter& /*out*/) {}
+  void after_note_on(uint8_t /*note*/, const GrammarState& /*state*/, io::ByteWriter& /*out*/) {}
   // Called once a system-exclusive event has been copied; `head` holds its
   // first `head_size` bytes after the length (all of them when they are few).
-  virtual void after_sysex(const uint8_t* /*head*/, uint32_t /*head_size*/, uint32_t /*length*/,
-                           const GrammarState& /*state*/, io::ByteWriter& /*out*/) {}
-  virtual void end_track(int /*track*/, const GrammarState& /*state*/) {}
+  void after_sysex(const uint8_t* /*head*/, uint32_t /*head_size*/, uint32_t /*length*/,
+                   const GrammarState& /*state*/, io::ByteWriter& /*out*/) {}
+  void end_track(int /*track*/, const GrammarState& /*state*/) {}
 
   const Messages& messages;
 };
@@ -77,14 +77,27 @@ inline constexpr uint32_t kSysExHeadSize = 16;
 
 // The whole file: header chunk, then every announced track. Bytes after the
 // last track are neither read nor copied.
-void walk_file(io::ByteReader& in, io::ByteWriter& out, GrammarState& state, Pass& pass);
+template <class P>
+void walk_file(io::ByteReader& in, io::ByteWriter& out, GrammarState& state, P& pass);
 
 // One event: delta time, status or running status, then the data bytes the
 // governing status calls for.
-void walk_event(io::ByteReader& in, io::ByteWriter& out, GrammarState& state, Pass& pass);
+template <class P>
+void walk_event(io::ByteReader& in, io::ByteWriter& out, GrammarState& state, P& pass);
+
+// Copies and checks the header chunk; returns the number of tracks.
+int copy_header_chunk(io::ByteReader& in, io::ByteWriter& out, const Messages& messages);
+
+// Copies a track chunk's type; a wrong one is a failure.
+void copy_track_type(int track, io::ByteReader& in, io::ByteWriter& out, const Messages& messages);
 
 // Copies the rest of a variable-length quantity (at most 4 bytes) whose first
 // byte, `byte`, has already been copied; returns its value.
-uint32_t copy_vlq(uint8_t byte, io::ByteReader& in, io::ByteWriter& out, GrammarState& state);
+inline uint32_t copy_vlq(uint8_t byte, io::ByteReader& in, io::ByteWriter& out);
+uint32_t copy_long_vlq(uint8_t byte, io::ByteReader& in, io::ByteWriter& out);
+
+[[noreturn]] void fail_no_running_status();
 
 }  // namespace retune::smf
+
+#include "smf/smf_walk_impl.h"
