@@ -138,6 +138,9 @@ int main(int argc, char** argv) {
   }
   std::printf("\n2 KB file, %d runs each, per run: cp %.3f ms CPU (%.3f ms wall), retune %.3f ms CPU (%.3f ms wall)\n",
               kRuns, cp_cpu / kRuns * 1e3, cp_wall / kRuns * 1e3, rt_cpu / kRuns * 1e3, rt_wall / kRuns * 1e3);
+  double start_cpu = 0;
+  for (int i = 0; i < kRuns; ++i) start_cpu += run({retune, "--version"}).cpu;
+  std::printf("start-up alone (retune --version): %.3f ms CPU per run\n", start_cpu / kRuns * 1e3);
   unlink(small.c_str());
   unlink(out.c_str());
   return 0;

@@ -85,6 +85,9 @@ class ByteReader {
     if (next_ == end_) refill();
     return *next_++;
   }
+  // Bytes that can be read without a refill, and reading one of them.
+  size_t available() const { return static_cast<size_t>(end_ - next_); }
+  uint8_t get_unchecked() { return *next_++; }
   // Copies the next `count` bytes to `out` in blocks, file to file in the
   // kernel where it can.
   void copy_to(ByteWriter& out, uint64_t count);
@@ -114,6 +117,9 @@ class ByteWriter {
     if (next_ == end_) drain();
     *next_++ = c;
   }
+  // Bytes that can be written without a drain, and writing one of them.
+  size_t room() const { return static_cast<size_t>(end_ - next_); }
+  void put_unchecked(uint8_t c) { *next_++ = c; }
   void write(const uint8_t* data, size_t size);
   // Hands every buffered byte to the sink; a failure is a write error.
   void flush();

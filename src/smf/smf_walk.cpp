@@ -55,17 +55,8 @@ void copy_track_type(int track, ByteReader& in, ByteWriter& out, const Messages&
   if (!copy_chunk_type(in, out, kTrackChunk)) fail(io::kExitBadChunk, messages.track_header, track);
 }
 
-uint32_t copy_long_vlq(uint8_t byte, ByteReader& in, ByteWriter& out) {
-  uint32_t value = byte & 0x7F;
-  for (int count = 1; byte & 0x80; ++count) {
-    if (count == 4) fail(io::kExitBadEvent, "%s", kDeltaTimeMessage);
-    byte = io::getb(in);
-    io::putb(byte, out);
-    value = (value << 7) | (byte & 0x7F);
-  }
-  return value;
-}
-
 void fail_no_running_status() { fail(io::kExitBadEvent, "%s", kNoRunningStatusMessage); }
+
+void fail_delta_time() { fail(io::kExitBadEvent, "%s", kDeltaTimeMessage); }
 
 }  // namespace retune::smf

@@ -81,8 +81,9 @@ template <class P>
 void walk_file(io::ByteReader& in, io::ByteWriter& out, GrammarState& state, P& pass);
 
 // One event: delta time, status or running status, then the data bytes the
-// governing status calls for.
-template <class P>
+// governing status calls for. Unchecked, it reads and writes the bytes of a
+// channel event without testing the buffers, which must hold them.
+template <bool kChecked, class P>
 void walk_event(io::ByteReader& in, io::ByteWriter& out, GrammarState& state, P& pass);
 
 // Copies and checks the header chunk; returns the number of tracks.
@@ -93,10 +94,11 @@ void copy_track_type(int track, io::ByteReader& in, io::ByteWriter& out, const M
 
 // Copies the rest of a variable-length quantity (at most 4 bytes) whose first
 // byte, `byte`, has already been copied; returns its value.
-inline uint32_t copy_vlq(uint8_t byte, io::ByteReader& in, io::ByteWriter& out);
-uint32_t copy_long_vlq(uint8_t byte, io::ByteReader& in, io::ByteWriter& out);
+template <bool kChecked = true>
+uint32_t copy_vlq(uint8_t byte, io::ByteReader& in, io::ByteWriter& out);
 
 [[noreturn]] void fail_no_running_status();
+[[noreturn]] void fail_delta_time();
 
 }  // namespace retune::smf
 

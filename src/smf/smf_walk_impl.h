@@ -5,25 +5,44 @@
 
 namespace retune::smf {
 
-inline uint32_t copy_vlq(uint8_t byte, io::ByteReader& in, io::ByteWriter& out) {
-  return (byte & 0x80) ? copy_long_vlq(byte, in, out) : byte;  // mostly one byte
+namespace walk_detail {
+
+// The longest event the unchecked walk reads or writes byte by byte: a 4-byte
+// delta time, a status and two data bytes, in; and out, those plus what a
+// pass inserts before the event's last byte (a restated status).
+inline constexpr size_t kLongestShortEvent = 16;
+
+template <bool kChecked>
+uint8_t copy_byte(io::ByteReader& in, io::ByteWriter& out) {
+  const uint8_t byte = kChecked ? io::getb(in) : in.get_unchecked();
+  if (kChecked)
+    io::putb(byte, out);
+  else
+    out.put_unchecked(byte);
+  return byte;
+}
+
+}  // namespace walk_detail
+
+template <bool kChecked>
+uint32_t copy_vlq(uint8_t byte, io::ByteReader& in, io::ByteWriter& out) {
+  uint32_t value = byte & 0x7F;
+  for (int count = 1; byte & 0x80; ++count) {
+    if (count == 4) fail_delta_time();
+    byte = walk_detail::copy_byte<kChecked>(in, out);
+    value = (value << 7) | (byte & 0x7F);
+  }
+  return value;
 }
 
 namespace walk_detail {
 
-// Data bytes of a channel message, by the status's high nibble; the system
-// statuses (high nibble F) are handled on their own.
+// Data bytes of a channel message, by the status's high nibble.
 inline constexpr uint8_t kDataBytes[16] = {0, 0, 0, 0, 0, 0, 0, 0, 2, 2, 2, 2, 1, 1, 2, 0};
 
 // System real-time statuses stand alone: no data byte follows.
 constexpr bool is_real_time(uint8_t status) {
-  return status == 0xF8 || status == 0xFA || status == 0xFB || status == 0xFC;
-}
-
-inline uint8_t copy_byte(io::ByteReader& in, io::ByteWriter& out) {
-  const uint8_t byte = io::getb(in);
-  io::putb(byte, out);
-  return byte;
+  return status >= 0xF8 && status <= 0xFC && status != 0xF9;
 }
 
 template <class P>
@@ -31,19 +50,19 @@ void copy_sysex(uint8_t first, io::ByteReader& in, io::ByteWriter& out, const Gr
   const uint32_t length = copy_vlq(first, in, out);
   uint8_t head[kSysExHeadSize];
   const uint32_t head_size = std::min(length, kSysExHeadSize);
-  for (uint32_t i = 0; i < head_size; ++i) head[i] = copy_byte(in, out);
+  for (uint32_t i = 0; i < head_size; ++i) head[i] = copy_byte<true>(in, out);
   in.copy_to(out, length - head_size);
   pass.after_sysex(head, head_size, length, state, out);
 }
 
 }  // namespace walk_detail
 
-template <class P>
+template <bool kChecked, class P>
 void walk_event(io::ByteReader& in, io::ByteWriter& out, GrammarState& state, P& pass) {
   using namespace walk_detail;
-  copy_vlq(copy_byte(in, out), in, out);  // delta time
+  copy_vlq<kChecked>(copy_byte<kChecked>(in, out), in, out);  // delta time
 
-  const uint8_t byte = io::getb(in);
+  const uint8_t byte = kChecked ? io::getb(in) : in.get_unchecked();
   if (byte & kStatusBit) {
     state.command = state.old_command = byte;
     state.running_midi = false;
@@ -58,18 +77,21 @@ void walk_event(io::ByteReader& in, io::ByteWriter& out, GrammarState& state, P&
 
   const uint8_t command = state.command;
   if (is_real_time(command)) return;
-  const uint8_t first = state.running_midi ? byte : copy_byte(in, out);
-
-  if (command == kMetaEvent) {
-    in.copy_to(out, copy_vlq(copy_byte(in, out), in, out));
-  } else if (command == kSysEx || command == kSysExEscape) {
-    copy_sysex(first, in, out, state, pass);
-  } else if (kDataBytes[command >> 4] == 2) {
-    copy_byte(in, out);
-    if (kind_of(command) == kNoteOn) pass.after_note_on(first, state, out);
+  const uint8_t first = state.running_midi ? byte : copy_byte<kChecked>(in, out);
+  if (command < kSysEx) {  // a channel message
+    if (kDataBytes[command >> 4] == 2) {
+      copy_byte<kChecked>(in, out);
+      if (kind_of(command) == kNoteOn) pass.after_note_on(first, state, out);
+    }
+    return;
   }
-  // Everything else (program change, channel pressure, the remaining system
-  // statuses) has its one data byte already.
+  // Lengths and payloads are read checked: they are not bounded.
+  if (command == kMetaEvent) {
+    in.copy_to(out, copy_vlq(copy_byte<true>(in, out), in, out));  // first: the type
+  } else if (command == kSysEx || command == kSysExEscape) {
+    copy_sysex(first, in, out, state, pass);  // first: the length's first byte
+  }
+  // The remaining system statuses have their one data byte already.
 }
 
 template <class P>
@@ -82,7 +104,10 @@ void walk_file(io::ByteReader& in, io::ByteWriter& out, GrammarState& state, P& 
     state.bytes_read = 0;
     pass.begin_track(track, out);
     while (state.bytes_read < tracksize) {
-      walk_event(in, out, state, pass);
+      if (in.available() >= walk_detail::kLongestShortEvent && out.room() >= walk_detail::kLongestShortEvent)
+        walk_event<false>(in, out, state, pass);
+      else
+        walk_event<true>(in, out, state, pass);
       state.bytes_read = static_cast<int64_t>(in.position() - start);
     }
     pass.end_track(track, state);
