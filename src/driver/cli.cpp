@@ -1,4 +1,6 @@
 #include <cctype>
+#include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -19,10 +21,31 @@ constexpr char kUsage[] =
 
 constexpr char kOptionsHelp[] =
     "\n"
-    "Options (before the other arguments; -- ends them):\n"
-    "  -h, --help        print this help and exit\n"
-    "      --version     print the version and exit\n"
-    "      --verbose     report what was inserted on standard error\n";
+    "Options: they come before the other arguments, and -- ends them.\n"
+    "\n"
+    "Tuning (in place of c1 ... c12, leaving [infile [outfile]]):\n"
+    "  --tuning NAME       a built-in tuning; see --list-tunings\n"
+    "  --scl FILE          a Scala scale: 12 notes to a 2/1 octave\n"
+    "  --kbm FILE          with --scl, a linear Scala keyboard mapping: its middle note\n"
+    "                      is the root, and its reference note sounds at its frequency\n"
+    "  --root PC           put the tuning's first degree on pitch class PC (C, C#, Db,\n"
+    "                      ..., B, or 0-11); the default is C\n"
+    "  --list-tunings      list the built-in tunings with their offsets from C, and exit\n"
+    "  --print-offsets     print the twelve offsets the command would use, and exit\n"
+    "\n"
+    "Output:\n"
+    "  --mts               one MIDI Tuning Standard message (scale/octave tuning) at the\n"
+    "                      start and after every reset, instead of pitch bends: chords\n"
+    "                      stay in tune; offsets from -100 to 100 cents\n"
+    "  --bend-range N      synths bending N semitones (1-24) either way: scale the bends\n"
+    "                      to it and set it at the start of the file\n"
+    "  --skip-channel N    leave channel N (1-16) alone; may be repeated\n"
+    "  --skip-drums        leave channel 10 alone\n"
+    "\n"
+    "Other:\n"
+    "  --verbose           report on standard error what was inserted\n"
+    "  -h, --help          print this help and exit\n"
+    "  --version           print the version and exit\n";
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
@@ -66,6 +89,23 @@ std::optional<double> parse_cents(std::string_view text) {
   return std::strtod(number.c_str(), nullptr);
 }
 
+namespace {
+
+[[noreturn]] void refuse(const char* format, const char* value = "") {
+  io::fail(io::kExitBadArguments, format, value);
+}
+
+int parse_number(const char* text, int low, int high, const char* option) {
+  char* end = nullptr;
+  errno = 0;
+  const long value = std::strtol(text, &end, 10);
+  if (errno || end == text || *end != '\0' || value < low || value > high)
+    io::fail(io::kExitBadArguments, "Invalid value \"%s\" for %s: expected %d to %d\n", text, option, low, high);
+  return static_cast<int>(value);
+}
+
+}  // namespace
+
 Options parse_command_line(int argc, char** argv) {
   const char* program = argc > 0 ? argv[0] : "retune";
   Options options;
@@ -73,44 +113,159 @@ Options parse_command_line(int argc, char** argv) {
     options.action = Options::Action::kHelp;
     return options;
   }
+  bool bend_range_given = false;
   int i = 1;
   for (; i < argc && std::strncmp(argv[i], "--", 2) == 0; ++i) {
-    const std::string_view arg = argv[i];
+    std::string_view arg = argv[i];
     if (arg == "--") {
       ++i;
       break;
     }
+    // --name=value or --name value
+    const char* value = nullptr;
+    const size_t equals = arg.find('=');
+    if (equals != std::string_view::npos) {
+      value = argv[i] + equals + 1;
+      arg = arg.substr(0, equals);
+    }
+    auto take_value = [&]() -> const char* {
+      if (value) return value;
+      if (i + 1 >= argc)
+        io::fail(io::kExitBadArguments, "Option %.*s needs a value; see %s --help\n", static_cast<int>(arg.size()),
+                 arg.data(), program);
+      return argv[++i];
+    };
+    auto no_value = [&] {
+      if (value)
+        io::fail(io::kExitBadArguments, "Option %.*s takes no value\n", static_cast<int>(arg.size()), arg.data());
+    };
     if (arg == "--help") {
+      no_value();
       options.action = Options::Action::kHelp;
     } else if (arg == "--version") {
+      no_value();
       options.action = Options::Action::kVersion;
+    } else if (arg == "--list-tunings") {
+      no_value();
+      options.action = Options::Action::kListTunings;
+    } else if (arg == "--print-offsets") {
+      no_value();
+      if (options.action == Options::Action::kRetune) options.action = Options::Action::kPrintOffsets;
     } else if (arg == "--verbose") {
+      no_value();
       options.verbose = true;
+    } else if (arg == "--tuning") {
+      options.tuning_name = take_value();
+      if (options.tuning_name.empty()) refuse("Option --tuning needs a name\n");
+    } else if (arg == "--scl") {
+      options.scl_path = take_value();
+      if (options.scl_path.empty()) refuse("Option --scl needs a file\n");
+    } else if (arg == "--kbm") {
+      options.kbm_path = take_value();
+      if (options.kbm_path.empty()) refuse("Option --kbm needs a file\n");
+    } else if (arg == "--root") {
+      const char* text = take_value();
+      const int root = parse_pitch_class(text);
+      if (root < 0) refuse("Invalid root \"%s\": expected a pitch class C, C#, Db, ..., B or 0-11\n", text);
+      options.root = root;
+    } else if (arg == "--mts") {
+      no_value();
+      options.method.mts = true;
+    } else if (arg == "--bend-range") {
+      options.method.bend_range = parse_number(take_value(), 1, 24, "--bend-range");
+      options.method.declare_bend_range = true;
+      bend_range_given = true;
+    } else if (arg == "--skip-channel") {
+      options.method.skipped_channels |= static_cast<uint16_t>(1u << (parse_number(take_value(), 1, 16, "--skip-channel") - 1));
+    } else if (arg == "--skip-drums") {
+      no_value();
+      options.method.skipped_channels |= 1u << 9;
     } else {
       io::fail(io::kExitBadArguments, "Unknown option \"%s\"; see %s --help\n", argv[i], program);
     }
   }
-  if (options.action != Options::Action::kRetune) return options;
+  if (options.action == Options::Action::kHelp || options.action == Options::Action::kVersion ||
+      options.action == Options::Action::kListTunings)
+    return options;
+
+  if (!options.tuning_name.empty() && !options.scl_path.empty()) refuse("Give either --tuning or --scl, not both\n");
+  if (!options.kbm_path.empty() && options.scl_path.empty()) refuse("Option --kbm goes with --scl\n");
+  if (!options.kbm_path.empty() && options.root) refuse("Give either --root or --kbm, not both: both set the root\n");
+  if (options.root && !options.named_tuning()) refuse("Option --root goes with --tuning or --scl\n");
+  if (options.method.mts && bend_range_given)
+    refuse("Give either --mts or --bend-range, not both: a tuning message uses no pitch bends\n");
 
   const int positional = argc - i;
-  if (positional < kPitchClasses || positional > kPitchClasses + 2) usage_failure(program);
-  for (int k = 0; k < kPitchClasses; ++k) options.offsets.push_back(argv[i++]);
+  if (options.named_tuning()) {
+    if (positional >= kPitchClasses) refuse("Give either a tuning option or twelve offsets, not both\n");
+    if (positional > 2) usage_failure(program);
+  } else {
+    if (positional < kPitchClasses || positional > kPitchClasses + 2) usage_failure(program);
+    for (int k = 0; k < kPitchClasses; ++k) options.offsets.push_back(argv[i++]);
+  }
   if (i < argc) options.infile = argv[i++];
   if (i < argc) options.outfile = argv[i++];
   return options;
 }
 
 Tuning resolve_tuning(const Options& options) {
-  Tuning cent{};
   const double limit = max_offset(options.method);
-  for (int k = 0; k < kPitchClasses; ++k) {
-    const std::optional<double> value = parse_cents(options.offsets[k]);
-    if (!value || !(std::fabs(*value) <= limit))
-      io::fail(io::kExitBadArguments, "Invalid tuning offset \"%s\" for %s: expected cents from -%g to %g\n",
-               options.offsets[k], kPitchClassNames[k], limit, limit);
-    cent[k] = *value;
+  Tuning cent{};
+  if (!options.named_tuning()) {
+    for (int k = 0; k < kPitchClasses; ++k) {
+      const std::optional<double> value = parse_cents(options.offsets[k]);
+      if (!value || !(std::fabs(*value) <= limit))
+        io::fail(io::kExitBadArguments, "Invalid tuning offset \"%s\" for %s: expected cents from -%g to %g\n",
+                 options.offsets[k], kPitchClassNames[k], limit, limit);
+      cent[k] = *value;
+    }
+    return cent;
   }
+  std::string source;
+  if (!options.tuning_name.empty()) {
+    const NamedTuning* tuning = find_tuning(options.tuning_name);
+    if (!tuning)
+      io::fail(io::kExitBadArguments, "Unknown tuning \"%s\"; see retune --list-tunings\n", options.tuning_name.c_str());
+    cent = offsets_on_root(tuning->degrees(), options.root.value_or(0));
+    source = "Tuning " + options.tuning_name;
+  } else {
+    const Degrees degrees = scale_degrees(read_scl(options.scl_path), options.scl_path);
+    cent = options.kbm_path.empty() ? offsets_on_root(degrees, options.root.value_or(0))
+                                    : offsets_for_mapping(degrees, read_kbm(options.kbm_path));
+    source = "Scala file " + options.scl_path;
+  }
+  for (int k = 0; k < kPitchClasses; ++k)
+    if (!(std::fabs(cent[k]) <= limit))
+      io::fail(io::kExitBadArguments, "%s gives %s an offset of %.2f cents: expected cents from -%g to %g\n",
+               source.c_str(), kPitchClassNames[k], cent[k], limit, limit);
   return cent;
+}
+
+std::string format_offsets(const Tuning& cent) {
+  std::string text;
+  for (double c : cent) {
+    char number[32];
+    // The shortest text that reads back as the same double.
+    const auto result = std::to_chars(number, number + sizeof number, c == 0 ? 0.0 : c);
+    if (!text.empty()) text += ' ';
+    text.append(number, result.ptr);
+  }
+  return text;
+}
+
+std::string list_tunings() {
+  std::string text;
+  for (const NamedTuning& tuning : builtin_tunings()) {
+    char line[256];
+    std::snprintf(line, sizeof line, "%-14s %s\n%14s", tuning.name, tuning.description, "");
+    text += line;
+    for (double c : offsets_on_root(tuning.degrees(), 0)) {
+      std::snprintf(line, sizeof line, " %.2f", c == 0 ? 0.0 : c);
+      text += line;
+    }
+    text += "\n";
+  }
+  return text;
 }
 
 }  // namespace retune::driver

@@ -88,6 +88,12 @@ int run(int argc, char** argv) {
       case Options::Action::kVersion:
         print("retune " RETUNE_VERSION "\n");
         break;
+      case Options::Action::kListTunings:
+        print(list_tunings());
+        break;
+      case Options::Action::kPrintOffsets:
+        print(format_offsets(resolve_tuning(options)) + "\n");
+        break;
       default:
         retune_stream(options);
         break;

@@ -43,6 +43,12 @@ std::optional<double> parse_cents(std::string_view text);
 // can express.
 Tuning resolve_tuning(const Options& options);
 
+// Offsets as positional arguments that read back exactly.
+std::string format_offsets(const Tuning& cent);
+
+// The built-in tunings, described, with their offsets from C.
+std::string list_tunings();
+
 // The whole program; returns the exit status.
 int run(int argc, char** argv);
 

@@ -11,7 +11,9 @@
 #include <string_view>
 
 #include "io/byte_io.h"
+#include "retune/scala.h"
 #include "retune/tuning_table.h"
+#include "retune/tunings.h"
 #include "smf/smf_walk.h"
 
 namespace retune {

@@ -1,0 +1,154 @@
+// The output methods: the tuning message, declared bend ranges and channels
+// left alone, as literal bytes and through the command line.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "midi_model.h"
+#include "retune/retune.h"
+#include "run_binary.h"
+
+using namespace smf_test;
+using retune::Method;
+using retune::Tuning;
+
+namespace {
+
+Method mts(uint16_t skipped = 0) {
+  Method m;
+  m.mts = true;
+  m.skipped_channels = skipped;
+  return m;
+}
+
+Method bend_range(int n, uint16_t skipped = 0) {
+  Method m;
+  m.bend_range = n;
+  m.declare_bend_range = true;
+  m.skipped_channels = skipped;
+  return m;
+}
+
+std::string one_track(std::string_view events) { return smf({hex(events)}, 0); }
+
+TEST(Methods, TuningMessageBytes) {
+  Tuning cent{};
+  cent[1] = 50;     // 60 00
+  cent[2] = -100;   // 00 00
+  cent[3] = 100;    // 16384 clamps to 7F 7F
+  cent[4] = 1;      // 8192 + 81 = 8273: 40 51
+  cent[11] = -0.5;  // 8192 - 40 = 8152: 3F 58
+  const std::string message = "00 F0 20 7F 7F 08 09 03 7F 7F  40 00 60 00 00 00 7F 7F 40 51 40 00 40 00 40 00 40 00 40 00 40 00 3F 58 F7";
+  EXPECT_EQ(to_hex(retune::retune_bytes(one_track("00 90 3C 40 60 3C 00"), cent, mts())),
+            to_hex(one_track(std::string(message) + " 00 90 3C 40 60 3C 00")));
+  // Channel 10 left alone: bit 9 of the mask, the third bit of the middle byte.
+  const std::string masked = retune::retune_bytes(one_track("00 99 24 40"), {}, mts(1u << 9));
+  EXPECT_EQ(to_hex(masked.substr(22 + 7, 3)), "03 7B 7F");
+  const std::string only_first = retune::retune_bytes(one_track("00 90 24 40"), {}, mts(0xFFFE));
+  EXPECT_EQ(to_hex(only_first.substr(22 + 7, 3)), "00 00 01");
+}
+
+TEST(Methods, TuningMessageFollowsEveryReset) {
+  const std::string m = "00 F0 20 7F 7F 08 09 03 7F 7F 40 00 40 00 40 00 40 00 40 00 40 00 40 00 40 00 40 00 40 00 40 00 40 00 F7";
+  const struct {
+    const char* sysex;
+    bool reset;
+  } cases[] = {
+      {"F0 05 7E 7F 09 01 F7", true},                    // GM System On, all devices
+      {"F0 05 7E 10 09 01 F7", true},                    // GM System On, device 16
+      {"F0 05 7E 7F 09 03 F7", true},                    // GM2 System On
+      {"F0 0A 41 10 42 12 40 00 7F 00 41 F7", true},     // GS reset
+      {"F0 08 43 13 4C 00 00 7E 00 F7", true},           // XG System On, device 3
+      {"F0 05 7E 7F 09 02 F7", false},                   // GM System Off
+      {"F0 08 43 23 4C 00 00 7E 00 F7", false},          // not XG's parameter change
+      {"F7 05 7E 7F 09 01 F7", false},                   // an escape, not a message
+      {"F0 06 7E 7F 09 01 F7 00", false},                // longer than a reset
+  };
+  for (const auto& c : cases) {
+    const std::string in = one_track(std::string("00 ") + c.sysex + " 00 FF 2F 00");
+    const std::string expected = one_track(m + " 00 " + c.sysex + (c.reset ? " " + m : "") + " 00 FF 2F 00");
+    EXPECT_EQ(to_hex(retune::retune_bytes(in, {}, mts())), to_hex(expected)) << c.sysex;
+  }
+}
+
+TEST(Methods, BendRangeIsDeclaredAndScaled) {
+  Tuning cent{};
+  cent[0] = 100;  // 8192 + 682 at twelve semitones: 2A 45
+  const std::string out = retune::retune_bytes(one_track("00 90 3C 40"), cent, bend_range(12, 0xFFFE));
+  EXPECT_EQ(to_hex(out), to_hex(one_track("00 B0 65 00 00 B0 64 00 00 B0 06 0C 00 B0 26 00 00 B0 65 7F 00 B0 64 7F "
+                                          "00 90 3C 40 00 E0 2A 45")));
+  // All sixteen channels by default, each with its own six messages.
+  const std::string all = retune::retune_bytes(one_track("00 FF 2F 00"), {}, bend_range(2));
+  EXPECT_EQ(all.size(), one_track("00 FF 2F 00").size() + 16 * 6 * 4);
+}
+
+TEST(Methods, SkippedChannelsPassUntouched) {
+  Tuning cent{};
+  cent[0] = -10;
+  Method skip_drums;
+  skip_drums.skipped_channels = 1u << 9;
+  EXPECT_EQ(to_hex(retune::retune_bytes(one_track("00 99 24 40 00 90 24 40 00 99 24 00"), cent, skip_drums)),
+            to_hex(one_track("00 99 24 40 00 90 24 40 00 E0 67 3C 00 99 24 00")));
+}
+
+// Every combination stays a faithful copy with exactly the expected insertions.
+TEST(Methods, CombinationsKeepEveryLengthExact) {
+  const std::string in = read_file(fs::path(EXAMPLES_DIR) / "two-voices.mid") ;
+  Tuning cent = {0, -24, -6.8, 10.3, -13.7, 3.4, -20.5, -3.4, -27.4, -10.3, 6.8, -17.1};
+  for (const Method& m : {mts(), mts(1u << 9), bend_range(1), bend_range(24, 3), bend_range(2, 0xFFFF)})
+    EXPECT_EQ(check_retuned(in, retune::retune_bytes(in, cent, m), cent, m), "");
+}
+
+TEST(Methods, CommandLineRangesFollowTheMethod) {
+  TempDir dir;
+  write_file(dir / "in.mid", read_file(fs::path(EXAMPLES_DIR) / "melody.mid"));
+  auto run = [&](std::vector<std::string> options, const std::string& c_offset) {
+    options.push_back(c_offset);
+    for (int i = 0; i < 11; ++i) options.push_back("0");
+    options.push_back("in.mid");
+    return run_program(RETUNE_BIN, options, RunOptions().at(dir.path().string()));
+  };
+  const struct {
+    std::vector<std::string> options;
+    const char* offset;
+    int status;
+    const char* message;
+  } cases[] = {
+      {{"--mts"}, "100", 0, ""},
+      {{"--mts"}, "-100.5", 4, "Invalid tuning offset \"-100.5\" for C: expected cents from -100 to 100\n"},
+      {{"--bend-range", "1"}, "150", 4, "Invalid tuning offset \"150\" for C: expected cents from -100 to 100\n"},
+      {{"--bend-range", "12"}, "1200", 0, ""},
+      {{"--bend-range=12"}, "-1201", 4, "Invalid tuning offset \"-1201\" for C: expected cents from -1200 to 1200\n"},
+      {{"--skip-drums", "--skip-channel", "1"}, "200", 0, ""},
+  };
+  for (const auto& c : cases) {
+    const Result r = run(c.options, c.offset);
+    EXPECT_EQ(r.status, c.status) << c.offset;
+    EXPECT_EQ(r.err, c.message);
+  }
+}
+
+TEST(Methods, MidicsvSeesTheInsertedMessages) {
+  if (std::system("command -v midicsv >/dev/null 2>&1") != 0) GTEST_SKIP() << "midicsv is not installed";
+  TempDir dir;
+  write_file(dir / "in.mid", read_file(fs::path(EXAMPLES_DIR) / "two-voices.mid"));
+  const std::string offsets[] = {"50", "0", "0", "0", "0", "0", "0", "0", "0", "0", "0", "0"};
+  auto csv = [&](std::vector<std::string> options) {
+    options.insert(options.end(), std::begin(offsets), std::end(offsets));
+    options.push_back("in.mid");
+    options.push_back("out.mid");
+    EXPECT_EQ(run_program(RETUNE_BIN, options, RunOptions().at(dir.path().string())).status, 0);
+    const Result r = run_program("midicsv", {(dir / "out.mid").string()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    return r.out;
+  };
+  const std::string tuned = csv({"--mts"});
+  EXPECT_NE(tuned.find("1, 0, System_exclusive, 32, 127, 127, 8, 9, 3, 127, 127, 96, 0, 64, 0"), std::string::npos) << tuned;
+  EXPECT_EQ(tuned.find("Pitch_bend_c"), std::string::npos);
+  const std::string ranged = csv({"--bend-range", "12", "--skip-drums"});
+  EXPECT_NE(ranged.find("1, 0, Control_c, 0, 6, 12"), std::string::npos);
+  EXPECT_EQ(ranged.find("Control_c, 9, 6, 12"), std::string::npos);
+  EXPECT_NE(ranged.find("Pitch_bend_c, 0, 8533"), std::string::npos);  // 8192 + trunc(50 * 0.01 * 8192 / 12)
+}
+
+}  // namespace
