@@ -33,6 +33,7 @@ Sample run(const std::vector<std::string>& command) {
   const pid_t pid = fork();
   if (pid == 0) {
     const int null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
     dup2(null, 2);
     execv(argv[0], argv.data());
     _exit(127);
