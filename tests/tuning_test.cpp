@@ -7,6 +7,7 @@
 
 #include "driver/run.h"
 #include "retune/retune.h"
+#include "refusal.h"
 #include "run_binary.h"
 
 using namespace retune;
@@ -97,24 +98,15 @@ TEST(Scala, RefusesMalformedFilesNamingTheLine) {
       {"desc\n1\n3/0\n", "Scala file s.scl, line 3: expected a pitch: cents with a point, a ratio n/d or an integer\n"},
   };
   for (const auto& c : cases) {
-    try {
-      parse_scl(c.text, "s.scl");
-      ADD_FAILURE() << c.text;
-    } catch (const io::Failure& f) {
-      EXPECT_EQ(f.message(), c.message);
-      EXPECT_EQ(f.status(), 4);
-    }
+    const Refusal r = refusal([&] { parse_scl(c.text, "s.scl"); });
+    EXPECT_EQ(r.message, c.message);
+    EXPECT_EQ(r.status, 4);
   }
   for (const auto& [text, message] : std::vector<std::pair<const char*, const char*>>{
            {"d\n2\n100.0\n2/1\n", "Scala file s.scl has 2 notes: retune needs 12 notes to the octave\n"},
            {"d\n12\n1\n1\n1\n1\n1\n1\n1\n1\n1\n1\n1\n3/1\n",
             "Scala file s.scl repeats at 1901.96 cents: retune needs a period of 2/1 (1200 cents)\n"}}) {
-    try {
-      scale_degrees(parse_scl(text, "s.scl"), "s.scl");
-      ADD_FAILURE() << text;
-    } catch (const io::Failure& f) {
-      EXPECT_EQ(f.message(), message);
-    }
+    EXPECT_EQ(refusal([&] { scale_degrees(parse_scl(text, "s.scl"), "s.scl"); }).message, message);
   }
 }
 
@@ -141,13 +133,9 @@ TEST(Scala, KeyboardMappingSetsRootAndReference) {
       {"0\n0\n127\nsixty\n69\n440\n12\n", "Scala file k.kbm, line 4: expected the middle note\n"},
   };
   for (const auto& c : refused) {
-    try {
-      parse_kbm(c.text, "k.kbm");
-      ADD_FAILURE() << c.text;
-    } catch (const io::Failure& f) {
-      EXPECT_EQ(f.message(), c.message);
-      EXPECT_EQ(f.status(), 4);
-    }
+    const Refusal r = refusal([&] { parse_kbm(c.text, "k.kbm"); });
+    EXPECT_EQ(r.message, c.message);
+    EXPECT_EQ(r.status, 4);
   }
 }
 

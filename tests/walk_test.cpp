@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "retune/retune.h"
+#include "refusal.h"
 #include "smf_builder.h"
 
 using namespace smf_test;
@@ -13,20 +14,6 @@ namespace {
 std::string retuned(std::string_view input, const Tuning& cent = {}) { return retune::retune_bytes(input, cent); }
 
 std::string one_track(std::string_view events) { return smf({hex(events)}, 0); }
-
-struct Refused {
-  std::string message;
-  int status;
-};
-
-Refused refusal(const std::function<void()>& run) {
-  try {
-    run();
-  } catch (const retune::io::Failure& f) {
-    return {f.message(), f.status()};
-  }
-  return {"(no failure)", 0};
-}
 
 TEST(Walk, InsertsABendAfterEveryNoteOn) {
   const struct {
@@ -131,7 +118,7 @@ TEST(Walk, RefusesBrokenFramingAndEvents) {
       {"", "File format error: EOF encountered\n", 255},
   };
   for (const auto& c : cases) {
-    const Refused r = refusal([&] { retuned(c.in); });
+    const Refusal r = refusal([&] { retuned(c.in); });
     EXPECT_EQ(r.message, c.message) << to_hex(c.in);
     EXPECT_EQ(r.status, c.status) << to_hex(c.in);
   }
@@ -154,7 +141,7 @@ TEST(Walk, SecondPassChecksTheChunksWithItsOwnMessages) {
   for (const auto& c : cases) {
     retune::TrackLengths lengths{};
     lengths.fill(3);
-    const Refused r = refusal([&] {
+    const Refusal r = refusal([&] {
       retune::io::MemorySource source(c.in);
       retune::io::ByteReader in(source);
       retune::io::MemorySink sink;

@@ -51,13 +51,12 @@ struct GrammarState {
 
 // How one pass differs from the plain copy. A pass derives from Pass and
 // redefines the hooks it needs; the walk is a template over the pass, so the
-// hooks cost nothing where a pass has none.
+// hooks cost nothing where a pass has none. Every pass defines one more:
+// copy_track_length(track, in, out) reads a track's length field, writes what
+// replaces it, and returns how many event bytes to walk (none below 1).
 struct Pass {
   explicit Pass(const Messages& messages) : messages(messages) {}
 
-  // Reads the track's length field from `in`, writes what replaces it, and
-  // returns how many event bytes to walk (nothing is walked below 1).
-  //   int64_t copy_track_length(int track, io::ByteReader& in, io::ByteWriter& out);
   void begin_track(int /*track*/, io::ByteWriter& /*out*/) {}
   // Called once an event's status is known, before its first byte after the
   // delta time is written.
