@@ -1,5 +1,3 @@
-#include <cstring>
-
 #include "retune/retune.h"
 
 namespace retune {
