@@ -100,17 +100,23 @@ void ScratchFile::rewind() {
   if (lseek(fd_, 0, SEEK_SET) != 0) fail(io::kExitCannotOpen, "Can't open tempfile %s for reading\n", kTemplate);
 }
 
-int open_input(const char* path) {
-  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+InputFile::InputFile(const char* path) : fd_(STDIN_FILENO) {
+  if (!path) return;
+  fd_ = open(path, O_RDONLY | O_CLOEXEC);
   struct stat st;
-  if (fd >= 0 && fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode)) return fd;
-  if (fd >= 0) close(fd);
+  if (fd_ >= 0 && fstat(fd_, &st) == 0 && !S_ISDIR(st.st_mode)) return;
+  if (fd_ >= 0) close(fd_);
   fail(io::kExitCannotOpen, "Can't open file %s for reading\n", path);
 }
 
-OutputFile::OutputFile() : fd_(STDOUT_FILENO) {}
+InputFile::~InputFile() {
+  if (fd_ != STDIN_FILENO) close(fd_);
+}
 
-OutputFile::OutputFile(const char* path) : fd_(-1), owned_(true) {
+OutputFile::OutputFile(const char* path) : fd_(STDOUT_FILENO) {
+  if (!path) return;
+  fd_ = -1;
+  owned_ = true;
   target_ = resolve_links(path);
   struct stat st;
   const bool exists = stat(target_.c_str(), &st) == 0;

@@ -28,14 +28,25 @@ class ScratchFile {
   int fd_;
 };
 
-int open_input(const char* path);
+class InputFile {
+ public:
+  // `path`, or standard input when it is null.
+  explicit InputFile(const char* path);
+  ~InputFile();
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
 
 class OutputFile {
  public:
-  // Standard output.
-  OutputFile();
-  // `path`: a regular file (existing or new) is replaced atomically; anything
-  // else that can be written (a device, a FIFO) is written directly.
+  // `path`, or standard output when it is null. A regular file (existing or
+  // new) is replaced atomically; anything else that can be written (a device,
+  // a FIFO) is written directly.
   explicit OutputFile(const char* path);
   ~OutputFile();
   OutputFile(const OutputFile&) = delete;

@@ -1,10 +1,8 @@
 #include "driver/run.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <memory>
 
 #include "driver/files.h"
 
@@ -33,31 +31,22 @@ void report(const Counts& counts, const Options& options) {
 // The run proper: scratch file, input, output, tuning, then the two passes.
 void retune_stream(const Options& options) {
   ScratchFile scratch;
-  const int in_fd = options.infile ? open_input(options.infile) : STDIN_FILENO;
-  struct Closer {
-    int fd;
-    ~Closer() {
-      if (fd != STDIN_FILENO) close(fd);
-    }
-  } in_closer{in_fd};
-  std::unique_ptr<OutputFile> output =
-      options.outfile ? std::make_unique<OutputFile>(options.outfile) : std::make_unique<OutputFile>();
+  InputFile input(options.infile);
+  OutputFile output(options.outfile);
   const Tuning cent = resolve_tuning(options);
 
-  smf::GrammarState state;
   TrackLengths track_bytes{};
-
-  io::FdSource in_source(in_fd);
+  io::FdSource in_source(input.fd());
   io::ByteReader fpi(in_source);
   io::FdSink scratch_sink(scratch.fd());
   io::ByteWriter fptmp(scratch_sink);
-  const Counts counts = pass1(fpi, fptmp, state, track_bytes, cent, options.method);
+  const Counts counts = pass1(fpi, fptmp, track_bytes, cent, options.method);
   fptmp.flush();
 
   scratch.rewind();
   io::FdSource scratch_source(scratch.fd());
   io::ByteReader scratch_reader(scratch_source);
-  io::FdSink out_sink(output->fd());
+  io::FdSink out_sink(output.fd());
   io::ByteWriter fpo(out_sink);
   try {
     pass2(scratch_reader, fpo, track_bytes);
@@ -70,7 +59,7 @@ void retune_stream(const Options& options) {
     throw;
   }
   fpo.flush();
-  output->commit();
+  output.commit();
   if (options.verbose) report(counts, options);
 }
 

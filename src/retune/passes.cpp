@@ -145,8 +145,8 @@ class InsertBends final : public smf::Pass {
 
 }  // namespace
 
-Counts pass1(ByteReader& fpi, ByteWriter& fptmp, GrammarState& state, TrackLengths& track_bytes, const Tuning& cent,
-             const Method& method) {
+Counts pass1(ByteReader& fpi, ByteWriter& fptmp, TrackLengths& track_bytes, const Tuning& cent, const Method& method) {
+  GrammarState state;
   InsertBends pass(cent, method, track_bytes);
   smf::walk_file(fpi, fptmp, state, pass);
   return pass.counts();
@@ -167,13 +167,12 @@ void pass2(ByteReader& fptmp, ByteWriter& fpo, const TrackLengths& track_bytes) 
 }
 
 std::string retune_bytes(std::string_view input, const Tuning& cent, const Method& method, Counts* counts) {
-  GrammarState state;
   TrackLengths track_bytes{};
   io::MemorySource source(input);
   io::ByteReader fpi(source);
   io::MemorySink scratch;
   io::ByteWriter fptmp(scratch);
-  const Counts made = pass1(fpi, fptmp, state, track_bytes, cent, method);
+  const Counts made = pass1(fpi, fptmp, track_bytes, cent, method);
   fptmp.flush();
   io::MemorySource scratch_source(scratch.bytes());
   io::ByteReader scratch_reader(scratch_source);

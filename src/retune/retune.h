@@ -50,8 +50,8 @@ struct Counts {
   uint64_t tuning_messages = 0;
 };
 
-Counts pass1(io::ByteReader& fpi, io::ByteWriter& fptmp, smf::GrammarState& state, TrackLengths& track_bytes,
-             const Tuning& cent, const Method& method = {});
+Counts pass1(io::ByteReader& fpi, io::ByteWriter& fptmp, TrackLengths& track_bytes, const Tuning& cent,
+             const Method& method = {});
 // Copies the scratch file, each track with the length pass 1 recorded.
 void pass2(io::ByteReader& fptmp, io::ByteWriter& fpo, const TrackLengths& track_bytes);
 
