@@ -55,8 +55,8 @@ void copy_track_type(int track, ByteReader& in, ByteWriter& out, const Messages&
   if (!copy_chunk_type(in, out, kTrackChunk)) fail(io::kExitBadChunk, messages.track_header, track);
 }
 
-void fail_no_running_status() { fail(io::kExitBadEvent, "%s", kNoRunningStatusMessage); }
+void walk_detail::fail_no_running_status() { fail(io::kExitBadEvent, "%s", kNoRunningStatusMessage); }
 
-void fail_delta_time() { fail(io::kExitBadEvent, "%s", kDeltaTimeMessage); }
+void walk_detail::fail_delta_time() { fail(io::kExitBadEvent, "%s", kDeltaTimeMessage); }
 
 }  // namespace retune::smf

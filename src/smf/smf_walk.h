@@ -49,6 +49,8 @@ struct GrammarState {
   int64_t bytes_read = 0;   // bytes of the current track read so far, as of the last event
 };
 
+inline constexpr uint32_t kSysExHeadSize = 16;
+
 // How one pass differs from the plain copy. A pass derives from Pass and
 // redefines the hooks it needs; the walk is a template over the pass, so the
 // hooks cost nothing where a pass has none. Every pass defines one more:
@@ -64,15 +66,14 @@ struct Pass {
   // Called once a note-on's velocity has been copied.
   void after_note_on(uint8_t /*note*/, const GrammarState& /*state*/, io::ByteWriter& /*out*/) {}
   // Called once a system-exclusive event has been copied; `head` holds its
-  // first `head_size` bytes after the length (all of them when they are few).
+  // first `head_size` bytes after the length: all of them when there are no
+  // more than kSysExHeadSize.
   void after_sysex(const uint8_t* /*head*/, uint32_t /*head_size*/, uint32_t /*length*/,
                    const GrammarState& /*state*/, io::ByteWriter& /*out*/) {}
   void end_track(int /*track*/, const GrammarState& /*state*/) {}
 
   const Messages& messages;
 };
-
-inline constexpr uint32_t kSysExHeadSize = 16;
 
 // The whole file: header chunk, then every announced track. Bytes after the
 // last track are neither read nor copied.
@@ -95,9 +96,6 @@ void copy_track_type(int track, io::ByteReader& in, io::ByteWriter& out, const M
 // byte, `byte`, has already been copied; returns its value.
 template <bool kChecked = true>
 uint32_t copy_vlq(uint8_t byte, io::ByteReader& in, io::ByteWriter& out);
-
-[[noreturn]] void fail_no_running_status();
-[[noreturn]] void fail_delta_time();
 
 }  // namespace retune::smf
 

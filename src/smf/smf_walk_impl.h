@@ -7,6 +7,9 @@ namespace retune::smf {
 
 namespace walk_detail {
 
+[[noreturn]] void fail_no_running_status();
+[[noreturn]] void fail_delta_time();
+
 // The longest event the unchecked walk reads or writes byte by byte: a 4-byte
 // delta time, a status and two data bytes, in; and out, those plus what a
 // pass inserts before the event's last byte (a restated status).
@@ -28,7 +31,7 @@ template <bool kChecked>
 uint32_t copy_vlq(uint8_t byte, io::ByteReader& in, io::ByteWriter& out) {
   uint32_t value = byte & 0x7F;
   for (int count = 1; byte & 0x80; ++count) {
-    if (count == 4) fail_delta_time();
+    if (count == 4) walk_detail::fail_delta_time();
     byte = walk_detail::copy_byte<kChecked>(in, out);
     value = (value << 7) | (byte & 0x7F);
   }
