@@ -1,4 +1,3 @@
-#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -246,7 +245,7 @@ std::string format_offsets(const Tuning& cent) {
   for (double c : cent) {
     char number[32];
     // The shortest text that reads back as the same double.
-    const auto result = std::to_chars(number, number + sizeof number, c == 0 ? 0.0 : c);
+    const auto result = std::to_chars(number, number + sizeof number, c);
     if (!text.empty()) text += ' ';
     text.append(number, result.ptr);
   }
@@ -260,7 +259,7 @@ std::string list_tunings() {
     std::snprintf(line, sizeof line, "%-14s %s\n%14s", tuning.name, tuning.description, "");
     text += line;
     for (double c : offsets_on_root(tuning.degrees(), 0)) {
-      std::snprintf(line, sizeof line, " %.2f", c == 0 ? 0.0 : c);
+      std::snprintf(line, sizeof line, " %.2f", c);
       text += line;
     }
     text += "\n";

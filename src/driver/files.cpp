@@ -88,7 +88,8 @@ void install_signal_cleanup() {
 }
 
 ScratchFile::ScratchFile() {
-  char name[] = "xxxx4339.tmp.XXXXXX";
+  char name[sizeof kTemplate];
+  std::memcpy(name, kTemplate, sizeof kTemplate);
   fd_ = mkstemp(name);
   if (fd_ < 0) fail(io::kExitCannotOpen, "Can't open tempfile %s for writing\n", kTemplate);
   unlink(name);  // the open descriptor is all the run needs

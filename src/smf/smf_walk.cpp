@@ -1,8 +1,5 @@
 #include "smf/smf_walk.h"
 
-#include <algorithm>
-#include <cstring>
-
 namespace retune::smf {
 
 using io::ByteReader;

@@ -16,7 +16,6 @@ inline constexpr uint32_t kHeaderLength = 6;
 inline constexpr int kMaxTracks = 1024;
 
 inline constexpr uint8_t kStatusBit = 0x80;
-inline constexpr uint8_t kNoteOff = 0x80;
 inline constexpr uint8_t kNoteOn = 0x90;
 inline constexpr uint8_t kController = 0xB0;
 inline constexpr uint8_t kPitchBend = 0xE0;
