@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <sstream>
 
 #include "midi_model.h"
@@ -142,6 +145,81 @@ TEST(Properties, MidicsvSeesEveryBend) {
     EXPECT_GT(notes, 10);
     EXPECT_TRUE(pending.empty());
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Hands out the bytes a few at a time, so that buffer refills fall inside
+// every kind of event and both lanes of the walk meet at every boundary.
+class TrickleSource final : public retune::io::ByteSource {
+ public:
+  TrickleSource(std::string_view bytes, uint64_t seed) : rest_(bytes), rng_(seed) {}
+  size_t read(uint8_t* buffer, size_t capacity) override {
+    const size_t n = std::min({capacity, rest_.size(), size_t{1} + rng_.below(40)});
+    std::memcpy(buffer, rest_.data(), n);
+    rest_.remove_prefix(n);
+    return n;
+  }
+
+ private:
+  std::string_view rest_;
+  Random rng_;
+};
+
+TEST(Properties, AnyReadSizesGiveTheSameBytes) {
+  const std::string in = generate_smf({.seed = 21, .target_bytes = 1 << 20});
+  Random rng(21);
+  const Tuning cent = random_tuning(rng, 200);
+  const std::string whole = retune::retune_bytes(in, cent);  // larger than every buffer
+  ASSERT_EQ(check_retuned(in, whole, cent), "");
+
+  retune::TrackLengths track_bytes{};
+  TrickleSource source(in, 1);
+  retune::io::ByteReader fpi(source);
+  retune::io::MemorySink scratch;
+  retune::io::ByteWriter fptmp(scratch);
+  retune::pass1(fpi, fptmp, track_bytes, cent);
+  fptmp.flush();
+  TrickleSource scratch_source(scratch.bytes(), 2);
+  retune::io::ByteReader scratch_reader(scratch_source);
+  retune::io::MemorySink out;
+  retune::io::ByteWriter fpo(out);
+  retune::pass2(scratch_reader, fpo, track_bytes);
+  fpo.flush();
+  EXPECT_TRUE(out.bytes() == whole);
+}
+
+// Blocks of 128 KiB and more go file to file in the kernel: a long sysex
+// dump in pass 1, whole tracks in pass 2.
+TEST(Properties, LargeBlocksCopiedByTheKernelArriveIntact) {
+  TempDir dir;
+  std::string dump(300000, '\0');
+  for (size_t i = 0; i < dump.size(); ++i) dump[i] = static_cast<char>(i % 127);
+  dump.back() = '\xF7';
+  const std::string big_track = generate_note_track(*std::make_unique<Random>(8), 0, 3 << 20, true);
+  const std::string in = smf({hex("00 F0") + vlq(static_cast<uint32_t>(dump.size())) + dump + hex("00 90 3C 40 00 FF 2F 00"),
+                              big_track});
+  write_file(dir / "in.mid", in);
+  std::vector<std::string> args(12, "-10");
+  args.push_back("in.mid");
+  args.push_back("out.mid");
+  const Result r = run_program(RETUNE_BIN, args, RunOptions().at(dir.path().string()));
+  ASSERT_EQ(r.status, 0) << r.err;
+  Tuning cent;
+  cent.fill(-10);
+  const std::string out = read_file(dir / "out.mid");
+  EXPECT_EQ(check_retuned(in, out, cent), "");
+  EXPECT_TRUE(out == retune::retune_bytes(in, cent));
+
+  // The dump cut short: the kernel copies what there is, then end of input.
+  write_file(dir / "in.mid", in.substr(0, 200000));
+  const Result cut = run_program(RETUNE_BIN, args, RunOptions().at(dir.path().string()));
+  EXPECT_EQ(cut.err, "File format error: EOF encountered\n");
+  EXPECT_EQ(cut.status, 255);
+  EXPECT_EQ(dir.list(), (std::vector<std::string>{"in.mid", "out.mid"}));
+  EXPECT_TRUE(read_file(dir / "out.mid") == out);
 }
 
 }  // namespace

@@ -116,10 +116,12 @@ TEST(Scala, KeyboardMappingSetsRootAndReference) {
   const Tuning equal_on_d = offsets_for_mapping(degrees_of("equal"), linear);
   const double a415 = 1200 * std::log2(415.0 / 440.0);  // -101.27 cents
   for (double c : equal_on_d) EXPECT_NEAR(c, a415, 1e-9);
-  // Meantone on D with A at 440: A is unbent, D moves by what A would have.
+  // Meantone on D with A at 440: A, a meantone fifth (696.58 cents) above D,
+  // is unbent, so D sits 3.42 cents above equal temperament.
   const Tuning m = offsets_for_mapping(degrees_of("meantone"), parse_kbm("12\n0\n127\n62\n69\n440\n12\n0\n1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11\n", "k"));
   EXPECT_NEAR(m[9], 0.0, 1e-9);
-  EXPECT_NEAR(m[2] - m[9], offsets_on_root(degrees_of("meantone"), 2)[2] - offsets_on_root(degrees_of("meantone"), 2)[9], 1e-9);
+  EXPECT_NEAR(m[2], 3.4216, 1e-4);
+  EXPECT_NEAR(m[6], 3.4216 - 13.6863, 1e-4);  // F#, a pure major third above D
 
   const struct {
     const char* text;
@@ -150,14 +152,13 @@ std::string print_offsets(std::vector<std::string> args) {
 
 TEST(TuningOptions, ExampleScalesGiveTheirTunings) {
   EXPECT_EQ(print_offsets({"--scl", kExamples + "/just-major.scl"}), print_offsets({"--tuning", "just"}));
-  EXPECT_EQ(print_offsets({"--scl", kExamples + "/just-major.scl", "--kbm", kExamples + "/on-d.kbm"}),
-            [] {
-              // just on D, shifted so that A (a just fifth above D) sounds at 440 Hz
-              Tuning t = offsets_on_root(find_tuning("just")->degrees(), 2);
-              const double shift = -t[9];
-              for (double& c : t) c += shift;
-              return driver::format_offsets(t) + "\n";
-            }());
+  // Just on D with A, a pure fifth above D, at 440 Hz: D is 1.96 cents low,
+  // F# a pure third (386.31 cents) above D, C a 9/5 (1017.60) above it.
+  std::istringstream on_d(print_offsets({"--scl", kExamples + "/just-major.scl", "--kbm", kExamples + "/on-d.kbm"}));
+  const std::pair<int, double> just_on_d[] = {{2, -1.955}, {9, 0.0}, {6, -1.955 - 13.686}, {0, -1.955 + 17.596}};
+  Tuning read{};
+  for (double& c : read) on_d >> c;
+  for (auto [pitch_class, cents] : just_on_d) EXPECT_NEAR(read[pitch_class], cents, 1e-3) << pitch_class;
   std::istringstream meantone(print_offsets({"--scl", kExamples + "/meantone.scl"}));
   const Tuning builtin = offsets_on_root(find_tuning("meantone")->degrees(), 0);
   for (int i = 0; i < 12; ++i) {
