@@ -6,7 +6,7 @@
 
 #include <cmath>
 
-#include "driver/run.h"
+#include "driver/cli.h"
 #include "midi_model.h"
 #include "run_binary.h"
 
@@ -31,13 +31,13 @@ TEST(Cents, ReadsTheDecimalGrammarOnly) {
                  {"1.5e-1x", 0.15}, {".5", 0.5},    {"5.", 5},       {"0x10", 0},     {"1e-400", 0},  {"-0", 0},
                  {"2E+1", 20}, {"1e+", 1}};
   for (const auto& n : numbers) {
-    const auto v = retune::driver::parse_cents(n.text);
+    const auto v = retune::parse_cents(n.text);
     ASSERT_TRUE(v.has_value()) << n.text;
     EXPECT_EQ(*v, n.value) << n.text;
   }
   for (const char* text : {"", "abc", "-", ".", "inf", "nan", "-.e5", "e5", " ", "+-1", "INF"})
-    EXPECT_FALSE(retune::driver::parse_cents(text).has_value()) << text;
-  EXPECT_TRUE(std::isinf(*retune::driver::parse_cents("1e999")));
+    EXPECT_FALSE(retune::parse_cents(text).has_value()) << text;
+  EXPECT_TRUE(std::isinf(*retune::parse_cents("1e999")));
 }
 
 TEST(EndToEnd, WrongArgumentCountPrintsUsageAndFails) {

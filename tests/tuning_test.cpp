@@ -5,8 +5,9 @@
 #include <cmath>
 #include <sstream>
 
-#include "driver/run.h"
+#include "driver/cli.h"
 #include "retune/retune.h"
+#include "retune/scala.h"
 #include "refusal.h"
 #include "run_binary.h"
 

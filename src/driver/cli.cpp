@@ -1,10 +1,11 @@
+// The command line: options anywhere before the tuning and the files, the
+// usage and help texts.
+#include "driver/cli.h"
+
 #include <cerrno>
-#include <charconv>
-#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-#include "driver/run.h"
 
 namespace retune::driver {
 
@@ -46,9 +47,6 @@ constexpr char kOptionsHelp[] =
     "  -h, --help          print this help and exit\n"
     "  --version           print the version and exit\n";
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
 [[noreturn]] void usage_failure(const char* program) {
   throw io::Failure(io::kExitBadArguments, usage_text(program));
 }
@@ -63,30 +61,6 @@ std::string usage_text(const char* program) {
 }
 
 std::string help_text(const char* program) { return usage_text(program) + kOptionsHelp; }
-
-std::optional<double> parse_cents(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size() && is_space(text[i])) ++i;
-  const size_t start = i;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
-  size_t digits = 0;
-  for (; i < text.size() && is_digit(text[i]); ++i) ++digits;
-  if (i < text.size() && text[i] == '.')
-    for (++i; i < text.size() && is_digit(text[i]); ++i) ++digits;
-  if (digits == 0) return std::nullopt;
-  size_t end = i;
-  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-    size_t j = i + 1;
-    if (j < text.size() && (text[j] == '+' || text[j] == '-')) ++j;
-    const size_t exponent = j;
-    while (j < text.size() && is_digit(text[j])) ++j;
-    if (j > exponent) end = j;  // "1e" is 1
-  }
-  // The text is now plain decimal, so strtod rounds it correctly and cannot
-  // wander into hexadecimal, "inf" or "nan".
-  const std::string number(text.substr(start, end - start));
-  return std::strtod(number.c_str(), nullptr);
-}
 
 namespace {
 
@@ -154,19 +128,19 @@ Options parse_command_line(int argc, char** argv) {
       no_value();
       options.verbose = true;
     } else if (arg == "--tuning") {
-      options.tuning_name = take_value();
-      if (options.tuning_name.empty()) refuse("Option --tuning needs a name\n");
+      options.tuning.name = take_value();
+      if (options.tuning.name.empty()) refuse("Option --tuning needs a name\n");
     } else if (arg == "--scl") {
-      options.scl_path = take_value();
-      if (options.scl_path.empty()) refuse("Option --scl needs a file\n");
+      options.tuning.scl_path = take_value();
+      if (options.tuning.scl_path.empty()) refuse("Option --scl needs a file\n");
     } else if (arg == "--kbm") {
-      options.kbm_path = take_value();
-      if (options.kbm_path.empty()) refuse("Option --kbm needs a file\n");
+      options.tuning.kbm_path = take_value();
+      if (options.tuning.kbm_path.empty()) refuse("Option --kbm needs a file\n");
     } else if (arg == "--root") {
       const char* text = take_value();
       const int root = parse_pitch_class(text);
       if (root < 0) refuse("Invalid root \"%s\": expected a pitch class C, C#, Db, ..., B or 0-11\n", text);
-      options.root = root;
+      options.tuning.root = root;
     } else if (arg == "--mts") {
       no_value();
       options.method.mts = true;
@@ -187,84 +161,24 @@ Options parse_command_line(int argc, char** argv) {
       options.action == Options::Action::kListTunings)
     return options;
 
-  if (!options.tuning_name.empty() && !options.scl_path.empty()) refuse("Give either --tuning or --scl, not both\n");
-  if (!options.kbm_path.empty() && options.scl_path.empty()) refuse("Option --kbm goes with --scl\n");
-  if (!options.kbm_path.empty() && options.root) refuse("Give either --root or --kbm, not both: both set the root\n");
-  if (options.root && !options.named_tuning()) refuse("Option --root goes with --tuning or --scl\n");
+  if (!options.tuning.name.empty() && !options.tuning.scl_path.empty()) refuse("Give either --tuning or --scl, not both\n");
+  if (!options.tuning.kbm_path.empty() && options.tuning.scl_path.empty()) refuse("Option --kbm goes with --scl\n");
+  if (!options.tuning.kbm_path.empty() && options.tuning.root) refuse("Give either --root or --kbm, not both: both set the root\n");
+  if (options.tuning.root && !options.tuning.by_name()) refuse("Option --root goes with --tuning or --scl\n");
   if (options.method.mts && bend_range_given)
     refuse("Give either --mts or --bend-range, not both: a tuning message uses no pitch bends\n");
 
   const int positional = argc - i;
-  if (options.named_tuning()) {
+  if (options.tuning.by_name()) {
     if (positional >= kPitchClasses) refuse("Give either a tuning option or twelve offsets, not both\n");
     if (positional > 2) usage_failure(program);
   } else {
     if (positional < kPitchClasses || positional > kPitchClasses + 2) usage_failure(program);
-    for (int k = 0; k < kPitchClasses; ++k) options.offsets.push_back(argv[i++]);
+    for (int k = 0; k < kPitchClasses; ++k) options.tuning.offsets.push_back(argv[i++]);
   }
   if (i < argc) options.infile = argv[i++];
   if (i < argc) options.outfile = argv[i++];
   return options;
-}
-
-Tuning resolve_tuning(const Options& options) {
-  const double limit = max_offset(options.method);
-  Tuning cent{};
-  if (!options.named_tuning()) {
-    for (int k = 0; k < kPitchClasses; ++k) {
-      const std::optional<double> value = parse_cents(options.offsets[k]);
-      if (!value || !(std::fabs(*value) <= limit))
-        io::fail(io::kExitBadArguments, "Invalid tuning offset \"%s\" for %s: expected cents from -%g to %g\n",
-                 options.offsets[k], kPitchClassNames[k], limit, limit);
-      cent[k] = *value;
-    }
-    return cent;
-  }
-  std::string source;
-  if (!options.tuning_name.empty()) {
-    const NamedTuning* tuning = find_tuning(options.tuning_name);
-    if (!tuning)
-      io::fail(io::kExitBadArguments, "Unknown tuning \"%s\"; see retune --list-tunings\n", options.tuning_name.c_str());
-    cent = offsets_on_root(tuning->degrees(), options.root.value_or(0));
-    source = "Tuning " + options.tuning_name;
-  } else {
-    const Degrees degrees = scale_degrees(read_scl(options.scl_path), options.scl_path);
-    cent = options.kbm_path.empty() ? offsets_on_root(degrees, options.root.value_or(0))
-                                    : offsets_for_mapping(degrees, read_kbm(options.kbm_path));
-    source = "Scala file " + options.scl_path;
-  }
-  for (int k = 0; k < kPitchClasses; ++k)
-    if (!(std::fabs(cent[k]) <= limit))
-      io::fail(io::kExitBadArguments, "%s gives %s an offset of %.2f cents: expected cents from -%g to %g\n",
-               source.c_str(), kPitchClassNames[k], cent[k], limit, limit);
-  return cent;
-}
-
-std::string format_offsets(const Tuning& cent) {
-  std::string text;
-  for (double c : cent) {
-    char number[32];
-    // The shortest text that reads back as the same double.
-    const auto result = std::to_chars(number, number + sizeof number, c);
-    if (!text.empty()) text += ' ';
-    text.append(number, result.ptr);
-  }
-  return text;
-}
-
-std::string list_tunings() {
-  std::string text;
-  for (const NamedTuning& tuning : builtin_tunings()) {
-    char line[256];
-    std::snprintf(line, sizeof line, "%-14s %s\n%14s", tuning.name, tuning.description, "");
-    text += line;
-    for (double c : offsets_on_root(tuning.degrees(), 0)) {
-      std::snprintf(line, sizeof line, " %.2f", c);
-      text += line;
-    }
-    text += "\n";
-  }
-  return text;
 }
 
 }  // namespace retune::driver

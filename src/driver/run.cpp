@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "driver/cli.h"
 #include "driver/files.h"
 
 namespace retune::driver {
@@ -33,7 +34,7 @@ void retune_stream(const Options& options) {
   ScratchFile scratch;
   InputFile input(options.infile);
   OutputFile output(options.outfile);
-  const Tuning cent = resolve_tuning(options);
+  const Tuning cent = resolve_tuning(options.tuning, max_offset(options.method));
 
   TrackLengths track_bytes{};
   io::FdSource in_source(input.fd());
@@ -81,7 +82,7 @@ int run(int argc, char** argv) {
         print(list_tunings());
         break;
       case Options::Action::kPrintOffsets:
-        print(format_offsets(resolve_tuning(options)) + "\n");
+        print(format_offsets(resolve_tuning(options.tuning, max_offset(options.method))) + "\n");
         break;
       default:
         retune_stream(options);

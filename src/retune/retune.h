@@ -11,9 +11,7 @@
 #include <string_view>
 
 #include "io/byte_io.h"
-#include "retune/scala.h"
 #include "retune/tuning_table.h"
-#include "retune/tunings.h"
 #include "smf/smf_walk.h"
 
 namespace retune {
