@@ -256,12 +256,14 @@ void Spreader::handle(const TimedEvent& event, TrackWriter& out) {
     return;
   }
   const uint8_t source = smf::channel_of(status);
-  if (!takes_notes(source)) {
+  const uint8_t data1 = event.event.data[0];
+  const uint8_t data2 = event.event.data[1];
+  // A data byte with its top bit set makes no message a synthesizer could
+  // take: such an event goes through as it is.
+  if (!takes_notes(source) || ((data1 | data2) & smf::kStatusBit)) {
     out.copy(tick_, event);
     return;
   }
-  const uint8_t data1 = event.event.data[0];
-  const uint8_t data2 = event.event.data[1];
   ChannelState& state = sources_[source].state;
   switch (smf::kind_of(status)) {
     case smf::kNoteOn:

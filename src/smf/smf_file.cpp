@@ -120,7 +120,8 @@ void TrackWriter::delta(uint64_t tick) {
 
 void TrackWriter::channel(uint64_t tick, uint8_t status, uint8_t data1, uint8_t data2) {
   delta(tick);
-  if (status != running_status_) bytes_.push_back(static_cast<char>(status));
+  // A data byte with its top bit set would be read as a status byte.
+  if (status != running_status_ || (data1 & kStatusBit)) bytes_.push_back(static_cast<char>(status));
   running_status_ = status;
   bytes_.push_back(static_cast<char>(data1));
   if (channel_data_bytes(status) == 2) bytes_.push_back(static_cast<char>(data2));

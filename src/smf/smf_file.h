@@ -76,7 +76,8 @@ class TrackEvents {
 
 // Builds a track's event bytes from events with absolute ticks, given in time
 // order. A channel message leaves out its status byte when the one before it
-// in the track had the same; any other event states its status.
+// in the track had the same (and its first data byte cannot be taken for a
+// status); any other event states its status.
 class TrackWriter {
  public:
   // A channel message: `status` and its one or two data bytes.

@@ -7,6 +7,8 @@
 
 #include "catalogue.h"
 #include "midi_model.h"
+#include "poly_check.h"
+#include "retune/poly.h"
 #include "retune/retune.h"
 
 namespace {
@@ -29,7 +31,19 @@ retune::Method method_from(const uint8_t* config) {
       break;
   }
   if (config[0] & 0x80) method.skipped_channels = static_cast<uint16_t>(config[2] << 8 | config[3]);
+  if ((config[0] & 0x40) && !method.mts) method.poly = true, method.ignore_file_bends = config[1] & 0x80;
   return method;
+}
+
+// What the independent checker finds wrong with the polyphonic mode's output.
+std::string poly_problem(const std::string& input, const retune::Tuning& cent, const retune::Method& method) {
+  poly_check::Options options;
+  for (int key = 0; key < retune::kKeys; ++key) options.offset[key] = cent[key % retune::kPitchClasses];
+  options.bend_range = method.declare_bend_range ? method.bend_range : 0;
+  options.skipped = method.skipped_channels;
+  options.ignore_bends = method.ignore_file_bends;
+  const std::string output = retune::retune_poly(input, retune::KeyTable::from_pitch_classes(cent), method);
+  return poly_check::check(input, output, options).problem;
 }
 
 }  // namespace
@@ -42,8 +56,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     cent[i] = static_cast<int8_t>(data[4 + i]) / 127.0 * retune::max_offset(method);
   const std::string input(reinterpret_cast<const char*>(data + kConfigBytes), size - kConfigBytes);
   try {
-    const std::string output = retune::retune_bytes(input, cent, method);
-    const std::string problem = smf_test::check_retuned(input, output, cent, method);
+    std::string problem;
+    if (method.poly) {
+      problem = poly_problem(input, cent, method);
+    } else {
+      const std::string output = retune::retune_bytes(input, cent, method);
+      problem = smf_test::check_retuned(input, output, cent, method);
+    }
     if (!problem.empty()) {
       std::fprintf(stderr, "wrong output: %s\n", problem.c_str());
       std::abort();

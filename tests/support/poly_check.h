@@ -207,10 +207,15 @@ class Checker {
     return result_;
   }
   bool passes_through(int channel) const { return channel == 9 || (options_.skipped >> channel & 1); }
+  // Events the mode leaves as they are: all but the well-formed channel
+  // messages of the channels it retunes.
+  bool is_kept(const Event& e) const {
+    return !e.is_channel() || passes_through(e.channel()) || ((e.data[0] | e.data[1]) & 0x80);
+  }
   std::vector<Event> kept(const std::vector<Event>& events) const {
     std::vector<Event> k;
     for (const Event& e : events)
-      if (!e.is_channel() || passes_through(e.channel())) k.push_back(e);
+      if (is_kept(e)) k.push_back(e);
     return k;
   }
   static bool is_reset(const Event& e) {
@@ -271,9 +276,8 @@ class Checker {
         }
         continue;
       }
-      if (!e.is_channel()) continue;
+      if (is_kept(e)) continue;
       const int c = e.channel();
-      if (passes_through(c)) continue;
       Settings& s = now[c];
       const int d1 = e.data[0], d2 = e.data[1];
       const bool is_off = e.kind() == 0x80 || (e.kind() == 0x90 && d2 == 0);
