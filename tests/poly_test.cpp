@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 
 #include "poly_check.h"
@@ -118,7 +119,7 @@ TEST(Poly, MoreBendsThanChannelsGoToTheNearestAndAreCounted) {
   EXPECT_NEAR(report.max_cents_off, 3.39, 0.01);
   EXPECT_NEAR(r.max_cents_off, 3.39, 0.01);
   EXPECT_EQ(retune::overflow_summary(report),
-            "retune: 1 notes sounded with more different bends at once than there are channels: each went to the "
+            "retune: 1 note sounded with more different bends at once than there are channels: each went to the "
             "channel whose bend was nearest, at most 3.4 cents off\n");
   EXPECT_EQ(report.sources[1].most_bends, 3);
   EXPECT_EQ(report.sources[0].most_bends, 12);
@@ -156,13 +157,21 @@ TEST(Poly, DenseFilesPassTheChecker) {
   }
 }
 
-// MIDI files that Debian packages install, when they are there.
+// MIDI files that Debian packages install, when they are there, and those in
+// the directories RETUNE_MIDI_DIRS names (separated by colons).
 std::vector<std::string> real_files() {
+  std::vector<std::string> dirs = {"/usr/share/games/openttd/baseset/openmsx", "/usr/share/planetblupi/music"};
+  if (const char* more = std::getenv("RETUNE_MIDI_DIRS"))
+    for (std::string_view rest = more; !rest.empty();) {
+      const size_t colon = std::min(rest.find(':'), rest.size());
+      dirs.emplace_back(rest.substr(0, colon));
+      rest.remove_prefix(std::min(colon + 1, rest.size()));
+    }
   std::vector<std::string> files;
-  for (const char* dir : {"/usr/share/games/openttd/baseset/openmsx", "/usr/share/planetblupi/music"}) {
+  for (const std::string& dir : dirs) {
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(dir, ec))
-      if (entry.path().extension() == ".mid") files.push_back(entry.path().string());
+      if (entry.path().extension() == ".mid" || entry.path().extension() == ".kar") files.push_back(entry.path().string());
   }
   std::sort(files.begin(), files.end());
   return files;
@@ -204,8 +213,7 @@ TEST(Poly, CommandLine) {
        "Invalid value \"drop\" for --in-bends: expected keep or ignore\n"},
       {command({"--poly"}, in), 0, ""},
       {command({"--poly", "--in-bends=ignore", "--verbose"}, in), 0,
-       "retune: 2 pitch-bend events inserted\n  channel 1: 2 notes, at most 2 different bends at once, on channels 1 2 "
-       "(borrowed: 2)\n"},
+       "retune: 2 pitch-bend events inserted\n  channel 1: 2 notes, up to 2 bends at once, on channels 1 2 (borrowed: 2)\n"},
   };
   for (const auto& c : cases) {
     const Result r = run_program(RETUNE_BIN, c.args);

@@ -559,6 +559,11 @@ std::string printed(const char* format, auto... values) {
   return text;
 }
 
+// "1 note", "2 notes".
+std::string count(uint64_t n, const char* thing) {
+  return std::to_string(n) + " " + thing + (n == 1 ? "" : "s");
+}
+
 std::string channel_list(uint16_t channels) {
   std::string text;
   for (int o = 0; o < kChannels; ++o)
@@ -599,28 +604,28 @@ std::string retune_poly(std::string input, const KeyTable& keys, const Method& m
 std::string overflow_summary(const PolyReport& report) {
   std::string text;
   if (report.approximate > 0)
-    text += printed(
-        "retune: %llu notes sounded with more different bends at once than there are channels: each went to the "
-        "channel whose bend was nearest, at most %.1f cents off\n",
-        static_cast<unsigned long long>(report.approximate), report.max_cents_off);
+    text += "retune: " + count(report.approximate, "note") +
+            printed(" sounded with more different bends at once than there are channels: each went to the "
+                    "channel whose bend was nearest, at most %.1f cents off\n",
+                    report.max_cents_off);
   if (report.dropped > 0)
-    text += printed("retune: %llu notes left out: every channel held the same key for another channel's notes\n",
-                   static_cast<unsigned long long>(report.dropped));
+    text += "retune: " + count(report.dropped, "note") +
+            " left out: every channel held the same key for another channel's notes\n";
   return text;
 }
 
 std::string poly_details(const PolyReport& report) {
-  std::string text = printed("retune: %llu pitch-bend events inserted\n", static_cast<unsigned long long>(report.bends));
+  std::string text = "retune: " + count(report.bends, "pitch-bend event") + " inserted\n";
   for (int s = 0; s < kChannels; ++s) {
     const PolyReport::Source& source = report.sources[s];
     if (source.notes == 0) continue;
-    text += printed("  channel %d: %llu notes, at most %d different bends at once, on channels %s", s + 1,
-                   static_cast<unsigned long long>(source.notes), source.most_bends,
-                   channel_list(source.channels).c_str());
+    text += printed("  channel %d: ", s + 1) + count(source.notes, "note") + ", up to " +
+            count(static_cast<uint64_t>(source.most_bends), "bend") + " at once, on channels " +
+            channel_list(source.channels);
     const uint16_t borrowed = source.channels & static_cast<uint16_t>(~(1u << s));
     if (borrowed) text += " (borrowed: " + channel_list(borrowed) + ")";
-    if (source.approximate) text += printed(", %llu placed approximately", static_cast<unsigned long long>(source.approximate));
-    if (source.dropped) text += printed(", %llu left out", static_cast<unsigned long long>(source.dropped));
+    if (source.approximate) text += ", " + std::to_string(source.approximate) + " placed approximately";
+    if (source.dropped) text += ", " + std::to_string(source.dropped) + " left out";
     text += "\n";
   }
   return text;

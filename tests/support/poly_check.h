@@ -4,7 +4,7 @@
 // that channel is the note's own (the file's bend on its source plus the
 // key's offset) at its start and at every change while it sounds; the
 // channel's settings are its source's; everything that is no note message of
-// a retuned channel is unchanged. Notes that sound while more different
+// a retuned channel is unchanged. Notes that start while more different
 // (source, offset) pairs sound than there are channels may be off or missing.
 #pragma once
 
@@ -384,12 +384,15 @@ class Checker {
 
     int channels = 0;
     for (int c = 0; c < 16; ++c) channels += !passes_through(c);
-    // Notes sounding, by end, for the pairs count; and how many of them are off.
+    // Notes sounding, by end, for the pairs count. A note that starts while
+    // more pairs sound than there are channels may be placed on a channel of
+    // another bend or source; while such a note sounds, the channels no longer
+    // hold one pair each, and later notes may be placed so too.
     using Sounding = std::pair<size_t, size_t>;  // end seq, note
     std::priority_queue<Sounding, std::vector<Sounding>, std::greater<>> sounding;
     std::map<std::pair<int, double>, int> pairs;
-    std::vector<bool> bad(in_notes.size());
-    int bad_sounding = 0;
+    std::vector<bool> crowded(in_notes.size());
+    int crowded_sounding = 0;
     for (size_t i = 0; i < in_notes.size(); ++i) {
       const Note& n = in_notes[i];
       while (!sounding.empty() && sounding.top().first <= n.on_seq) {
@@ -397,10 +400,12 @@ class Checker {
         sounding.pop();
         const auto pair = std::make_pair(in_notes[j].channel, options_.offset[in_notes[j].key]);
         if (--pairs[pair] == 0) pairs.erase(pair);
-        bad_sounding -= bad[j];
+        crowded_sounding -= crowded[j];
       }
       const auto pair = std::make_pair(n.channel, options_.offset[n.key]);
-      const bool overflow = bad_sounding > 0 || static_cast<int>(pairs.size() + !pairs.count(pair)) > channels;
+      const bool overflow = crowded_sounding > 0 || static_cast<int>(pairs.size() + !pairs.count(pair)) > channels;
+      crowded[i] = overflow;
+      crowded_sounding += overflow;
       ++pairs[pair];
       sounding.push({n.end_seq, i});
       ++result_.notes;
@@ -409,8 +414,6 @@ class Checker {
                                 std::to_string(n.channel + 1) + ", tick " + std::to_string(n.on_tick) + "): ";
       auto [first, last] = unmatched.equal_range(key_of(n));
       if (first == last) {
-        bad[i] = true;
-        ++bad_sounding;
         ++result_.missing;
         if (!overflow) fail(where + "not in the output");
         continue;
@@ -430,8 +433,6 @@ class Checker {
       if (!problem.empty()) check_note(n, out_notes[chosen->second], in_history, out_history, &cents);
       unmatched.erase(chosen);
       if (!problem.empty()) {
-        bad[i] = true;
-        ++bad_sounding;
         ++result_.off;
         result_.max_cents_off = std::max(result_.max_cents_off, cents);
         if (!overflow) fail(where + problem);
