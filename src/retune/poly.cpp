@@ -75,7 +75,6 @@ struct Selection {
   uint8_t rpn[2] = {kNullParameter, kNullParameter};   // MSB, LSB
   uint8_t nrpn_number[2] = {kNullParameter, kNullParameter};
 
-  bool operator==(const Selection&) const = default;
   bool is_bend_range() const { return !nrpn && rpn[0] == 0 && rpn[1] == 0; }
 };
 
@@ -185,7 +184,9 @@ class Spreader {
  private:
   bool takes_notes(int channel) const { return channel != kDrumChannel && !method_.skips(channel); }
 
+  // Plays one event; one that is left out may still need to keep time.
   void handle(const TimedEvent& event, TrackWriter& out);
+  void dispatch(const TimedEvent& event, TrackWriter& out);
   void note_on(uint8_t source, uint8_t key, uint8_t velocity);
   void note_off(uint8_t source, uint8_t status, uint8_t key, uint8_t velocity);
   void poly_pressure(uint8_t source, uint8_t key, uint8_t value);
@@ -246,6 +247,22 @@ void Spreader::play(const smf::File& file, const std::vector<size_t>& tracks, st
 }
 
 void Spreader::handle(const TimedEvent& event, TrackWriter& out) {
+  const size_t written = out.bytes().size();
+  dispatch(event, out);
+  if (out.bytes().size() == written) {
+    // Restating the bend in force on a channel changes nothing.
+    for (int o = 0; o < kChannels; ++o) {
+      if (!outputs_[o].usable) continue;
+      const int bend = outputs_[o].bend;
+      const uint8_t filler[3] = {static_cast<uint8_t>(smf::kPitchBend | o), static_cast<uint8_t>(bend & 0x7F),
+                                 static_cast<uint8_t>(bend >> 7)};
+      out.leave_out(event.tick, filler);
+      break;
+    }
+  }
+}
+
+void Spreader::dispatch(const TimedEvent& event, TrackWriter& out) {
   out_ = &out;
   tick_ = event.tick;
   ++clock_;
