@@ -1,6 +1,7 @@
 #include "retune/poly.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <queue>
@@ -161,8 +162,15 @@ struct Output {
   int bend = kBendCentre;   // in force
   Range range;              // in force, or kUnknownRange
   uint64_t idle_since = 0;
-  std::array<uint32_t, 128> keys{};       // notes sounding, per key
-  std::array<uint8_t, 128> key_source{};  // whose notes they are: one source per key
+};
+
+// The notes sounding on an output channel, per key, and whose they are: one
+// source per key, so that every note-off ends the note it means.
+struct KeysSounding {
+  std::array<uint32_t, 128> count{};
+  std::array<uint8_t, 128> source{};
+
+  bool free_for(uint8_t key, uint8_t from) const { return count[key] == 0 || source[key] == from; }
 };
 
 // Plays one timeline (the merged tracks of a file, or one track of a format 2
@@ -175,7 +183,10 @@ class Spreader {
       outputs_[o].usable = takes_notes(o);
       if (method.declare_bend_range) outputs_[o].range = kUnknownRange;
       // Every channel starts out carrying its own messages.
-      if (outputs_[o].usable) outputs_[o].carrier = static_cast<uint8_t>(o);
+      if (outputs_[o].usable) {
+        outputs_[o].carrier = static_cast<uint8_t>(o);
+        carried_[o] = static_cast<uint16_t>(1u << o);
+      }
     }
   }
 
@@ -205,6 +216,10 @@ class Spreader {
   double out_range(uint8_t source) const;
   Range declared_range(uint8_t source) const;
   int bend_for(uint8_t source, double offset) const;
+  template <typename F>
+  void for_each_carrier(uint8_t source, F f) const {
+    for (unsigned bits = carried_[source]; bits; bits &= bits - 1) f(std::countr_zero(bits));
+  }
   double offset_of(uint8_t key) const { return keys_.mapped[key] ? keys_.offset[key] : 0.0; }
 
   const KeyTable& keys_;
@@ -212,6 +227,8 @@ class Spreader {
   PolyReport& report_;
   std::array<Source, kChannels> sources_;
   std::array<Output, kChannels> outputs_;
+  std::array<KeysSounding, kChannels> keys_sounding_;
+  std::array<uint16_t, kChannels> carried_{};  // per source, bit n: output channel n carries it
   TrackWriter* out_ = nullptr;  // the track of the event at hand
   uint64_t tick_ = 0;
   uint64_t clock_ = 0;  // counts events, for "idle longest"
@@ -241,8 +258,13 @@ void Spreader::play(const smf::File& file, const std::vector<size_t>& tracks, st
   while (!queue.empty()) {
     const size_t i = queue.top();
     queue.pop();
-    handle(cursors[i].next, writers[cursors[i].track]);
-    if (cursors[i].events.next(cursors[i].next)) queue.push(i);
+    // A track goes on for as long as its events come before every other's.
+    bool more;
+    do {
+      handle(cursors[i].next, writers[cursors[i].track]);
+      more = cursors[i].events.next(cursors[i].next);
+    } while (more && (queue.empty() || later(queue.top(), i)));
+    if (more) queue.push(i);
   }
 }
 
@@ -315,8 +337,7 @@ void Spreader::dispatch(const TimedEvent& event, TrackWriter& out) {
 }
 
 void Spreader::forward(uint8_t source, uint8_t kind, uint8_t data1, uint8_t data2) {
-  for (int o = 0; o < kChannels; ++o)
-    if (outputs_[o].carrier == source) out_->channel(tick_, static_cast<uint8_t>(kind | o), data1, data2);
+  for_each_carrier(source, [&](int o) { out_->channel(tick_, static_cast<uint8_t>(kind | o), data1, data2); });
 }
 
 void Spreader::controller(uint8_t source, uint8_t controller, uint8_t value) {
@@ -326,11 +347,10 @@ void Spreader::controller(uint8_t source, uint8_t controller, uint8_t value) {
   // With a bend range of the user's, the file's own would undo it.
   if (!(sets_range && method_.declare_bend_range)) {
     forward(source, smf::kController, controller, value);
-    for (Output& out : outputs_) {
-      if (out.carrier != source) continue;
-      if (sets_range) out.range = state.range;
-      if (controller == kResetAllControllers) out.bend = kBendCentre;
-    }
+    for_each_carrier(source, [&](int o) {
+      if (sets_range) outputs_[o].range = state.range;
+      if (controller == kResetAllControllers) outputs_[o].bend = kBendCentre;
+    });
   }
   if ((controller == kSustain && value < kPedalDown) || controller == kResetAllControllers) release_pedal(source);
   if (sets_range || controller == kResetAllControllers) rebend(source);
@@ -366,12 +386,12 @@ void Spreader::write_bend(int o, int bend) {
 }
 
 void Spreader::rebend(uint8_t source) {
-  for (int o = 0; o < kChannels; ++o) {
+  for_each_carrier(source, [&](int o) {
     const Output& out = outputs_[o];
-    if (out.carrier != source || out.sounding == 0) continue;
+    if (out.sounding == 0) return;
     const int bend = bend_for(source, out.offset);
     if (bend != out.bend) write_bend(o, bend);
-  }
+  });
 }
 
 // A channel with nothing sounding: one that has this source's settings and
@@ -399,7 +419,7 @@ int Spreader::nearest_channel(uint8_t source, uint8_t key, int bend) const {
   std::tuple<bool, int> best_rank;
   for (int o = 0; o < kChannels; ++o) {
     const Output& out = outputs_[o];
-    if (!out.usable || (out.keys[key] > 0 && out.key_source[key] != source)) continue;
+    if (!out.usable || !keys_sounding_[o].free_for(key, source)) continue;
     const std::tuple<bool, int> rank{out.carrier != source, std::abs(out.bend - bend)};
     if (best < 0 || rank < best_rank) best = o, best_rank = rank;
   }
@@ -425,11 +445,14 @@ void Spreader::take_on(int o, uint8_t source) {
     }
     if (bank || had.program != want.program)
       out_->channel(tick_, static_cast<uint8_t>(smf::kProgram | o), want.program);
-    for (uint8_t c = 0; c < kFirstModeMessage; ++c)
-      if (is_plain_setting(c) && had.controllers[c] != want.controllers[c])
-        out_->channel(tick_, control, c, want.controllers[c]);
+    if (had.controllers != want.controllers)
+      for (uint8_t c = 0; c < kFirstModeMessage; ++c)
+        if (is_plain_setting(c) && had.controllers[c] != want.controllers[c])
+          out_->channel(tick_, control, c, want.controllers[c]);
     if (had.pressure != want.pressure)
       out_->channel(tick_, static_cast<uint8_t>(smf::kChannelPressure | o), want.pressure);
+    carried_[out.carrier] &= static_cast<uint16_t>(~(1u << o));
+    carried_[source] |= static_cast<uint16_t>(1u << o);
     out.carrier = source;
   }
   const Range range = declared_range(source);
@@ -465,12 +488,10 @@ void Spreader::note_on(uint8_t source, uint8_t key, uint8_t velocity) {
   const double offset = offset_of(key);
   const int bend = bend_for(source, offset);
   int o = -1;
-  for (int c = 0; c < kChannels && o < 0; ++c) {
+  for_each_carrier(source, [&](int c) {
     const Output& out = outputs_[c];
-    if (out.carrier == source && out.sounding > 0 && out.offset == offset &&
-        (out.keys[key] == 0 || out.key_source[key] == source))
-      o = c;
-  }
+    if (o < 0 && out.sounding > 0 && out.offset == offset && keys_sounding_[c].free_for(key, source)) o = c;
+  });
   if (o < 0) {
     o = free_channel(source, bend);
     if (o >= 0) {
@@ -495,12 +516,12 @@ void Spreader::note_on(uint8_t source, uint8_t key, uint8_t velocity) {
   Output& out = outputs_[o];
   out_->channel(tick_, static_cast<uint8_t>(smf::kNoteOn | o), key, velocity);
   ++out.sounding;
-  ++out.keys[key];
-  out.key_source[key] = source;
+  ++keys_sounding_[o].count[key];
+  keys_sounding_[o].source[key] = source;
   src.notes[key].push_back({static_cast<uint8_t>(o), false});
   stats.channels |= static_cast<uint16_t>(1u << o);
   int bends = 0;
-  for (const Output& other : outputs_) bends += other.carrier == source && other.sounding > 0;
+  for_each_carrier(source, [&](int c) { bends += outputs_[c].sounding > 0; });
   stats.most_bends = std::max(stats.most_bends, bends);
 }
 
@@ -527,7 +548,7 @@ void Spreader::note_off(uint8_t source, uint8_t status, uint8_t key, uint8_t vel
 void Spreader::end_note(uint8_t source, uint8_t key, size_t index) {
   std::vector<Note>& notes = sources_[source].notes[key];
   Output& out = outputs_[notes[index].out];
-  --out.keys[key];
+  --keys_sounding_[notes[index].out].count[key];
   if (--out.sounding == 0) out.idle_since = clock_;
   notes.erase(notes.begin() + static_cast<ptrdiff_t>(index));
 }
@@ -560,10 +581,10 @@ void Spreader::reset() {
     for (auto& notes : src.notes) notes.clear();
     src.held = 0;
   }
+  for (KeysSounding& keys : keys_sounding_) keys = KeysSounding{};
   for (Output& out : outputs_) {
     if (out.sounding > 0) out.idle_since = clock_;
     out.sounding = 0;
-    out.keys.fill(0);
     out.bend = kBendCentre;
     out.range = method_.declare_bend_range ? kUnknownRange : Range{};
   }
@@ -596,6 +617,10 @@ std::string channel_list(uint16_t channels) {
 PolyReport retune_poly(std::string input, const KeyTable& keys, const Method& method, io::ByteSink& out) {
   const smf::File file = smf::read_file(std::move(input));
   std::vector<TrackWriter> writers(file.tracks.size());
+  for (size_t t = 0; t < writers.size(); ++t) {
+    const size_t size = file.tracks[t].end - file.tracks[t].begin;
+    writers[t].bytes().reserve(size + size / 4);
+  }
   PolyReport report;
   if (file.format == smf::kFormatIndependent) {
     for (size_t t = 0; t < file.tracks.size(); ++t) Spreader(keys, method, report).play(file, {t}, writers);
