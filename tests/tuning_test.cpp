@@ -375,11 +375,18 @@ TEST(TuningOptions, RefusalsNameTheProblem) {
   TempDir dir;
   write_file(dir / "in.mid", read_file(kExamples + "/melody.mid"));
   write_file(dir / "wide.scl", "wide\n12\n301.0\n200.0\n300.0\n400.0\n500.0\n600.0\n700.0\n800.0\n900.0\n1000.0\n1100.0\n2/1\n");
+  write_file(dir / "meantone.scl", read_file(kExamples + "/meantone.scl"));
+  write_file(dir / "low.kbm", "0\n0\n127\n60\n69\n380.0\n12\n");
+  write_file(dir / "narrow.kbm", "0\n60\n72\n60\n69\n440.0\n12\n");
+  write_file(dir / "a440.kbm", "0\n0\n127\n60\n69\n440.0\n12\n");
+  std::filesystem::create_directory(dir / "sub");
+  const std::vector<std::string> files = dir.list();
   const std::vector<std::string> zeros(12, "0");
   auto with_zeros = [&](std::vector<std::string> a) {
     a.insert(a.end(), zeros.begin(), zeros.end());
     return a;
   };
+  const std::string baroque = kExamples + "/baroque-415.kbm";
   const struct {
     std::vector<std::string> args;
     std::string message;
@@ -388,7 +395,35 @@ TEST(TuningOptions, RefusalsNameTheProblem) {
       {{"--tuning", "just", "--scl", "wide.scl"}, "Give either --tuning or --scl, not both\n"},
       {with_zeros({"--tuning", "just"}), "Give either a tuning option or twelve offsets, not both\n"},
       {{"--scl", "missing.scl", "in.mid", "out.mid"}, "Can't read scale file missing.scl: No such file or directory\n"},
+      {{"--scl", "/dev/zero", "in.mid", "out.mid"},
+       "Can't read scale file /dev/zero: it is larger than 1 MiB, too large for a Scala file\n"},
+      {{"--scl", "sub", "in.mid", "out.mid"}, "Can't read scale file sub: it is a directory\n"},
+      {{"--scl", "meantone.scl", "--kbm", "sub"}, "Can't read keyboard mapping file sub: it is a directory\n"},
+      {{"--scl", "low.kbm", "in.mid", "out.mid"},
+       "Scala file low.kbm is a keyboard mapping: give it with --kbm, and a scale with --scl\n"},
+      {{"--scl", "meantone.scl", "--kbm", "wide.scl"},
+       "Keyboard mapping wide.scl is a Scala scale: give it with --scl, and a mapping with --kbm\n"},
       {{"--scl", "wide.scl", "in.mid", "out.mid"}, "Scala file wide.scl gives C# an offset of 201.00 cents: expected cents from -200 to 200\n"},
+      // The mapping's frequency is to blame, or the scale, whichever put a
+      // key out of range.
+      {{"--scl", "meantone.scl", "--kbm", "low.kbm", "in.mid", "out.mid"},
+       "Keyboard mapping low.kbm, with key 69 at 380.0 Hz, gives C an offset of -243.54 cents: expected cents from -200 to 200\n"},
+      {{"--scl", "wide.scl", "--kbm", "a440.kbm", "in.mid", "out.mid"},
+       "Scala file wide.scl gives C# an offset of 201.00 cents: expected cents from -200 to 200\n"},
+      {{"--tuning", "meantone", "--a4", "380", "in.mid", "out.mid"},
+       "Option --a4 380 gives C an offset of -243.54 cents: expected cents from -200 to 200\n"},
+      {{"--mts", "--tuning", "meantone", "--a4", "415", "in.mid", "out.mid"},
+       "Option --a4 415 gives C# an offset of -114.96 cents: expected cents from -100 to 100\n"},
+      {{"--a4", "1000", "--tuning", "just"}, "Invalid value \"1000\" for --a4: expected a frequency from 220 to 880 Hz\n"},
+      {{"--a4", "0x1b8", "--tuning", "just"}, "Invalid value \"0x1b8\" for --a4: expected a frequency from 220 to 880 Hz\n"},
+      {{"--a4", "415", "--scl", "meantone.scl", "--kbm", baroque},
+       "Give either --a4 or --kbm, not both: the mapping sets its own reference frequency\n"},
+      {{"--tuning", "edo:19", "in.mid", "out.mid"},
+       "Tuning edo:19 tunes keys one by one, not by pitch class: retune cannot play such a tuning yet (--print-offsets "
+       "shows it)\n"},
+      {{"--scl", "meantone.scl", "--kbm", "narrow.kbm", "in.mid", "out.mid"},
+       "Scala file meantone.scl with keyboard mapping narrow.kbm tunes keys one by one, not by pitch class: retune "
+       "cannot play such a tuning yet (--print-offsets shows it)\n"},
       {{"--kbm", "x.kbm", "--tuning", "just"}, "Option --kbm goes with --scl\n"},
       {{"--root", "H", "--tuning", "just"}, "Invalid root \"H\": expected a pitch class C, C#, Db, ..., B or 0-11\n"},
       {with_zeros({"--root", "D"}), "Option --root goes with --tuning or --scl\n"},
@@ -405,8 +440,56 @@ TEST(TuningOptions, RefusalsNameTheProblem) {
     const Result r = run_program(RETUNE_BIN, c.args, RunOptions().at(dir.path().string()));
     EXPECT_EQ(r.err, c.message);
     EXPECT_EQ(r.status, 4);
-    EXPECT_EQ(dir.list(), (std::vector<std::string>{"in.mid", "wide.scl"}));
+    EXPECT_EQ(dir.list(), files);
   }
+}
+
+TEST(TuningOptions, ScalaFilesUpToOneMebibyte) {
+  TempDir dir;
+  std::string text = "d\n1\n2/1\n!";
+  text.resize(kMaxScalaFileBytes, ' ');
+  write_file(dir / "full.scl", text);
+  EXPECT_EQ(read_scl((dir / "full.scl").string()).period(), 1200.0);
+  write_file(dir / "over.scl", text + " ");
+  EXPECT_EQ(refusal([&] { read_scl((dir / "over.scl").string()); }).message,
+            "Can't read scale file " + (dir / "over.scl").string() +
+                ": it is larger than 1 MiB, too large for a Scala file\n");
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+TEST(TuningOptions, ConcertPitchAndKeysPrinted) {
+  // A4 at 415 Hz: the same as a keyboard mapping that says so.
+  const std::string meantone = kExamples + "/meantone.scl";
+  EXPECT_EQ(print_offsets({"--scl", meantone, "--a4", "415"}),
+            print_offsets({"--scl", meantone, "--kbm", kExamples + "/baroque-415.kbm"}));
+  std::istringstream baroque(print_offsets({"--tuning", "meantone", "--a4", "415"}));
+  Tuning read{};
+  for (double& c : read) baroque >> c;
+  EXPECT_NEAR(read[9], -101.270625, 1e-6);
+  EXPECT_NEAR(read[0], -101.270625 + 900 - 889.735285, 1e-6);  // C a meantone major sixth below A
+  EXPECT_EQ(print_offsets({"--a4", "440", "0", "0", "0", "0", "0", "0", "0", "0", "0", "10", "0", "0"}),
+            "-10 -10 -10 -10 -10 -10 -10 -10 -10 0 -10 -10\n");
+
+  // Tunings per key: a line for each key, "x" for one left alone.
+  const std::vector<std::string> edo19 = lines_of(print_offsets({"--tuning", "edo:19"}));
+  ASSERT_EQ(edo19.size(), 128u);
+  EXPECT_EQ(edo19[60], "60 0");
+  EXPECT_EQ(edo19[79], "79 -700");
+  EXPECT_EQ(lines_of(print_offsets({"--tuning", "edo:19", "--a4", "415"}))[69], "69 -101.27062474844692");
+  TempDir dir;
+  write_file(dir / "narrow.kbm", "0\n60\n72\n60\n69\n440.0\n12\n");
+  const std::vector<std::string> narrow =
+      lines_of(print_offsets({"--scl", meantone, "--kbm", (dir / "narrow.kbm").string()}));
+  ASSERT_EQ(narrow.size(), 128u);
+  EXPECT_EQ(narrow[59], "59 x");
+  EXPECT_EQ(narrow[69], "69 0");
+  EXPECT_EQ(narrow[73], "73 x");
 }
 
 TEST(TuningOptions, DoubleDashEndsOptions) {
@@ -425,13 +508,14 @@ TEST(TuningOptions, DoubleDashEndsOptions) {
 TEST(TuningOptions, HelpAndList) {
   const Result help = run_program(RETUNE_BIN, {"--help"});
   EXPECT_EQ(help.out.rfind(driver::usage_text(RETUNE_BIN), 0), 0u);
-  for (const char* option : {"--tuning", "--scl", "--kbm", "--root", "--list-tunings", "--print-offsets", "--mts",
+  for (const char* option : {"--tuning", "--scl", "--kbm", "--root", "--a4", "--list-tunings", "--print-offsets", "--mts",
                              "--bend-range", "--skip-channel", "--skip-drums"})
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
   const Result list = run_program(RETUNE_BIN, {"--list-tunings"});
   EXPECT_EQ(list.status, 0);
   for (const NamedTuning& t : builtin_tunings()) EXPECT_NE(list.out.find(t.name), std::string::npos);
   EXPECT_NE(list.out.find("0.00 -23.95 -6.84 10.26"), std::string::npos);
+  EXPECT_NE(list.out.find("Tunings per key:\nedo:N "), std::string::npos);
 }
 
 }  // namespace
