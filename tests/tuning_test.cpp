@@ -378,6 +378,7 @@ TEST(TuningOptions, RefusalsNameTheProblem) {
   write_file(dir / "meantone.scl", read_file(kExamples + "/meantone.scl"));
   write_file(dir / "low.kbm", "0\n0\n127\n60\n69\n380.0\n12\n");
   write_file(dir / "narrow.kbm", "0\n60\n72\n60\n69\n440.0\n12\n");
+  write_file(dir / "stretched.scl", "s\n12\n1\n1\n1\n1\n1\n1\n1\n1\n1\n1\n1\n1200.0001\n");
   write_file(dir / "a440.kbm", "0\n0\n127\n60\n69\n440.0\n12\n");
   std::filesystem::create_directory(dir / "sub");
   const std::vector<std::string> files = dir.list();
@@ -422,8 +423,11 @@ TEST(TuningOptions, RefusalsNameTheProblem) {
        "Tuning edo:19 tunes keys one by one, not by pitch class: retune cannot play such a tuning yet (--print-offsets "
        "shows it)\n"},
       {{"--scl", "meantone.scl", "--kbm", "narrow.kbm", "in.mid", "out.mid"},
-       "Scala file meantone.scl with keyboard mapping narrow.kbm tunes keys one by one, not by pitch class: retune "
+       "Scala file meantone.scl (12 notes, period 1200 cents) with keyboard mapping narrow.kbm tunes keys one by one, not by pitch class: retune "
        "cannot play such a tuning yet (--print-offsets shows it)\n"},
+      {{"--scl", "stretched.scl", "in.mid", "out.mid"},
+       "Scala file stretched.scl (12 notes, period 1200.0001 cents) tunes keys one by one, not by pitch class: "
+       "retune cannot play such a tuning yet (--print-offsets shows it)\n"},
       {{"--kbm", "x.kbm", "--tuning", "just"}, "Option --kbm goes with --scl\n"},
       {{"--root", "H", "--tuning", "just"}, "Invalid root \"H\": expected a pitch class C, C#, Db, ..., B or 0-11\n"},
       {with_zeros({"--root", "D"}), "Option --root goes with --tuning or --scl\n"},

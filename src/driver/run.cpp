@@ -50,7 +50,9 @@ Tuning pitch_class_offsets(const TuningChoice& choice, const Method& method) {
   const ResolvedTuning tuning = resolve_tuning(choice, max_offset(method));
   const std::optional<Tuning> cent = tuning.table.pitch_classes();
   if (!cent) {
-    const std::string source = choice.kbm_path.empty() ? tuning.source : tuning.source + " with keyboard mapping " + choice.kbm_path;
+    std::string source = tuning.source;
+    if (!tuning.shape.empty()) source += " (" + tuning.shape + ")";
+    if (!choice.kbm_path.empty()) source += " with keyboard mapping " + choice.kbm_path;
     io::fail(io::kExitBadArguments,
              "%s tunes keys one by one, not by pitch class: retune cannot play such a tuning yet (--print-offsets "
              "shows it)\n",

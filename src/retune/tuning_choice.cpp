@@ -82,6 +82,9 @@ ResolvedTuning resolve_tuning(const TuningChoice& choice, double limit) {
   } else {
     const Scale scale = read_scl(choice.scl_path);
     tuning.source = "Scala file " + choice.scl_path;
+    char shape[64];
+    std::snprintf(shape, sizeof shape, "%d notes, period %.10g cents", scale.size(), scale.period());
+    tuning.shape = shape;
     if (choice.kbm_path.empty()) {
       tuning.table = map_keys(scale, KeyboardMapping::linear(60 + root), "").table;
     } else {

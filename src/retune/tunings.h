@@ -65,6 +65,7 @@ struct TuningChoice {
 struct ResolvedTuning {
   KeyTable table;
   std::string source;     // "Tuning meantone", "Scala file x.scl", ...
+  std::string shape;      // of a scale: "19 notes, period 1200 cents"
   std::string reference;  // "Option --a4 415", ...; empty when nothing moved the keys
   double reference_shift = 0;
 };
