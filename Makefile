@@ -6,26 +6,40 @@ JOBS     ?= 2
 SECONDS  ?= 60
 MEANTONE := 0 -24 -6.8 10.3 -13.7 3.4 -20.5 -3.4 -27.4 -10.3 6.8 -17.1
 
-.PHONY: all build demo check check-sanitize fuzz bench install clean deps
+.PHONY: all build program configure demo check check-sanitize fuzz bench install uninstall clean deps deps-program
 
 all: build
 
+# The program alone needs a compiler and CMake; the tests need GoogleTest too.
+deps-program:
+	@$(MAKE) deps NEED_GTEST=
+
+NEED_GTEST ?= yes
 deps:
 	@missing=""; \
 	command -v cmake >/dev/null 2>&1 || missing="$$missing cmake"; \
 	command -v g++ >/dev/null 2>&1 || missing="$$missing g++"; \
-	test -f /usr/include/gtest/gtest.h || missing="$$missing libgtest-dev"; \
+	[ -z "$(NEED_GTEST)" ] || test -f /usr/include/gtest/gtest.h || missing="$$missing libgtest-dev"; \
 	if [ -n "$$missing" ]; then \
 	  echo "Missing:$$missing. Install them with:"; \
 	  echo "  sudo apt-get install -y cmake g++ make libgtest-dev midicsv"; \
 	  exit 1; \
 	fi
 
-build: deps
+configure:
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
+
+# Everything: the program, the tests and the tools.
+build: deps
+	@$(MAKE) configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
-demo: build
+# Only the program.
+program: deps-program
+	@$(MAKE) configure
+	@cmake --build $(BUILD) -j $(JOBS) --target retune
+
+demo: program
 	@echo "Retuning examples/melody.mid to quarter-comma meantone:"
 	@echo "  retune $(MEANTONE) examples/melody.mid $(BUILD)/melody-meantone.mid"
 	@$(BUILD)/retune --verbose $(MEANTONE) examples/melody.mid $(BUILD)/melody-meantone.mid
@@ -34,8 +48,12 @@ demo: build
 check: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-install: build
-	@DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX)
+install: program
+	@DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX) --strip
+
+# Removes what `make install` with the same PREFIX and DESTDIR put there.
+uninstall:
+	@DESTDIR=$(DESTDIR) cmake -DBUILD_DIR=$(BUILD) -DPREFIX=$(PREFIX) -P cmake/uninstall.cmake
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-*
