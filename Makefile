@@ -27,7 +27,7 @@ deps:
 	fi
 
 configure:
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
 
 # Everything: the program, the tests and the tools.
 build: deps
