@@ -6,15 +6,13 @@ JOBS     ?= 2
 SECONDS  ?= 60
 MEANTONE := 0 -24 -6.8 10.3 -13.7 3.4 -20.5 -3.4 -27.4 -10.3 6.8 -17.1
 
-.PHONY: all build program configure demo check check-sanitize fuzz bench install uninstall clean deps deps-program
+.PHONY: all build program demo check check-sanitize fuzz bench install uninstall clean deps
 
 all: build
 
-# The program alone needs a compiler and CMake; the tests need GoogleTest too.
-deps-program:
-	@$(MAKE) deps NEED_GTEST=
-
-NEED_GTEST ?= yes
+# The tests need GoogleTest; the program alone only CMake and a compiler.
+NEED_GTEST := yes
+program install: NEED_GTEST :=
 deps:
 	@missing=""; \
 	command -v cmake >/dev/null 2>&1 || missing="$$missing cmake"; \
@@ -26,17 +24,16 @@ deps:
 	  exit 1; \
 	fi
 
-configure:
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
+CONFIGURE = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
 
 # Everything: the program, the tests and the tools.
 build: deps
-	@$(MAKE) configure
+	@$(CONFIGURE)
 	@cmake --build $(BUILD) -j $(JOBS)
 
-# Only the program.
-program: deps-program
-	@$(MAKE) configure
+# The program alone.
+program: deps
+	@$(CONFIGURE)
 	@cmake --build $(BUILD) -j $(JOBS) --target retune
 
 demo: program
