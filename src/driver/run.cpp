@@ -29,37 +29,31 @@ void report(const Counts& counts, const Options& options) {
   write_all(STDERR_FILENO, text + "\n");
 }
 
+// The scratch file as pass 1 writes it and pass 2 reads it back.
+class FileScratch final : public Scratch {
+ public:
+  io::ByteSink& sink() override { return sink_; }
+  io::ByteSource& reread() override {
+    file_.rewind();
+    return source_;
+  }
+
+ private:
+  ScratchFile file_;
+  io::FdSink sink_{file_.fd()};
+  io::FdSource source_{file_.fd()};
+};
+
 // The run proper: scratch file, input, output, tuning, then the two passes.
 void retune_stream(const Options& options) {
-  ScratchFile scratch;
+  FileScratch scratch;
   InputFile input(options.infile);
   OutputFile output(options.outfile);
   const Tuning cent = resolve_tuning(options.tuning, max_offset(options.method));
 
-  TrackLengths track_bytes{};
   io::FdSource in_source(input.fd());
-  io::ByteReader fpi(in_source);
-  io::FdSink scratch_sink(scratch.fd());
-  io::ByteWriter fptmp(scratch_sink);
-  const Counts counts = pass1(fpi, fptmp, track_bytes, cent, options.method);
-  fptmp.flush();
-
-  scratch.rewind();
-  io::FdSource scratch_source(scratch.fd());
-  io::ByteReader scratch_reader(scratch_source);
   io::FdSink out_sink(output.fd());
-  io::ByteWriter fpo(out_sink);
-  try {
-    pass2(scratch_reader, fpo, track_bytes);
-  } catch (const io::Failure&) {
-    // What was written reaches a destination that is written directly.
-    try {
-      fpo.flush();
-    } catch (const io::Failure&) {
-    }
-    throw;
-  }
-  fpo.flush();
+  const Counts counts = run_passes(in_source, scratch, out_sink, cent, options.method);
   output.commit();
   if (options.verbose) report(counts, options);
 }
