@@ -17,14 +17,14 @@ set(stage "${build}/uninstall-stage")
 file(REMOVE_RECURSE "${stage}")
 execute_process(
   COMMAND ${CMAKE_COMMAND} -E env DESTDIR=${stage}
-          ${CMAKE_COMMAND} --install "${build}" --prefix "${PREFIX}" --component Unspecified
+          ${CMAKE_COMMAND} --install "${build}" --prefix "${PREFIX}"
   OUTPUT_QUIET
   RESULT_VARIABLE failed)
 if(failed)
   message(FATAL_ERROR "Cannot tell what was installed: ${build} does not install")
 endif()
 file(GLOB_RECURSE staged LIST_DIRECTORIES false RELATIVE "${stage}" "${stage}/*")
-file(REMOVE_RECURSE "${stage}" "${build}/install_manifest_Unspecified.txt")
+file(REMOVE_RECURSE "${stage}")
 
 set(parents "")
 foreach(file IN LISTS staged)
@@ -37,9 +37,8 @@ foreach(file IN LISTS staged)
   list(APPEND parents "${dir}")
 endforeach()
 
-# Deepest first, so that a parent is empty once its children are gone.
+# Each directory, then its parents while they are empty.
 list(REMOVE_DUPLICATES parents)
-list(SORT parents ORDER DESCENDING)
 foreach(dir IN LISTS parents)
   while(dir AND NOT dir STREQUAL "/")
     if(NOT destdir AND NOT dir MATCHES "/retune$")
