@@ -147,7 +147,7 @@ std::string format_tuning(const KeyTable& table) {
 }
 
 std::string list_tunings() {
-  std::string text = "Tunings of twelve degrees, the same in every octave, with their offsets from C:\n";
+  std::string text;
   char line[256];
   for (const NamedTuning& tuning : builtin_tunings()) {
     std::snprintf(line, sizeof line, "%-19s %s\n%19s", tuning.name, tuning.description, "");
@@ -159,7 +159,7 @@ std::string list_tunings() {
     text += "\n";
   }
   std::snprintf(line, sizeof line,
-                "Tunings per key:\n%-19s N equal divisions of the octave, N from %d to %d, linear from key 60\n",
+                "%-19s per key: N equal divisions of the octave, N from %d to %d, linear from key 60\n",
                 "edo:N", kMinEdo, kMaxEdo);
   return text + line;
 }
