@@ -202,8 +202,6 @@ TEST(Scala, RefusesWhatIsNoScalaSyntax) {
   }
 }
 
-const char kLinearKbm[] = "0\n0\n127\n60\n69\n440.0\n12\n";
-
 // A keyboard mapping with line `line` (1-7, or 8 for the first entry)
 // replaced by `text`.
 std::string kbm_with(int line, const std::string& text, const std::string& entries = "") {

@@ -15,34 +15,6 @@ namespace {
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-}  // namespace
-
-std::optional<double> parse_cents(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size() && is_space(text[i])) ++i;
-  const size_t start = i;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
-  size_t digits = 0;
-  for (; i < text.size() && is_digit(text[i]); ++i) ++digits;
-  if (i < text.size() && text[i] == '.')
-    for (++i; i < text.size() && is_digit(text[i]); ++i) ++digits;
-  if (digits == 0) return std::nullopt;
-  size_t end = i;
-  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-    size_t j = i + 1;
-    if (j < text.size() && (text[j] == '+' || text[j] == '-')) ++j;
-    const size_t exponent = j;
-    while (j < text.size() && is_digit(text[j])) ++j;
-    if (j > exponent) end = j;  // "1e" is 1
-  }
-  // The text is now plain decimal, so strtod rounds it correctly and cannot
-  // wander into hexadecimal, "inf" or "nan".
-  const std::string number(text.substr(start, end - start));
-  return std::strtod(number.c_str(), nullptr);
-}
-
-namespace {
-
 Tuning positional_offsets(const TuningChoice& choice, double limit) {
   Tuning cent{};
   for (int k = 0; k < kPitchClasses; ++k) {
@@ -69,6 +41,30 @@ std::string key_name(const KeyTable& table, int key) {
 }
 
 }  // namespace
+
+std::optional<double> parse_cents(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && is_space(text[i])) ++i;
+  const size_t start = i;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+  size_t digits = 0;
+  for (; i < text.size() && is_digit(text[i]); ++i) ++digits;
+  if (i < text.size() && text[i] == '.')
+    for (++i; i < text.size() && is_digit(text[i]); ++i) ++digits;
+  if (digits == 0) return std::nullopt;
+  size_t end = i;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    size_t j = i + 1;
+    if (j < text.size() && (text[j] == '+' || text[j] == '-')) ++j;
+    const size_t exponent = j;
+    while (j < text.size() && is_digit(text[j])) ++j;
+    if (j > exponent) end = j;  // "1e" is 1
+  }
+  // The text is now plain decimal, so strtod rounds it correctly and cannot
+  // wander into hexadecimal, "inf" or "nan".
+  const std::string number(text.substr(start, end - start));
+  return std::strtod(number.c_str(), nullptr);
+}
 
 ResolvedTuning resolve_tuning(const TuningChoice& choice, double limit) {
   ResolvedTuning tuning;
