@@ -99,7 +99,7 @@ TEST(Tunings, NamesInAnyCaseWithAliasesAndSuggestions) {
     EXPECT_EQ(r.status, 4);
   }
   // Equal divisions by any of their names; edo:12 is equal temperament.
-  for (const char* name : {"edo:19", "EDO:19", "19-edo", "19edo", "19-tet"})
+  for (const char* name : {"edo:19", "EDO:19", "edo19", "19-edo", "19edo", "19-tet"})
     EXPECT_EQ(builtin_table(name, 0).offset[61], 1200.0 / 19 - 100) << name;
   EXPECT_EQ(builtin_table("edo:12", 0).pitch_classes(), Tuning{});
 }

@@ -169,12 +169,12 @@ std::string lower(std::string_view text) {
   return s;
 }
 
-// The number N of edo:N, N-edo, Nedo, N-tet or Ntet (lower case); -1 when
-// the name is none of these, 0 when N is not a number from 1 to 999.
+// The number N of edo:N, edoN, N-edo, Nedo, N-tet or Ntet (lower case); -1
+// when the name is none of these, 0 when N is not a number from 1 to 999.
 int edo_steps(const std::string& name) {
   std::string_view digits;
-  if (name.rfind("edo:", 0) == 0) {
-    digits = std::string_view(name).substr(4);
+  if (name.rfind("edo", 0) == 0) {
+    digits = std::string_view(name).substr(name.rfind("edo:", 0) == 0 ? 4 : 3);
   } else {
     size_t end = 0;
     while (end < name.size() && name[end] >= '0' && name[end] <= '9') ++end;
