@@ -17,8 +17,6 @@ namespace retune {
 
 namespace {
 
-// --- Reading the file ------------------------------------------------------
-
 bool ends_with(const std::string& path, const char* extension) {
   const size_t n = std::strlen(extension);
   if (path.size() < n) return false;
@@ -27,39 +25,36 @@ bool ends_with(const std::string& path, const char* extension) {
   return true;
 }
 
+// Closes its descriptor however the reading ends.
+struct OpenFile {
+  int fd;
+  ~OpenFile() {
+    if (fd >= 0) close(fd);
+  }
+};
+
 // The whole file, refused when it is no regular text of a Scala file's size:
 // a directory, or a device such as /dev/zero that never ends.
 std::string read_text(const std::string& path, const char* what) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) io::fail(io::kExitBadArguments, "Can't read %s file %s: %s\n", what, path.c_str(), std::strerror(errno));
+  const OpenFile file{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+  if (file.fd < 0)
+    io::fail(io::kExitBadArguments, "Can't read %s file %s: %s\n", what, path.c_str(), std::strerror(errno));
   struct stat st;
-  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-    close(fd);
+  if (fstat(file.fd, &st) == 0 && S_ISDIR(st.st_mode))
     io::fail(io::kExitBadArguments, "Can't read %s file %s: it is a directory\n", what, path.c_str());
-  }
   std::string text;
   char buffer[16384];
   for (;;) {
-    const ssize_t n = read(fd, buffer, sizeof buffer);
+    const ssize_t n = read(file.fd, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      const int error = errno;
-      close(fd);
-      io::fail(io::kExitBadArguments, "Can't read %s file %s: %s\n", what, path.c_str(), std::strerror(error));
-    }
-    if (n == 0) break;
+    if (n < 0) io::fail(io::kExitBadArguments, "Can't read %s file %s: %s\n", what, path.c_str(), std::strerror(errno));
+    if (n == 0) return text;
     text.append(buffer, static_cast<size_t>(n));
-    if (text.size() > kMaxScalaFileBytes) {
-      close(fd);
+    if (text.size() > kMaxScalaFileBytes)
       io::fail(io::kExitBadArguments, "Can't read %s file %s: it is larger than 1 MiB, too large for a Scala file\n",
                what, path.c_str());
-    }
   }
-  close(fd);
-  return text;
 }
-
-// --- Lines -------------------------------------------------------------------
 
 struct Line {
   int number;
@@ -128,8 +123,6 @@ std::string shown(std::string_view word) {
   text += word.size() > 40 ? "...\"" : "\"";
   return text;
 }
-
-// --- Numbers -------------------------------------------------------------------
 
 constexpr uint64_t kTooLarge = UINT64_MAX;
 
