@@ -277,12 +277,14 @@ TEST(Scala, MappingArithmetic) {
   const KeyTable edo19 = builtin_table("edo:19", 0);
   const std::pair<int, double> edo19_keys[] = {{60, 0}, {61, -36.8421053}, {69, -331.5789474}, {79, -700}, {50, 368.4210526}};
   for (auto [key, cents] : edo19_keys) EXPECT_NEAR(edo19.offset[key], cents, 1e-6) << key;
+  const KeyTable edo19_file = map_keys(read_scl(kExamples + "/19-edo.scl"), KeyboardMapping::linear(60), "").table;
+  for (auto [key, cents] : edo19_keys) EXPECT_NEAR(edo19_file.offset[key], cents, 1e-5) << key;
 
   // Just major on the white keys, octave at degree 7, A (5/3, 884.359) at
   // 440 Hz: every key moves up 15.641; D (9/8) is then 3.910 + 15.641 above
   // equal temperament, E (5/4) -13.686 + 15.641, G (3/2) 1.955 + 15.641.
-  const std::string just_major = "just major\n7\n9/8\n5/4\n4/3\n3/2\n5/3\n15/8\n2/1\n";
-  const KeyTable white = mapped(just_major, "12\n0\n127\n60\n69\n440.0\n7\n0\nx\n1\nx\n2\n3\nx\n4\nx\n5\nx\n6\n");
+  const KeyTable white =
+      mapped(read_file(kExamples + "/just-diatonic.scl"), read_file(kExamples + "/white-keys.kbm"));
   const std::pair<int, double> white_keys[] = {{60, 15.641287}, {62, 19.551289}, {64, 1.955001}, {67, 17.596288},
                                                {69, 0},         {71, 3.910002},  {72, 15.641287}, {48, 15.641287}};
   for (auto [key, cents] : white_keys) EXPECT_NEAR(white.offset[key], cents, 1e-6) << key;
