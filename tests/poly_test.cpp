@@ -31,14 +31,23 @@ Method poly(int bend_range = 0, uint16_t skipped = 0, bool ignore_bends = false)
   return m;
 }
 
+// Three offsets by key, every fifth key unmapped (played at 0 cents).
+KeyTable three_offsets_by_key() {
+  KeyTable keys;
+  for (int k = 0; k < retune::kKeys; ++k) {
+    keys.mapped[k] = k % 5 != 0;
+    keys.offset[k] = keys.mapped[k] ? kThreeOffsets[k % 3] : 0;
+  }
+  return keys;
+}
+
 std::string retuned(std::string_view events, const Tuning& cent, const Method& method = poly(),
                     retune::PolyReport* report = nullptr) {
   return retune::retune_poly(smf({hex(events)}, 0), KeyTable::from_pitch_classes(cent), method, report);
 }
 
-poly_check::Options check_options(const Tuning& cent, const Method& method) {
+poly_check::Options check_options(const KeyTable& keys, const Method& method) {
   poly_check::Options o;
-  const KeyTable keys = KeyTable::from_pitch_classes(cent);
   for (int k = 0; k < retune::kKeys; ++k) o.offset[k] = keys.mapped[k] ? keys.offset[k] : 0;
   o.bend_range = method.declare_bend_range ? method.bend_range : 0;
   o.skipped = method.skipped_channels;
@@ -46,13 +55,17 @@ poly_check::Options check_options(const Tuning& cent, const Method& method) {
   return o;
 }
 
+poly_check::Options check_options(const Tuning& cent, const Method& method) {
+  return check_options(KeyTable::from_pitch_classes(cent), method);
+}
+
 // Retunes `input` and checks the output; returns the checker's result.
-poly_check::Result retune_and_check(const std::string& input, const Tuning& cent, const Method& method,
+poly_check::Result retune_and_check(const std::string& input, const KeyTable& keys, const Method& method,
                                     retune::PolyReport* report = nullptr) {
   retune::PolyReport made;
-  const std::string output = retune::retune_poly(input, KeyTable::from_pitch_classes(cent), method, &made);
+  const std::string output = retune::retune_poly(input, keys, method, &made);
   if (report) *report = made;
-  return poly_check::check(input, output, check_options(cent, method));
+  return poly_check::check(input, output, check_options(keys, method));
 }
 
 TEST(Poly, LiteralOutputs) {
@@ -112,7 +125,7 @@ TEST(Poly, MoreBendsThanChannelsGoToTheNearestAndAreCounted) {
   events += "00 91 3C 40 00 91 40 40 00 91 43 40 00 91 47 40 60 81 47 40";
   retune::PolyReport report;
   const std::string input = smf({hex(events)}, 0);
-  const poly_check::Result r = retune_and_check(input, kMeantone, poly(), &report);
+  const poly_check::Result r = retune_and_check(input, KeyTable::from_pitch_classes(kMeantone), poly(), &report);
   EXPECT_EQ(r.problem, "");
   EXPECT_EQ(report.approximate, 1u);
   EXPECT_EQ(r.off, 1u);
@@ -127,23 +140,25 @@ TEST(Poly, MoreBendsThanChannelsGoToTheNearestAndAreCounted) {
 
 struct DenseCase {
   const char* name;
-  Tuning cent;
+  KeyTable keys;
   Method method;
   int max_sources;
 };
 
 TEST(Poly, DenseFilesPassTheChecker) {
   const DenseCase cases[] = {
-      {"three offsets", kThreeOffsets, poly(), 3},
-      {"three offsets, the user's range", kThreeOffsets, poly(12), 3},
-      {"three offsets, bends ignored, channels skipped", kThreeOffsets, poly(0, 0x0030, true), 3},
-      {"meantone, more bends than channels", kMeantone, poly(), 6},
+      {"three offsets", KeyTable::from_pitch_classes(kThreeOffsets), poly(), 3},
+      {"three offsets, the user's range", KeyTable::from_pitch_classes(kThreeOffsets), poly(12), 3},
+      {"three offsets, bends ignored, channels skipped", KeyTable::from_pitch_classes(kThreeOffsets),
+       poly(0, 0x0030, true), 3},
+      {"three offsets by key, some keys unmapped", three_offsets_by_key(), poly(), 3},
+      {"meantone, more bends than channels", KeyTable::from_pitch_classes(kMeantone), poly(), 6},
   };
   for (const DenseCase& c : cases) {
     for (uint64_t seed = 1; seed <= 4; ++seed) {
       const std::string input = generate_dense({.seed = seed, .target_bytes = 30000, .max_sources = c.max_sources});
       retune::PolyReport report;
-      const poly_check::Result r = retune_and_check(input, c.cent, c.method, &report);
+      const poly_check::Result r = retune_and_check(input, c.keys, c.method, &report);
       EXPECT_EQ(r.problem, "") << c.name << ", seed " << seed;
       EXPECT_GT(r.notes, 500u) << c.name;
       // A note placed approximately may still be right, its bend clamped like the channel's.
@@ -184,7 +199,7 @@ TEST(Poly, RealFilesPassTheChecker) {
     const std::string input = read_file(path);
     for (const Method& method : {poly(), poly(12)}) {
       retune::PolyReport report;
-      const poly_check::Result r = retune_and_check(input, kMeantone, method, &report);
+      const poly_check::Result r = retune_and_check(input, KeyTable::from_pitch_classes(kMeantone), method, &report);
       EXPECT_EQ(r.problem, "") << path;
       EXPECT_LE(r.off + r.missing, report.approximate + report.dropped) << path;
     }

@@ -45,12 +45,38 @@ class FileScratch final : public Scratch {
   io::FdSource source_{file_.fd()};
 };
 
+// The tuning as the passes take it: twelve offsets, each within the method's
+// range.
+Tuning pitch_class_offsets(const TuningChoice& choice, const Method& method) {
+  const ResolvedTuning tuning = resolve_tuning(choice, max_offset(method));
+  const std::optional<Tuning> cent = tuning.table.pitch_classes();
+  if (!cent) {
+    std::string source = tuning.source;
+    if (!tuning.shape.empty()) source += " (" + tuning.shape + ")";
+    if (!choice.kbm_path.empty()) source += " with keyboard mapping " + choice.kbm_path;
+    io::fail(io::kExitBadArguments,
+             "%s tunes keys one by one, not by pitch class: retune cannot play such a tuning yet (--print-offsets "
+             "shows it)\n",
+             source.c_str());
+  }
+  check_range(tuning, max_offset(method));
+  return *cent;
+}
+
+// What --print-offsets shows; a tuning by pitch class is checked as a run
+// would check it.
+std::string printed_tuning(const TuningChoice& choice, const Method& method) {
+  const ResolvedTuning tuning = resolve_tuning(choice, max_offset(method));
+  if (tuning.table.pitch_classes()) check_range(tuning, max_offset(method));
+  return format_tuning(tuning.table);
+}
+
 // The run proper: scratch file, input, output, tuning, then the two passes.
 void retune_stream(const Options& options) {
   FileScratch scratch;
   InputFile input(options.infile);
   OutputFile output(options.outfile);
-  const Tuning cent = resolve_tuning(options.tuning, max_offset(options.method));
+  const Tuning cent = pitch_class_offsets(options.tuning, options.method);
 
   io::FdSource in_source(input.fd());
   io::FdSink out_sink(output.fd());
@@ -64,11 +90,14 @@ void retune_stream(const Options& options) {
 void retune_whole_file(const Options& options) {
   InputFile input(options.infile);
   OutputFile output(options.outfile);
-  const KeyTable keys = KeyTable::from_pitch_classes(resolve_tuning(options.tuning, max_offset(options.method)));
+  // Every key has its own offset here: a tuning by key plays as it is, so
+  // long as every offset is within the bends' reach.
+  const ResolvedTuning tuning = resolve_tuning(options.tuning, max_offset(options.method));
+  check_range(tuning, max_offset(options.method));
 
   io::FdSource in_source(input.fd());
   io::FdSink out_sink(output.fd());
-  const PolyReport report = retune_poly(io::read_all(in_source), keys, options.method, out_sink);
+  const PolyReport report = retune_poly(io::read_all(in_source), tuning.table, options.method, out_sink);
   output.commit();
   write_all(STDERR_FILENO, overflow_summary(report) + (options.verbose ? poly_details(report) : ""));
 }
@@ -91,7 +120,7 @@ int run(int argc, char** argv) {
         print(list_tunings());
         break;
       case Options::Action::kPrintOffsets:
-        print(format_offsets(resolve_tuning(options.tuning, max_offset(options.method))) + "\n");
+        print(printed_tuning(options.tuning, options.method));
         break;
       default:
         if (options.method.poly) retune_whole_file(options);
