@@ -619,7 +619,7 @@ PolyReport retune_poly(std::string input, const KeyTable& keys, const Method& me
   std::vector<TrackWriter> writers(file.tracks.size());
   for (size_t t = 0; t < writers.size(); ++t) {
     const size_t size = file.tracks[t].end - file.tracks[t].begin;
-    writers[t].bytes().reserve(size + size / 4);
+    writers[t].bytes().reserve(2 * size + 64);  // untouched pages cost nothing
   }
   PolyReport report;
   if (file.format == smf::kFormatIndependent) {

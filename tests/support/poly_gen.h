@@ -35,7 +35,7 @@ inline std::string generate_dense(const DenseOptions& options) {
   std::vector<uint64_t> last(17);
   size_t size = 0;
   auto put = [&](int track, uint64_t tick, std::string bytes) {
-    size += bytes.size() + 2;
+    size += bytes.size() + 1;  // most delta times take a byte
     tracks[track].push_back({tick, std::move(bytes)});
   };
   // Sections do not overlap in time: each is written out when it is made.
