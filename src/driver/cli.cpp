@@ -176,8 +176,10 @@ Options parse_command_line(int argc, char** argv) {
     if (positional < kPitchClasses || positional > kPitchClasses + 2) usage_failure(program);
     for (int k = 0; k < kPitchClasses; ++k) options.tuning.offsets.push_back(argv[i++]);
   }
-  if (i < argc) options.infile = argv[i++];
-  if (i < argc) options.outfile = argv[i++];
+  // "-" is standard input or output, as in every filter; "./-" is a file.
+  auto file = [](const char* arg) { return std::strcmp(arg, "-") == 0 ? nullptr : arg; };
+  if (i < argc) options.infile = file(argv[i++]);
+  if (i < argc) options.outfile = file(argv[i++]);
   return options;
 }
 
