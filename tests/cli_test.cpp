@@ -121,19 +121,28 @@ TEST(OptionGrammar, WhatEachCommandLineDoes) {
   }
 }
 
+// Options after the files, and what --verbose reports.
 TEST(OptionGrammar, OptionsAfterTheFilesAreOptions) {
   TempDir dir;
   write_file(dir / "in.mid", kMelody);
   const retune::Tuning meantone = retune::offsets_on_root(retune::find_tuning("meantone")->degrees(), 0);
-  const std::string skip_drums = retune::retune_bytes(kMelody, meantone, {.skipped_channels = 1u << 9});
-  Result r = run_program(RETUNE_BIN, {"--tuning", "meantone", "in.mid", "out.mid", "--skip-drums"},
-                         RunOptions().at(dir.path().string()));
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(read_file(dir / "out.mid"), skip_drums);
-  r = run_program(RETUNE_BIN, args(kZeros, {"in.mid", "--verbose"}), RunOptions().at(dir.path().string()));
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.err, "retune: 3 pitch-bend events inserted\n");
-  EXPECT_EQ(r.out, retune::retune_bytes(kMelody, {}));
+  const struct {
+    std::vector<std::string> args;
+    std::string out;  // out.mid, or else standard output
+    std::string err;
+  } cases[] = {
+      {{"--tuning", "meantone", "in.mid", "out.mid", "--skip-channel", "1"},
+       retune::retune_bytes(kMelody, meantone, {.skipped_channels = 1}), ""},
+      {args(kZeros, {"in.mid", "--verbose"}), retune::retune_bytes(kMelody, {}), "retune: 3 pitch-bend events inserted\n"},
+      {{"--tuning", "meantone", "in.mid", "--mts", "--verbose"}, retune::retune_bytes(kMelody, meantone, {.mts = true}),
+       "retune: 0 pitch-bend events inserted, 1 tuning messages\n"},
+  };
+  for (const auto& c : cases) {
+    const Result r = run_program(RETUNE_BIN, c.args, RunOptions().at(dir.path().string()));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(c.args[3] == "out.mid" ? read_file(dir / "out.mid") : r.out, c.out) << c.args[3];
+  }
   EXPECT_EQ(dir.list(), (std::vector<std::string>{"in.mid", "out.mid"}));
 }
 
