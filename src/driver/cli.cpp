@@ -49,6 +49,13 @@ constexpr char kOptionsHelp[] =
     "  --skip-channel N    leave channel N (1-16) alone; may be repeated\n"
     "  --skip-drums        leave channel 10 alone\n"
     "\n"
+    "Many files (FILE... in place of [infile [outfile]]; each failure is a line\n"
+    "naming its FILE, and the exit status is that of the first FILE that failed):\n"
+    "  -d, --output-dir DIR\n"
+    "                      retune every FILE into DIR (made if missing), same name\n"
+    "  --in-place          replace every FILE by its retuned copy\n"
+    "  -j, --jobs N        retune N files at a time; the default is one per CPU\n"
+    "\n"
     "Other:\n"
     "  --verbose           report on standard error what was inserted\n"
     "  -h, --help          print this help and exit\n"
@@ -84,9 +91,12 @@ int parse_number(const char* text, int low, int high, const char* option) {
   return static_cast<int>(value);
 }
 
+constexpr int kMaxJobs = 256;
+
 enum class Opt {
   kHelp, kVersion, kListTunings, kPrintOffsets, kVerbose,
   kTuning, kScl, kKbm, kRoot, kMts, kBendRange, kSkipChannel, kSkipDrums,
+  kOutputDir, kInPlace, kJobs,
   kCount
 };
 
@@ -112,6 +122,9 @@ constexpr OptionSpec kOptionSpecs[] = {
     {"--bend-range", 0, true, true, Opt::kBendRange},
     {"--skip-channel", 0, true, false, Opt::kSkipChannel},
     {"--skip-drums", 0, false, false, Opt::kSkipDrums},
+    {"--output-dir", 'd', true, true, Opt::kOutputDir},
+    {"--in-place", 0, false, false, Opt::kInPlace},
+    {"--jobs", 'j', true, true, Opt::kJobs},
 };
 
 // An option is "--name" or "-" and a letter; "-" alone, "-10" and "-.5" are
@@ -252,6 +265,17 @@ void Parser::apply(const OptionSpec& spec, const char* value) {
     case Opt::kSkipDrums:
       method.skipped_channels |= 1u << 9;
       break;
+    case Opt::kOutputDir:
+      if (!*value) refuse("Option --output-dir needs a directory\n");
+      options_.output_dir = value;
+      break;
+    case Opt::kInPlace:
+      options_.in_place = true;
+      break;
+    case Opt::kJobs:
+      options_.jobs = parse_number(value, 1, kMaxJobs, "-j");
+      canonical = std::to_string(options_.jobs);
+      break;
     default:  // the actions that win over everything, decided at the end
       break;
   }
@@ -268,6 +292,8 @@ void Parser::check_combinations() const {
     refuse("Give either --mts or --bend-range, not both: a tuning message uses no pitch bends\n");
   if (options_.method.mts && options_.method.skipped_channels == 0xFFFF)
     refuse("Option --mts with every channel skipped leaves nothing to tune\n");
+  if (options_.output_dir && options_.in_place) refuse("Give either --output-dir or --in-place, not both\n");
+  if (options_.jobs && !options_.batch()) refuse("Option -j goes with --output-dir or --in-place\n");
 }
 
 void Parser::take_positional() {
@@ -282,7 +308,16 @@ void Parser::take_positional() {
     next = kPitchClasses;
   }
   const size_t files = count - next;
-  if (files > 0 && options_.action == Options::Action::kPrintOffsets) refuse("Option --print-offsets takes no files\n");
+  if ((files > 0 || options_.batch()) && options_.action == Options::Action::kPrintOffsets)
+    refuse("Option --print-offsets takes no files\n");
+  if (options_.batch()) {
+    if (files == 0) refuse("Options --output-dir and --in-place need the files to retune\n");
+    for (; next < count; ++next) {
+      if (std::strcmp(positional_[next], "-") == 0) refuse("Options --output-dir and --in-place take files, not -\n");
+      options_.files.push_back(positional_[next]);
+    }
+    return;
+  }
   if (files > 2) usage_failure(program);
   // "-" is standard input or output, as in every filter; "./-" is a file.
   auto file = [](const char* arg) { return std::strcmp(arg, "-") == 0 ? nullptr : arg; };

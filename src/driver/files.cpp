@@ -4,6 +4,7 @@
 #include <limits.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -30,8 +31,15 @@ constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 char pending_temp[PATH_MAX + 32];
 volatile sig_atomic_t have_pending_temp = 0;
 
+// The running workers; 0 marks a free slot.
+volatile pid_t workers[kMaxWorkers];
+
 extern "C" void remove_temp_and_die(int signal_number) {
   if (have_pending_temp) unlink(pending_temp);
+  for (int i = 0; i < kMaxWorkers; ++i)
+    if (workers[i] > 0) kill(workers[i], signal_number);
+  for (int i = 0; i < kMaxWorkers; ++i)
+    if (workers[i] > 0) waitpid(workers[i], nullptr, 0);
   struct sigaction action {};
   action.sa_handler = SIG_DFL;
   sigemptyset(&action.sa_mask);
@@ -135,6 +143,27 @@ void install_signal_cleanup() {
   for (int s : kCleanupSignals) sigaction(s, &action, nullptr);
   // A file-size limit is a write error, not a reason to die mid-write.
   signal(SIGXFSZ, SIG_IGN);
+}
+
+pid_t start_worker() {
+  SignalsHeld held;  // in both processes until the records are right
+  const pid_t pid = fork();
+  if (pid == 0) {
+    for (int i = 0; i < kMaxWorkers; ++i) workers[i] = 0;
+  } else if (pid > 0) {
+    for (int i = 0; i < kMaxWorkers; ++i)
+      if (workers[i] == 0) {
+        workers[i] = pid;
+        break;
+      }
+  }
+  return pid;
+}
+
+void worker_ended(pid_t pid) {
+  SignalsHeld held;
+  for (int i = 0; i < kMaxWorkers; ++i)
+    if (workers[i] == pid) workers[i] = 0;
 }
 
 ScratchFile::ScratchFile() {

@@ -5,12 +5,24 @@
 // run is interrupted by a signal.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 
 namespace retune::driver {
 
-// Removes the run's temporary output file, then dies of the signal as usual.
+// Removes the run's temporary output file, ends the worker processes and
+// waits for them, then dies of the signal as usual.
 void install_signal_cleanup();
+
+// Worker processes, each retuning files of its own. A cleanup signal that
+// reaches this process is passed on to them, so that each removes its own
+// temporary output before this process ends.
+inline constexpr int kMaxWorkers = 256;
+// Its process id in this process, 0 in the worker, -1 when none can start.
+pid_t start_worker();
+// The worker has ended and has been waited for.
+void worker_ended(pid_t pid);
 
 class ScratchFile {
  public:

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "driver/cli.h"
+#include "driver/batch.h"
 #include "driver/files.h"
 
 namespace retune::driver {
@@ -23,25 +23,27 @@ void print(const std::string& text) {
     throw io::Failure(io::kExitIoError, io::kWriteErrorMessage);
 }
 
-void report(const Counts& counts, const Options& options) {
-  std::string text = "retune: " + std::to_string(counts.bends) + " pitch-bend events inserted";
-  if (options.method.mts) text += ", " + std::to_string(counts.tuning_messages) + " tuning messages";
-  write_all(STDERR_FILENO, text + "\n");
+}  // namespace
+
+std::string verbose_report(const Counts& counts, const Method& method) {
+  std::string text = std::to_string(counts.bends) + " pitch-bend events inserted";
+  if (method.mts) text += ", " + std::to_string(counts.tuning_messages) + " tuning messages";
+  return text + "\n";
 }
 
-// The run proper: scratch file, input, output, tuning, then the two passes.
-void retune_stream(const Options& options) {
+Counts retune_file(const char* infile, const char* outfile, const Method& method,
+                   const std::function<Tuning()>& tuning) {
   ScratchFile scratch;
-  InputFile input(options.infile);
-  OutputFile output(options.outfile);
-  const Tuning cent = resolve_tuning(options.tuning, max_offset(options.method));
+  InputFile input(infile);
+  OutputFile output(outfile);
+  const Tuning cent = tuning();
 
   TrackLengths track_bytes{};
   io::FdSource in_source(input.fd());
   io::ByteReader fpi(in_source);
   io::FdSink scratch_sink(scratch.fd());
   io::ByteWriter fptmp(scratch_sink);
-  const Counts counts = pass1(fpi, fptmp, track_bytes, cent, options.method);
+  const Counts counts = pass1(fpi, fptmp, track_bytes, cent, method);
   fptmp.flush();
 
   scratch.rewind();
@@ -61,10 +63,8 @@ void retune_stream(const Options& options) {
   }
   fpo.flush();
   output.commit();
-  if (options.verbose) report(counts, options);
+  return counts;
 }
-
-}  // namespace
 
 int run(int argc, char** argv) {
   install_signal_cleanup();
@@ -85,7 +85,13 @@ int run(int argc, char** argv) {
         print(format_offsets(resolve_tuning(options.tuning, max_offset(options.method))) + "\n");
         break;
       default:
-        retune_stream(options);
+        if (options.batch()) return run_batch(options);
+        {
+          const Counts counts = retune_file(options.infile, options.outfile, options.method, [&] {
+            return resolve_tuning(options.tuning, max_offset(options.method));
+          });
+          if (options.verbose) write_all(STDERR_FILENO, "retune: " + verbose_report(counts, options.method));
+        }
         break;
     }
     return io::kExitSuccess;

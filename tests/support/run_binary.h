@@ -47,9 +47,10 @@ class TempDir {
   const fs::path& path() const { return path_; }
   fs::path operator/(const std::string& name) const { return path_ / name; }
   // Names in the directory, sorted.
-  std::vector<std::string> list() const {
+  std::vector<std::string> list() const { return list_of(path_); }
+  static std::vector<std::string> list_of(const fs::path& dir) {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(path_)) names.push_back(entry.path().filename().string());
+    for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
   }
