@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -146,20 +147,18 @@ class Workers {
   // Starts `job` in a worker process, or where none can start, runs it here.
   void start(Job& job) {
     int fds[2];
-    const pid_t pid = pipe2(fds, O_CLOEXEC) == 0 ? start_worker() : -2;
+    if (pipe2(fds, O_CLOEXEC) != 0) return run(job);
+    const pid_t pid = start_worker();
+    if (pid < 0) {
+      close(fds[0]);
+      close(fds[1]);
+      return run(job);
+    }
     if (pid == 0) {
       close(fds[0]);
       run(job);
       write_all(fds[1], job.message);
       _exit(job.status);
-    }
-    if (pid < 0) {
-      if (pid == -1) {
-        close(fds[0]);
-        close(fds[1]);
-      }
-      run(job);
-      return;
     }
     close(fds[1]);
     running_.push_back({pid, fds[0], &job});
@@ -168,11 +167,13 @@ class Workers {
   // Waits for a worker to end; returns its job.
   Job& wait_one() {
     int wstatus = 0;
-    pid_t pid;
-    do pid = waitpid(-1, &wstatus, 0);
-    while (pid < 0 && errno == EINTR);
-    worker_ended(pid);
-    const auto worker = std::find_if(running_.begin(), running_.end(), [&](const Worker& w) { return w.pid == pid; });
+    auto worker = running_.end();
+    while (worker == running_.end()) {
+      const pid_t pid = waitpid(-1, &wstatus, 0);
+      if (pid < 0 && errno != EINTR) io::fail(io::kExitIoError, "Can't wait for the worker processes: %s\n", strerror(errno));
+      worker = std::find_if(running_.begin(), running_.end(), [&](const Worker& w) { return w.pid == pid; });
+    }
+    worker_ended(worker->pid);
     Job& job = *worker->job;
     job.message = read_all(worker->pipe);
     close(worker->pipe);
@@ -228,6 +229,7 @@ int run_batch(const Options& options) {
   check_outputs(jobs, options.in_place);
   if (options.output_dir) make_directory(options.output_dir);
 
+  signal(SIGCHLD, SIG_DFL);  // an inherited SIG_IGN would reap the workers unseen
   const size_t width = std::min<size_t>(jobs.size(), static_cast<size_t>(options.jobs ? options.jobs : cpu_count()));
   Workers workers(options, cent);
   Report report(jobs);
