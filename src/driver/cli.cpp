@@ -24,6 +24,11 @@ constexpr char kUsage[] =
 
 constexpr char kOptionsHelp[] =
     "\n"
+    "The limits above are those of the default method: a pitch bend after each\n"
+    "note-on, for synths bending 2 semitones. A bend moves the whole channel, hence\n"
+    "no chords. The output options below lift them: --bend-range N allows offsets\n"
+    "up to N*100 cents, and --mts keeps chords in tune.\n"
+    "\n"
     "An infile or outfile - is standard input or output.\n"
     "Options may stand anywhere before a lone --, which ends them; offsets such as\n"
     "-10 are no options. Of --help, --version, --list-tunings and --print-offsets,\n"

@@ -23,6 +23,21 @@ void print(const std::string& text) {
     throw io::Failure(io::kExitIoError, io::kWriteErrorMessage);
 }
 
+// The scratch file as pass 1 writes it and pass 2 reads it back.
+class FileScratch final : public Scratch {
+ public:
+  io::ByteSink& sink() override { return sink_; }
+  io::ByteSource& reread() override {
+    file_.rewind();
+    return source_;
+  }
+
+ private:
+  ScratchFile file_;
+  io::FdSink sink_{file_.fd()};
+  io::FdSource source_{file_.fd()};
+};
+
 }  // namespace
 
 std::string verbose_report(const Counts& counts, const Method& method) {
@@ -33,35 +48,14 @@ std::string verbose_report(const Counts& counts, const Method& method) {
 
 Counts retune_file(const char* infile, const char* outfile, const Method& method,
                    const std::function<Tuning()>& tuning) {
-  ScratchFile scratch;
+  FileScratch scratch;
   InputFile input(infile);
   OutputFile output(outfile);
   const Tuning cent = tuning();
 
-  TrackLengths track_bytes{};
   io::FdSource in_source(input.fd());
-  io::ByteReader fpi(in_source);
-  io::FdSink scratch_sink(scratch.fd());
-  io::ByteWriter fptmp(scratch_sink);
-  const Counts counts = pass1(fpi, fptmp, track_bytes, cent, method);
-  fptmp.flush();
-
-  scratch.rewind();
-  io::FdSource scratch_source(scratch.fd());
-  io::ByteReader scratch_reader(scratch_source);
   io::FdSink out_sink(output.fd());
-  io::ByteWriter fpo(out_sink);
-  try {
-    pass2(scratch_reader, fpo, track_bytes);
-  } catch (const io::Failure&) {
-    // What was written reaches a destination that is written directly.
-    try {
-      fpo.flush();
-    } catch (const io::Failure&) {
-    }
-    throw;
-  }
-  fpo.flush();
+  const Counts counts = run_passes(in_source, scratch, out_sink, cent, method);
   output.commit();
   return counts;
 }

@@ -50,6 +50,23 @@ void ByteReader::refill() {
   end_ = next_ + n;
 }
 
+bool ByteReader::fill(size_t count) {
+  size_t have = static_cast<size_t>(end_ - next_);
+  if (have >= count) return true;
+  uint8_t* const front = buffer_.get();
+  consumed_ += static_cast<uint64_t>(next_ - front);
+  std::memmove(front, next_, have);
+  next_ = front;
+  end_ = front + have;
+  while (have < count) {
+    const size_t n = source_.read(front + have, kBufferSize - have);
+    if (n == 0) return false;
+    have += n;
+    end_ = front + have;
+  }
+  return true;
+}
+
 void ByteReader::copy_to(ByteWriter& out, uint64_t count) {
   const uint64_t buffered = static_cast<uint64_t>(end_ - next_);
   if (count >= kBufferSize + buffered && source_.fd() >= 0 && out.sink().fd() >= 0) {
@@ -96,12 +113,7 @@ void ByteWriter::drain() {
   if (pending > 0 && !sink_.write(buffer_.get(), pending)) throw Failure(kExitIoError, kWriteErrorMessage);
 }
 
-void ByteWriter::write(const uint8_t* data, size_t size) {
-  if (size <= static_cast<size_t>(end_ - next_)) {
-    std::memcpy(next_, data, size);
-    next_ += size;
-    return;
-  }
+void ByteWriter::write_through(const uint8_t* data, size_t size) {
   drain();
   if (size >= kBufferSize) {
     if (!sink_.write(data, size)) throw Failure(kExitIoError, kWriteErrorMessage);

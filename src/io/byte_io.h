@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -85,9 +86,14 @@ class ByteReader {
     if (next_ == end_) refill();
     return *next_++;
   }
-  // Bytes that can be read without a refill, and reading one of them.
-  size_t available() const { return static_cast<size_t>(end_ - next_); }
-  uint8_t get_unchecked() { return *next_++; }
+  // The buffered bytes not read yet, [data(), end()): a window that a
+  // reader may look into before it takes bytes with skip().
+  const uint8_t* data() const { return next_; }
+  const uint8_t* end() const { return end_; }
+  void skip(size_t count) { next_ += count; }
+  // Buffers at least `count` bytes (at most kBufferSize); false when the
+  // input ends before.
+  bool fill(size_t count);
   // Copies the next `count` bytes to `out` in blocks, file to file in the
   // kernel where it can.
   void copy_to(ByteWriter& out, uint64_t count);
@@ -117,16 +123,21 @@ class ByteWriter {
     if (next_ == end_) drain();
     *next_++ = c;
   }
-  // Bytes that can be written without a drain, and writing one of them.
-  size_t room() const { return static_cast<size_t>(end_ - next_); }
-  void put_unchecked(uint8_t c) { *next_++ = c; }
-  void write(const uint8_t* data, size_t size);
+  void write(const uint8_t* data, size_t size) {
+    if (size <= static_cast<size_t>(end_ - next_)) {
+      std::memcpy(next_, data, size);
+      next_ += size;
+    } else {
+      write_through(data, size);
+    }
+  }
   // Hands every buffered byte to the sink; a failure is a write error.
   void flush();
   ByteSink& sink() { return sink_; }
 
  private:
   void drain();
+  void write_through(const uint8_t* data, size_t size);
 
   ByteSink& sink_;
   std::unique_ptr<uint8_t[]> buffer_;

@@ -1,11 +1,12 @@
 #include "retune/retune.h"
 
+#include <optional>
+
 namespace retune {
 
 using io::ByteReader;
 using io::ByteWriter;
 using io::putb;
-using smf::GrammarState;
 
 namespace {
 
@@ -31,6 +32,8 @@ constexpr ResetPattern kResets[] = {
     {{0x43, kAnyLow, 0x4C, 0x00, 0x00, 0x7E, 0x00, 0xF7}, 8},           // XG System On
 };
 
+constexpr uint32_t kLongestReset = 10;
+
 bool matches(const ResetPattern& pattern, const uint8_t* body, uint32_t size) {
   if (size != pattern.size) return false;
   for (uint32_t i = 0; i < size; ++i) {
@@ -46,66 +49,105 @@ bool is_reset(const uint8_t* body, uint32_t size) {
   return false;
 }
 
-class InsertBends final : public smf::Pass {
+// Pass 1: copies the input event by event and inserts what the method asks
+// for: bends after note-ons, bend-range settings, tuning messages, and the
+// status bytes that running status needs again after an insertion.
+class Insertion {
  public:
-  InsertBends(const Tuning& cent, const Method& method, TrackLengths& track_bytes)
-      : Pass(smf::kPass1Messages), cent_(cent), method_(method), track_bytes_(track_bytes) {
+  Insertion(const Tuning& cent, const Method& method, ByteWriter& out) : cent_(cent), method_(method), out_(out) {
     for (int pitch_class = 0; pitch_class < kPitchClasses; ++pitch_class)
       getPitch(bends_[pitch_class][0], bends_[pitch_class][1], pitch_class, cent, method.bend_range);
   }
 
-  int64_t copy_track_length(int, ByteReader& in, ByteWriter& out) {
-    const uint32_t length = io::getint(in);
-    io::putint(length, out);
-    return static_cast<int32_t>(length);  // 2^31 and more: nothing to walk
-  }
-
-  void begin_track(int track, ByteWriter& out) {
-    inserted_ = 0;
-    if (track != 0) return;
-    if (method_.declare_bend_range) insert_bend_range(out);
-    if (method_.mts) insert_tuning_message(out);
-  }
-
-  // After an inserted event, a player would take a running-status event as
-  // data of the inserted one: restate its status.
-  void at_status(const GrammarState& state, ByteWriter& out) {
-    if (restate_status_ && state.running_midi) insert({state.command}, out);
-    restate_status_ = false;
-  }
-
-  void after_note_on(uint8_t note, const GrammarState& state, ByteWriter& out) {
-    const uint8_t channel = smf::channel_of(state.command);
-    if (method_.mts || method_.skips(channel)) return;
-    const uint8_t* bend = bends_[note % kPitchClasses];  // getPitch, worked out once per class
-    insert({0x00, static_cast<uint8_t>(smf::kPitchBend | channel), bend[0], bend[1]}, out);
-    ++counts_.bends;
-  }
-
-  void after_sysex(const uint8_t* head, uint32_t head_size, uint32_t length, const GrammarState& state,
-                   ByteWriter& out) {
-    if (method_.mts && state.command == smf::kSysEx && head_size == length && is_reset(head, length))
-      insert_tuning_message(out);
-  }
-
-  void end_track(int track, const GrammarState& state) {
-    const int64_t length = state.bytes_read + inserted_;
-    if (length > kMaxTrackLength)
-      io::fail(io::kExitBadEvent, "MIDI track %d too long after retuning, maximum is %u bytes\n", track,
-               kMaxTrackLength);
-    track_bytes_[track] = length;
+  void copy_file(ByteReader& in, TrackLengths& track_bytes) {
+    const int ntracks = smf::copy_header_chunk(in, out_, smf::kPass1Messages);
+    for (int track = 0; track < ntracks; ++track) {
+      smf::copy_track_type(track, in, out_, smf::kPass1Messages);
+      const uint32_t length = io::getint(in);
+      io::putint(length, out_);
+      inserted_ = 0;
+      if (track == 0) begin_file();
+      // A length of 2^31 or more counts as negative: nothing to walk.
+      const int64_t walked = copy_events(in, static_cast<int32_t>(length));
+      track_bytes[track] = checked_length(track, walked + inserted_);
+    }
   }
 
   const Counts& counts() const { return counts_; }
 
  private:
-  void insert(std::initializer_list<uint8_t> bytes, ByteWriter& out) {
-    for (uint8_t byte : bytes) putb(byte, out);
+  // Copies events until `tracksize` bytes are read; returns how many were.
+  int64_t copy_events(ByteReader& in, int64_t tracksize) {
+    const uint64_t start = in.position();
+    int64_t walked = 0;
+    while (walked < tracksize) {
+      smf::Event event;
+      if (!reader_.read(in.data(), in.end(), event)) {
+        in.fill(smf::kLongestHead);
+        if (!reader_.read(in.data(), in.end(), event)) throw io::Failure(io::kExitIoError, io::kEndOfInputMessage);
+      }
+      copy_head(in, event);
+      if (event.length > 0)
+        copy_payload(in, event);
+      else if (smf::kind_of(event.status) == smf::kNoteOn)
+        after_note_on(event);
+      walked = static_cast<int64_t>(in.position() - start);
+    }
+    return walked;
+  }
+
+  // After an inserted event, a player would take a running-status event as
+  // data of the inserted one: its status is restated after its delta time.
+  void copy_head(ByteReader& in, const smf::Event& event) {
+    const uint8_t* head = in.data();
+    if (restate_status_ && event.running) {
+      out_.write(head, event.delta_size);
+      insert({event.status});
+      out_.write(head + event.delta_size, event.head_size - event.delta_size);
+    } else {
+      out_.write(head, event.head_size);
+    }
+    restate_status_ = false;
+    in.skip(event.head_size);
+  }
+
+  void copy_payload(ByteReader& in, const smf::Event& event) {
+    const bool may_be_reset = method_.mts && event.status == smf::kSysEx && event.length <= kLongestReset;
+    if (may_be_reset && in.fill(event.length) && is_reset(in.data(), event.length)) {
+      in.copy_to(out_, event.length);
+      insert_tuning_message();
+      return;
+    }
+    in.copy_to(out_, event.length);
+  }
+
+  void begin_file() {
+    if (method_.declare_bend_range) insert_bend_range();
+    if (method_.mts) insert_tuning_message();
+  }
+
+  void after_note_on(const smf::Event& event) {
+    const uint8_t channel = smf::channel_of(event.status);
+    if (method_.mts || method_.skips(channel)) return;
+    const uint8_t* bend = bends_[event.data[0] % kPitchClasses];  // getPitch, worked out once per class
+    insert({0x00, static_cast<uint8_t>(smf::kPitchBend | channel), bend[0], bend[1]});
+    ++counts_.bends;
+  }
+
+  static int64_t checked_length(int track, int64_t length) {
+    if (length > kMaxTrackLength)
+      io::fail(io::kExitBadEvent, "MIDI track %d too long after retuning, maximum is %u bytes\n", track,
+               kMaxTrackLength);
+    return length;
+  }
+
+  void insert(std::initializer_list<uint8_t> bytes) {
+    out_.write(bytes.begin(), bytes.size());
     inserted_ += static_cast<int64_t>(bytes.size());
     restate_status_ = true;
   }
 
-  void insert_bend_range(ByteWriter& out) {
+  void insert_bend_range() {
     const auto range = static_cast<uint8_t>(method_.bend_range);
     for (uint8_t channel = 0; channel < 16; ++channel) {
       if (method_.skips(channel)) continue;
@@ -113,30 +155,30 @@ class InsertBends final : public smf::Pass {
       // Select registered parameter 0 (bend range), set it, deselect.
       for (auto [controller, value] : {std::pair<uint8_t, uint8_t>{0x65, 0x00}, {0x64, 0x00}, {0x06, range},
                                        {0x26, 0x00}, {0x65, 0x7F}, {0x64, 0x7F}})
-        insert({0x00, status, controller, value}, out);
+        insert({0x00, status, controller, value});
     }
   }
 
-  void insert_tuning_message(ByteWriter& out) {
+  void insert_tuning_message() {
     uint32_t mask = 0;  // bit n: channel n
     for (int channel = 0; channel < 16; ++channel)
       if (!method_.skips(channel)) mask |= 1u << channel;
-    insert({0x00, smf::kSysEx, kMtsLength}, out);
-    insert({kMtsHeader[0], kMtsHeader[1], kMtsHeader[2], kMtsHeader[3]}, out);
+    insert({0x00, smf::kSysEx, kMtsLength});
+    insert({kMtsHeader[0], kMtsHeader[1], kMtsHeader[2], kMtsHeader[3]});
     insert({static_cast<uint8_t>(mask >> 14), static_cast<uint8_t>((mask >> 7) & 0x7F),
-            static_cast<uint8_t>(mask & 0x7F)},
-           out);
+            static_cast<uint8_t>(mask & 0x7F)});
     for (double cents : cent_) {
       const int value = bend_value(cents, 1);
-      insert({static_cast<uint8_t>(value >> 7), static_cast<uint8_t>(value & 0x7F)}, out);
+      insert({static_cast<uint8_t>(value >> 7), static_cast<uint8_t>(value & 0x7F)});
     }
-    insert({0xF7}, out);
+    insert({0xF7});
     ++counts_.tuning_messages;
   }
 
   const Tuning& cent_;
   const Method& method_;
-  TrackLengths& track_bytes_;
+  ByteWriter& out_;
+  smf::EventReader reader_;
   uint8_t bends_[kPitchClasses][2];
   Counts counts_;
   int64_t inserted_ = 0;
@@ -146,9 +188,8 @@ class InsertBends final : public smf::Pass {
 }  // namespace
 
 Counts pass1(ByteReader& fpi, ByteWriter& fptmp, TrackLengths& track_bytes, const Tuning& cent, const Method& method) {
-  GrammarState state;
-  InsertBends pass(cent, method, track_bytes);
-  smf::walk_file(fpi, fptmp, state, pass);
+  Insertion pass(cent, method, fptmp);
+  pass.copy_file(fpi, track_bytes);
   return pass.counts();
 }
 
@@ -166,20 +207,52 @@ void pass2(ByteReader& fptmp, ByteWriter& fpo, const TrackLengths& track_bytes) 
   }
 }
 
-std::string retune_bytes(std::string_view input, const Tuning& cent, const Method& method, Counts* counts) {
+Counts run_passes(io::ByteSource& input, Scratch& scratch, io::ByteSink& output, const Tuning& cent,
+                  const Method& method) {
   TrackLengths track_bytes{};
-  io::MemorySource source(input);
-  io::ByteReader fpi(source);
-  io::MemorySink scratch;
-  io::ByteWriter fptmp(scratch);
-  const Counts made = pass1(fpi, fptmp, track_bytes, cent, method);
+  ByteReader fpi(input);
+  ByteWriter fptmp(scratch.sink());
+  const Counts counts = pass1(fpi, fptmp, track_bytes, cent, method);
   fptmp.flush();
-  io::MemorySource scratch_source(scratch.bytes());
-  io::ByteReader scratch_reader(scratch_source);
-  io::MemorySink output;
-  io::ByteWriter fpo(output);
-  pass2(scratch_reader, fpo, track_bytes);
+
+  ByteReader scratch_reader(scratch.reread());
+  ByteWriter fpo(output);
+  try {
+    pass2(scratch_reader, fpo, track_bytes);
+  } catch (const io::Failure&) {
+    // What was written reaches a destination that is written directly.
+    try {
+      fpo.flush();
+    } catch (const io::Failure&) {
+    }
+    throw;
+  }
   fpo.flush();
+  return counts;
+}
+
+namespace {
+
+class MemoryScratch final : public Scratch {
+ public:
+  io::ByteSink& sink() override { return sink_; }
+  io::ByteSource& reread() override {
+    source_.emplace(sink_.bytes());
+    return *source_;
+  }
+
+ private:
+  io::MemorySink sink_;
+  std::optional<io::MemorySource> source_;
+};
+
+}  // namespace
+
+std::string retune_bytes(std::string_view input, const Tuning& cent, const Method& method, Counts* counts) {
+  io::MemorySource source(input);
+  MemoryScratch scratch;
+  io::MemorySink output;
+  const Counts made = run_passes(source, scratch, output, cent, method);
   if (counts) *counts = made;
   return output.bytes();
 }

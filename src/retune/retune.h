@@ -53,6 +53,20 @@ Counts pass1(io::ByteReader& fpi, io::ByteWriter& fptmp, TrackLengths& track_byt
 // Copies the scratch file, each track with the length pass 1 recorded.
 void pass2(io::ByteReader& fptmp, io::ByteWriter& fpo, const TrackLengths& track_bytes);
 
+// Where pass 1 leaves the file for pass 2.
+class Scratch {
+ public:
+  virtual ~Scratch() = default;
+  virtual io::ByteSink& sink() = 0;
+  // What was written to sink(), from its start.
+  virtual io::ByteSource& reread() = 0;
+};
+
+// The whole retuning: pass 1 from `input` into `scratch`, pass 2 from it into
+// `output`, flushed. When pass 2 fails, what it wrote is flushed all the same.
+Counts run_passes(io::ByteSource& input, Scratch& scratch, io::ByteSink& output, const Tuning& cent,
+                  const Method& method);
+
 // Both passes over bytes in memory.
 std::string retune_bytes(std::string_view input, const Tuning& cent, const Method& method = {},
                          Counts* counts = nullptr);

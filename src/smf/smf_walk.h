@@ -1,9 +1,9 @@
-// Walking a Standard MIDI File: the chunk framing (one header chunk, then as
-// many track chunks as it announces) and the event grammar inside a track.
-// Every byte read is copied to the destination at once and counted; a pass
-// adds what it must through the hooks of Pass.
+// Standard MIDI Files: the chunk framing (one header chunk, then as many
+// track chunks as it announces) and the one reader of track events, which
+// every pass and every mode asks for events.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "io/byte_io.h"
@@ -16,8 +16,12 @@ inline constexpr uint32_t kHeaderLength = 6;
 inline constexpr int kMaxTracks = 1024;
 
 inline constexpr uint8_t kStatusBit = 0x80;
+inline constexpr uint8_t kNoteOff = 0x80;
 inline constexpr uint8_t kNoteOn = 0x90;
+inline constexpr uint8_t kPolyPressure = 0xA0;
 inline constexpr uint8_t kController = 0xB0;
+inline constexpr uint8_t kProgram = 0xC0;
+inline constexpr uint8_t kChannelPressure = 0xD0;
 inline constexpr uint8_t kPitchBend = 0xE0;
 inline constexpr uint8_t kSysEx = 0xF0;
 inline constexpr uint8_t kSysExEscape = 0xF7;
@@ -38,64 +42,48 @@ extern const Messages kPass2Messages;
 inline constexpr char kDeltaTimeMessage[] = "Error in delta time encoding\n";
 inline constexpr char kNoRunningStatusMessage[] = "No running MIDI command defined\n";
 
-// The grammar's state. It lives as long as the walk: running status carries
-// over from one track to the next.
-struct GrammarState {
-  uint8_t command = 0;      // the status governing the current event
-  uint8_t old_command = 0;  // the last status byte read
-  bool running_midi = false;
-  bool command_found_before = false;
-  int64_t bytes_read = 0;   // bytes of the current track read so far, as of the last event
-};
-
-inline constexpr uint32_t kSysExHeadSize = 16;
-
-// How one pass differs from the plain copy. A pass derives from Pass and
-// redefines the hooks it needs; the walk is a template over the pass, so the
-// hooks cost nothing where a pass has none. Every pass defines one more:
-// copy_track_length(track, in, out) reads a track's length field, writes what
-// replaces it, and returns how many event bytes to walk (none below 1).
-struct Pass {
-  explicit Pass(const Messages& messages) : messages(messages) {}
-
-  void begin_track(int /*track*/, io::ByteWriter& /*out*/) {}
-  // Called once an event's status is known, before its first byte after the
-  // delta time is written.
-  void at_status(const GrammarState& /*state*/, io::ByteWriter& /*out*/) {}
-  // Called once a note-on's velocity has been copied.
-  void after_note_on(uint8_t /*note*/, const GrammarState& /*state*/, io::ByteWriter& /*out*/) {}
-  // Called once a system-exclusive event has been copied; `head` holds its
-  // first `head_size` bytes after the length: all of them when there are no
-  // more than kSysExHeadSize.
-  void after_sysex(const uint8_t* /*head*/, uint32_t /*head_size*/, uint32_t /*length*/,
-                   const GrammarState& /*state*/, io::ByteWriter& /*out*/) {}
-  void end_track(int /*track*/, const GrammarState& /*state*/) {}
-
-  const Messages& messages;
-};
-
-// The whole file: header chunk, then every announced track. Bytes after the
-// last track are neither read nor copied.
-template <class P>
-void walk_file(io::ByteReader& in, io::ByteWriter& out, GrammarState& state, P& pass);
-
-// One event: delta time, status or running status, then the data bytes the
-// governing status calls for. Unchecked, it reads and writes the bytes of a
-// channel event without testing the buffers, which must hold them.
-template <bool kChecked, class P>
-void walk_event(io::ByteReader& in, io::ByteWriter& out, GrammarState& state, P& pass);
-
 // Copies and checks the header chunk; returns the number of tracks.
 int copy_header_chunk(io::ByteReader& in, io::ByteWriter& out, const Messages& messages);
 
 // Copies a track chunk's type; a wrong one is a failure.
 void copy_track_type(int track, io::ByteReader& in, io::ByteWriter& out, const Messages& messages);
 
-// Copies the rest of a variable-length quantity (at most 4 bytes) whose first
-// byte, `byte`, has already been copied; returns its value.
-template <bool kChecked = true>
-uint32_t copy_vlq(uint8_t byte, io::ByteReader& in, io::ByteWriter& out);
+// Reads a variable-length quantity of at most 4 bytes from [p, end) into
+// `value`; returns its size in bytes, or 0 when it runs past `end`. A fourth
+// byte that is not the last is a failure.
+size_t read_vlq(const uint8_t* p, const uint8_t* end, uint32_t& value);
+
+// One track event as the file has it: delta time, status or running status,
+// the data bytes its status calls for, and for meta and system-exclusive
+// events the length of the payload that follows.
+struct Event {
+  uint32_t delta = 0;
+  uint8_t status = 0;       // the status that governs the event
+  bool running = false;     // no status byte of its own: it runs on `status`
+  uint8_t data[2] = {};     // a channel message's data bytes; a meta event's type
+  uint8_t delta_size = 0;   // bytes of the delta time
+  uint8_t head_size = 0;    // bytes before the payload: delta time to length
+  uint32_t length = 0;      // payload bytes after the head
+
+  uint64_t size() const { return head_size + uint64_t{length}; }
+};
+
+// The longest head an event can have: a 4-byte delta time, a status, a meta
+// type and a 4-byte length.
+inline constexpr size_t kLongestHead = 10;
+
+// Reads events one after the other, keeping the running status from each to
+// the next, across tracks too.
+class EventReader {
+ public:
+  // Reads the event whose first byte is at `p`, with the buffered bytes
+  // ending at `end`. Returns false, changing nothing, when the event's head
+  // runs past `end`: more must be buffered. Its payload may lie beyond.
+  bool read(const uint8_t* p, const uint8_t* end, Event& event);
+
+ private:
+  uint8_t running_status_ = 0;  // the last status byte read
+  bool status_seen_ = false;    // a status byte has been read at all
+};
 
 }  // namespace retune::smf
-
-#include "smf/smf_walk_impl.h"
