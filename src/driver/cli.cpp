@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "driver/files.h"
+
 namespace retune::driver {
 
 namespace {
@@ -95,8 +97,6 @@ int parse_number(const char* text, int low, int high, const char* option) {
     io::fail(io::kExitBadArguments, "Invalid value \"%s\" for %s: expected %d to %d\n", text, option, low, high);
   return static_cast<int>(value);
 }
-
-constexpr int kMaxJobs = 256;
 
 enum class Opt {
   kHelp, kVersion, kListTunings, kPrintOffsets, kVerbose,
@@ -278,7 +278,7 @@ void Parser::apply(const OptionSpec& spec, const char* value) {
       options_.in_place = true;
       break;
     case Opt::kJobs:
-      options_.jobs = parse_number(value, 1, kMaxJobs, "-j");
+      options_.jobs = parse_number(value, 1, kMaxWorkers, "-j");
       canonical = std::to_string(options_.jobs);
       break;
     default:  // the actions that win over everything, decided at the end
