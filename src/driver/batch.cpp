@@ -224,7 +224,7 @@ std::string with_thousands(uint64_t n) {
 }
 
 int run_batch(const Options& options) {
-  const Tuning cent = resolve_tuning(options.tuning, max_offset(options.method));
+  const Tuning cent = pitch_class_offsets(options.tuning, options.method);
   std::vector<Job> jobs = plan(options);
   check_outputs(jobs, options.in_place);
   if (options.output_dir) make_directory(options.output_dir);

@@ -11,10 +11,13 @@
 #include <vector>
 
 #include "driver/files.h"
+#include "retune/scala.h"
 
 namespace retune::driver {
 
 namespace {
+
+constexpr double kMinA4 = 220, kMaxA4 = 880;
 
 constexpr char kUsage[] =
     "usage: %s c1 c2 c3 c4 c5 c6 c7 c8 c9 c10 c11 c12 [infile [outfile]]\n"
@@ -39,13 +42,17 @@ constexpr char kOptionsHelp[] =
     "\n"
     "Tuning (in place of c1 ... c12, leaving [infile [outfile]]):\n"
     "  --tuning NAME       a built-in tuning; see --list-tunings\n"
-    "  --scl FILE          a Scala scale: 12 notes to a 2/1 octave\n"
-    "  --kbm FILE          with --scl, a linear Scala keyboard mapping: its middle note\n"
-    "                      is the root, and its reference note sounds at its frequency\n"
+    "  --scl FILE          a Scala scale of any size and period; without --kbm, 12 notes\n"
+    "                      repeat on every octave, other sizes run on from key 60\n"
+    "  --kbm FILE          with --scl, a Scala keyboard mapping: which key plays which\n"
+    "                      degree, and the reference key's frequency\n"
     "  --root PC           put the tuning's first degree on pitch class PC (C, C#, Db,\n"
     "                      ..., B, or 0-11); the default is C\n"
+    "  --a4 HZ             shift the whole tuning so that A4 (key 69) sounds at HZ\n"
+    "                      (220-880, e.g. 415 for Baroque pitch); not with --kbm\n"
     "  --list-tunings      list the built-in tunings with their offsets from C, and exit\n"
-    "  --print-offsets     print the twelve offsets the command would use, and exit\n"
+    "  --print-offsets     print the twelve offsets the command would use (or, for a\n"
+    "                      tuning per key, each key and its offset), and exit\n"
     "\n"
     "Output:\n"
     "  --mts               one MIDI Tuning Standard message (scale/octave tuning) at the\n"
@@ -100,7 +107,7 @@ int parse_number(const char* text, int low, int high, const char* option) {
 
 enum class Opt {
   kHelp, kVersion, kListTunings, kPrintOffsets, kVerbose,
-  kTuning, kScl, kKbm, kRoot, kMts, kBendRange, kSkipChannel, kSkipDrums,
+  kTuning, kScl, kKbm, kA4, kRoot, kMts, kBendRange, kSkipChannel, kSkipDrums,
   kOutputDir, kInPlace, kJobs,
   kCount
 };
@@ -122,6 +129,7 @@ constexpr OptionSpec kOptionSpecs[] = {
     {"--tuning", 0, true, true, Opt::kTuning},
     {"--scl", 0, true, true, Opt::kScl},
     {"--kbm", 0, true, true, Opt::kKbm},
+    {"--a4", 0, true, true, Opt::kA4},
     {"--root", 0, true, true, Opt::kRoot},
     {"--mts", 0, false, false, Opt::kMts},
     {"--bend-range", 0, true, true, Opt::kBendRange},
@@ -251,6 +259,17 @@ void Parser::apply(const OptionSpec& spec, const char* value) {
       if (!*value) refuse("Option --kbm needs a file\n");
       tuning.kbm_path = value;
       break;
+    case Opt::kA4: {
+      const std::optional<double> hz = parse_decimal(value);
+      if (!hz || !(*hz >= kMinA4 && *hz <= kMaxA4))
+        io::fail(io::kExitBadArguments, "Invalid value \"%s\" for --a4: expected a frequency from %g to %g Hz\n", value,
+                 kMinA4, kMaxA4);
+      tuning.a4 = *hz;
+      tuning.a4_text = value;
+      canonical.resize(32);
+      canonical.resize(static_cast<size_t>(std::snprintf(canonical.data(), canonical.size(), "%.17g", *hz)));
+      break;
+    }
     case Opt::kRoot:
       tuning.root = parse_pitch_class(value);
       if (*tuning.root < 0) refuse("Invalid root \"%s\": expected a pitch class C, C#, Db, ..., B or 0-11\n", value);
@@ -291,6 +310,8 @@ void Parser::check_combinations() const {
   const TuningChoice& tuning = options_.tuning;
   if (!tuning.name.empty() && !tuning.scl_path.empty()) refuse("Give either --tuning or --scl, not both\n");
   if (!tuning.kbm_path.empty() && tuning.scl_path.empty()) refuse("Option --kbm goes with --scl\n");
+  if (!tuning.kbm_path.empty() && tuning.a4)
+    refuse("Give either --a4 or --kbm, not both: the mapping sets its own reference frequency\n");
   if (!tuning.kbm_path.empty() && tuning.root) refuse("Give either --root or --kbm, not both: both set the root\n");
   if (tuning.root && !tuning.by_name()) refuse("Option --root goes with --tuning or --scl\n");
   if (options_.method.mts && given_[static_cast<int>(Opt::kBendRange)])

@@ -11,6 +11,10 @@ namespace retune::driver {
 // The whole program; returns the exit status.
 int run(int argc, char** argv);
 
+// The tuning as the passes take it: twelve offsets, each within the method's
+// range.
+Tuning pitch_class_offsets(const TuningChoice& choice, const Method& method);
+
 // One file's run, from `infile` to `outfile` (the standard streams where
 // null): scratch file, input, output, then the offsets from `tuning`, then
 // the two passes. A failure is thrown; on success the outfile is in place.

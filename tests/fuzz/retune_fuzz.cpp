@@ -2,7 +2,8 @@
 //  0: a MIDI file, with a tuning and a method, through both passes in memory.
 //     A run that succeeds must give exactly the retuned input; a run that
 //     fails must fail with a catalogued message and status.
-//  1, 2: a Scala scale or keyboard mapping, read and turned into offsets.
+//  1, 2: a Scala scale or keyboard mapping, read and turned into a tuning of
+//     the keys.
 //  3: a command line, its arguments separated by NUL bytes.
 // The text readers and the command line may refuse their input, but only
 // with a Failure of status 4.
@@ -67,11 +68,11 @@ void fuzz_midi(const uint8_t* data, size_t size) {
 void fuzz_text(Mode mode, const std::string& text) {
   try {
     if (mode == kScale) {
-      const retune::Scale scale = retune::parse_scl(text, "fuzz.scl");
-      retune::offsets_on_root(retune::scale_degrees(scale, "fuzz.scl"), 0);
+      retune::map_keys(retune::parse_scl(text, "fuzz.scl"), retune::KeyboardMapping::linear(60), "");
     } else if (mode == kMapping) {
-      const retune::KeyboardMapping mapping = retune::parse_kbm(text, "fuzz.kbm");
-      retune::offsets_for_mapping(retune::Degrees{}, mapping);
+      retune::Scale equal;
+      for (int degree = 1; degree <= retune::kPitchClasses; ++degree) equal.pitches.push_back(100.0 * degree);
+      retune::map_keys(equal, retune::parse_kbm(text, "fuzz.kbm"), "fuzz.kbm");
     } else {
       std::vector<std::string> args = {"retune"};
       for (char c : text) {
