@@ -180,7 +180,7 @@ TEST(Batch, KilledRunsLeaveNothing) {
 TEST(Batch, ProgressOnATerminalOnly) {
   Collection c;
   const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
-  ASSERT_GE(terminal, 0);
+  if (terminal < 0) GTEST_SKIP() << "no pseudo-terminals here";
   ASSERT_EQ(grantpt(terminal), 0);
   ASSERT_EQ(unlockpt(terminal), 0);
   const pid_t pid = spawn_program({"sh", "-c", std::string("exec \"$0\" \"$@\" 2>") + ptsname(terminal), RETUNE_BIN,
