@@ -119,24 +119,39 @@ TEST(Batch, CountsWithThousandsSeparators) {
   for (const auto& [n, text] : cases) EXPECT_EQ(retune::driver::with_thousands(n), text);
 }
 
+// A process's state letter and parent, from /proc; state 0 when it is gone.
+std::pair<char, pid_t> process_status(const fs::path& proc_entry) {
+  const std::string stat = read_file(proc_entry / "stat");
+  const size_t close = stat.rfind(')');
+  if (close == std::string::npos) return {0, 0};
+  std::istringstream fields(stat.substr(close + 2));
+  char state = 0;
+  pid_t ppid = 0;
+  fields >> state >> ppid;
+  return {state, ppid};
+}
+
 std::vector<pid_t> children_of(pid_t parent) {
   std::vector<pid_t> children;
-  for (const auto& entry : fs::directory_iterator("/proc")) {
-    const std::string stat = read_file(entry.path() / "stat");
-    const size_t close = stat.rfind(')');
-    if (close == std::string::npos) continue;
-    std::istringstream fields(stat.substr(close + 2));
-    char state;
-    pid_t ppid = 0;
-    fields >> state >> ppid;
-    if (ppid == parent) children.push_back(std::stoi(entry.path().filename().string()));
-  }
+  for (const auto& entry : fs::directory_iterator("/proc"))
+    if (process_status(entry.path()).second == parent) children.push_back(std::stoi(entry.path().filename().string()));
   return children;
 }
 
+// Waits up to five seconds for `pid` to end (a zombie has ended).
+bool ends(pid_t pid) {
+  for (int i = 0; i < 500; ++i) {
+    const char state = process_status("/proc/" + std::to_string(pid)).first;
+    if (state == 0 || state == 'Z') return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
 // Starts a batch whose first file is a FIFO, feeds it half a large file so
-// that its worker is surely mid-run, then kills the worker or the batch.
-void kill_mid_batch(bool whole_batch) {
+// that its worker is surely mid-run, then kills the worker or the batch. The
+// FIFO stays open meanwhile: nothing but the signal ends the worker.
+void kill_mid_batch(bool whole_batch, int signal_number) {
   Collection c;
   mkfifo((c.dir / "slow.mid").c_str(), 0644);
   const pid_t batch = spawn_program({"sh", "-c", "exec \"$0\" \"$@\" 2>err", RETUNE_BIN, "--tuning", "meantone", "-j1",
@@ -148,20 +163,15 @@ void kill_mid_batch(bool whole_batch) {
   ASSERT_EQ(write(fifo, big.data(), big.size() / 2), static_cast<ssize_t>(big.size() / 2));
   const std::vector<pid_t> workers = children_of(batch);
   ASSERT_EQ(workers.size(), 1u);
-  kill(whole_batch ? batch : workers[0], whole_batch ? SIGTERM : SIGKILL);
-  // The batch must end with the FIFO still open: nothing else ends its worker.
-  int wstatus = 0;
-  bool ended = false;
-  for (int i = 0; i < 500 && !ended; ++i) {
-    ended = waitpid(batch, &wstatus, WNOHANG) == batch;
-    if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  kill(whole_batch ? batch : workers[0], signal_number);
+  const bool ended = ends(batch);
   EXPECT_TRUE(ended);
+  EXPECT_TRUE(ends(workers[0]));
   close(fifo);
-  if (!ended) waitpid(batch, &wstatus, 0);
+  int wstatus = 0;
+  waitpid(batch, &wstatus, 0);
   if (whole_batch) {
-    EXPECT_TRUE(WIFSIGNALED(wstatus) && WTERMSIG(wstatus) == SIGTERM) << wstatus;
-    EXPECT_EQ(kill(workers[0], 0), -1);  // ended, and waited for
+    EXPECT_TRUE(WIFSIGNALED(wstatus) && WTERMSIG(wstatus) == signal_number) << wstatus;
     EXPECT_TRUE(TempDir::list_of(c.dir / "out").empty());
   } else {
     EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 128 + SIGKILL) << wstatus;
@@ -173,8 +183,9 @@ void kill_mid_batch(bool whole_batch) {
 }
 
 TEST(Batch, KilledRunsLeaveNothing) {
-  kill_mid_batch(false);
-  kill_mid_batch(true);
+  kill_mid_batch(false, SIGKILL);
+  kill_mid_batch(true, SIGTERM);
+  kill_mid_batch(true, SIGKILL);
 }
 
 TEST(Batch, ProgressOnATerminalOnly) {

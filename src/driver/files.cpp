@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -147,9 +148,13 @@ void install_signal_cleanup() {
 
 pid_t start_worker() {
   SignalsHeld held;  // in both processes until the records are right
+  const pid_t parent = getpid();
   const pid_t pid = fork();
   if (pid == 0) {
     for (int i = 0; i < kMaxWorkers; ++i) workers[i] = 0;
+    // A batch killed outright takes its workers with it.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) raise(SIGTERM);
   } else if (pid > 0) {
     for (int i = 0; i < kMaxWorkers; ++i)
       if (workers[i] == 0) {
