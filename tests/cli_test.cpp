@@ -128,7 +128,7 @@ TEST(EndToEnd, CatalogueMessagesLeaveNothingBehind) {
       {"MThx", "MIDI track header incorrect\n", 2},
       {"MThd" + be32(8), "MIDI track header size incorrect\n", 2},
       {header(1, 1025), "Too many tracks in MIDI file, maximum is 1024\n", 3},
-      {header(1, 1) + "RIFF", "MIDI track chunk header incorrect in track 0\n", 2},
+      {header(1, 1) + "\x89PNG", "MIDI track chunk header incorrect in track 0\n", 2},
       {smf({hex("FF FF FF FF")}), "Error in delta time encoding\n", 3},
       {smf({hex("00 3C 40")}), "No running MIDI command defined\n", 3},
       {kMelody.substr(0, kMelody.size() - 3), "File format error: EOF encountered\n", 255},

@@ -59,18 +59,23 @@ class Insertion {
       getPitch(bends_[pitch_class][0], bends_[pitch_class][1], pitch_class, cent, method.bend_range);
   }
 
-  void copy_file(ByteReader& in, TrackLengths& track_bytes) {
-    const int ntracks = smf::copy_header_chunk(in, out_, smf::kPass1Messages);
-    for (int track = 0; track < ntracks; ++track) {
-      smf::copy_track_type(track, in, out_, smf::kPass1Messages);
+  void copy_file(ByteReader& in, Layout& layout) {
+    const smf::Header header = smf::copy_header_chunk(in, out_, smf::kPass1Messages);
+    for (int track = 0; track < header.ntracks;) {
+      if (smf::copy_chunk_type(track, in, out_, smf::kPass1Messages) == smf::Chunk::kAlien) {
+        layout.alien_bytes[track] += smf::copy_alien_chunk(in, out_);
+        continue;
+      }
       const uint32_t length = io::getint(in);
       io::putint(length, out_);
       inserted_ = 0;
       if (track == 0) begin_file();
       // A length of 2^31 or more counts as negative: nothing to walk.
       const int64_t walked = copy_events(in, static_cast<int32_t>(length));
-      track_bytes[track] = checked_length(track, walked + inserted_);
+      layout.track_bytes[track] = checked_length(track, walked + inserted_);
+      ++track;
     }
+    layout.tail = smf::copy_rest(in, out_);
   }
 
   const Counts& counts() const { return counts_; }
@@ -187,38 +192,40 @@ class Insertion {
 
 }  // namespace
 
-Counts pass1(ByteReader& fpi, ByteWriter& fptmp, TrackLengths& track_bytes, const Tuning& cent, const Method& method) {
+Counts pass1(ByteReader& fpi, ByteWriter& fptmp, Layout& layout, const Tuning& cent, const Method& method) {
   Insertion pass(cent, method, fptmp);
-  pass.copy_file(fpi, track_bytes);
+  pass.copy_file(fpi, layout);
   return pass.counts();
 }
 
-void pass2(ByteReader& fptmp, ByteWriter& fpo, const TrackLengths& track_bytes) {
+void pass2(ByteReader& fptmp, ByteWriter& fpo, const Layout& layout) {
   // The scratch file holds exactly what pass 1 wrote, event for event, so
   // walking its events again would only check pass 1's own work: each track
   // is copied as the block of bytes pass 1 counted.
   const smf::Messages& messages = smf::kPass2Messages;
-  const int ntracks = smf::copy_header_chunk(fptmp, fpo, messages);
+  const int ntracks = smf::copy_header_chunk(fptmp, fpo, messages).ntracks;
   for (int track = 0; track < ntracks; ++track) {
+    fptmp.copy_to(fpo, layout.alien_bytes[track]);
     smf::copy_track_type(track, fptmp, fpo, messages);
     io::getint(fptmp);  // the input's length, stale now
-    io::putint(static_cast<uint32_t>(track_bytes[track]), fpo);
-    fptmp.copy_to(fpo, static_cast<uint64_t>(track_bytes[track]));
+    io::putint(static_cast<uint32_t>(layout.track_bytes[track]), fpo);
+    fptmp.copy_to(fpo, static_cast<uint64_t>(layout.track_bytes[track]));
   }
+  fptmp.copy_to(fpo, layout.tail);
 }
 
 Counts run_passes(io::ByteSource& input, Scratch& scratch, io::ByteSink& output, const Tuning& cent,
                   const Method& method) {
-  TrackLengths track_bytes{};
+  Layout layout;
   ByteReader fpi(input);
   ByteWriter fptmp(scratch.sink());
-  const Counts counts = pass1(fpi, fptmp, track_bytes, cent, method);
+  const Counts counts = pass1(fpi, fptmp, layout, cent, method);
   fptmp.flush();
 
   ByteReader scratch_reader(scratch.reread());
   ByteWriter fpo(output);
   try {
-    pass2(scratch_reader, fpo, track_bytes);
+    pass2(scratch_reader, fpo, layout);
   } catch (const io::Failure&) {
     // What was written reaches a destination that is written directly.
     try {

@@ -40,18 +40,23 @@ struct Method {
 // The largest offset, in cents either way, that `method` can express.
 double max_offset(const Method& method);
 
-// Each track's length after pass 1: bytes copied plus bytes inserted.
-using TrackLengths = std::array<int64_t, smf::kMaxTracks>;
+// What pass 1 tells pass 2 about the scratch file: each track's length
+// after pass 1 (bytes copied plus bytes inserted), and the blocks that pass 2
+// copies as they are: alien chunks before each track, bytes after the last.
+struct Layout {
+  std::array<int64_t, smf::kMaxTracks> track_bytes{};
+  std::array<uint64_t, smf::kMaxTracks> alien_bytes{};
+  uint64_t tail = 0;
+};
 
 struct Counts {
   uint64_t bends = 0;
   uint64_t tuning_messages = 0;
 };
 
-Counts pass1(io::ByteReader& fpi, io::ByteWriter& fptmp, TrackLengths& track_bytes, const Tuning& cent,
-             const Method& method = {});
+Counts pass1(io::ByteReader& fpi, io::ByteWriter& fptmp, Layout& layout, const Tuning& cent, const Method& method = {});
 // Copies the scratch file, each track with the length pass 1 recorded.
-void pass2(io::ByteReader& fptmp, io::ByteWriter& fpo, const TrackLengths& track_bytes);
+void pass2(io::ByteReader& fptmp, io::ByteWriter& fpo, const Layout& layout);
 
 // Where pass 1 leaves the file for pass 2.
 class Scratch {

@@ -42,11 +42,33 @@ extern const Messages kPass2Messages;
 inline constexpr char kDeltaTimeMessage[] = "Error in delta time encoding\n";
 inline constexpr char kNoRunningStatusMessage[] = "No running MIDI command defined\n";
 
-// Copies and checks the header chunk; returns the number of tracks.
-int copy_header_chunk(io::ByteReader& in, io::ByteWriter& out, const Messages& messages);
+struct Header {
+  int format;
+  int ntracks;
+};
+inline constexpr int kIndependentTracks = 2;  // the format whose tracks are sequences of their own
+
+// Copies and checks the header chunk.
+Header copy_header_chunk(io::ByteReader& in, io::ByteWriter& out, const Messages& messages);
 
 // Copies a track chunk's type; a wrong one is a failure.
 void copy_track_type(int track, io::ByteReader& in, io::ByteWriter& out, const Messages& messages);
+
+// What stands where a track is expected: the track, or an alien chunk (a
+// type of four printable characters other than "MTrk"), which readers skip.
+enum class Chunk { kTrack, kAlien };
+
+// Copies the type of the chunk where track `track` is expected; a type that
+// is neither is a failure.
+Chunk copy_chunk_type(int track, io::ByteReader& in, io::ByteWriter& out, const Messages& messages);
+
+// Copies the rest of an alien chunk, its length and the bytes it declares;
+// returns the chunk's whole size, type included.
+uint64_t copy_alien_chunk(io::ByteReader& in, io::ByteWriter& out);
+
+// Copies whatever follows the last track, as far as it can be read; returns
+// how many bytes that was.
+uint64_t copy_rest(io::ByteReader& in, io::ByteWriter& out);
 
 // Reads a variable-length quantity of at most 4 bytes from [p, end) into
 // `value`; returns its size in bytes, or 0 when it runs past `end`. A fourth
