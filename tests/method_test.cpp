@@ -71,6 +71,77 @@ TEST(Methods, TuningMessageFollowsEveryReset) {
   }
 }
 
+// Hex text with each "S" standing for `setup`.
+std::string with_setup(std::string_view text, const std::string& setup) {
+  std::string expanded;
+  for (char c : text) expanded += c == 'S' ? setup : std::string(1, c);
+  return expanded;
+}
+
+// The setup follows the resets at the head of the file (never between the
+// packets of a message) and every later reset, in whatever packets it comes.
+TEST(Methods, SetupFollowsEveryResetInAnyPackets) {
+  const std::string range = " 00 B0 65 00 00 B0 64 00 00 B0 06 0C 00 B0 26 00 00 B0 65 7F 00 B0 64 7F ";
+  std::string tuning_zero = " 00 F0 20 7F 7F 08 09 03 7F 7F";
+  for (int i = 0; i < 12; ++i) tuning_zero += " 40 00";
+  tuning_zero += " F7 ";
+  const struct {
+    const char* in;
+    const char* out;
+  } bend_range_cases[] = {
+      {"00 FF 03 01 41 00 F0 05 7E 7F 09 01 F7 00 90 3C 40", "00 FF 03 01 41 00 F0 05 7E 7F 09 01 F7 S 00 90 3C 40 00 E0 00 40"},
+      {"00 F0 05 7E 7F 09 01 F7 00 F0 0A 41 10 42 12 40 00 7F 00 41 F7 10 C0 05",
+       "00 F0 05 7E 7F 09 01 F7 S 00 F0 0A 41 10 42 12 40 00 7F 00 41 F7 S 10 C0 05"},
+      {"00 C0 05 00 F0 05 7E 7F 09 01 F7 60 F0 05 7E 7F 09 01 F7",
+       "S 00 C0 05 00 F0 05 7E 7F 09 01 F7 S 60 F0 05 7E 7F 09 01 F7 S"},
+      // packets: F0 and F7 continuations, F7 escapes, split escapes
+      {"00 F0 03 7E 7F 09 10 F7 02 01 F7 00 C0 05", "00 F0 03 7E 7F 09 10 F7 02 01 F7 S 00 C0 05"},
+      {"00 F7 06 F0 7E 7F 09 01 F7 00 C0 05", "00 F7 06 F0 7E 7F 09 01 F7 S 00 C0 05"},
+      {"00 F7 03 F0 7E 7F 10 F7 03 09 01 F7 00 C0 05", "00 F7 03 F0 7E 7F 10 F7 03 09 01 F7 S 00 C0 05"},
+      {"00 C0 05 00 F0 02 7E 7F 00 F7 01 09 00 F7 02 03 F7", "S 00 C0 05 00 F0 02 7E 7F 00 F7 01 09 00 F7 02 03 F7 S"},
+      // no reset: GM System Off; an escape of other bytes; a continuation with no message open
+      {"00 F0 03 7E 7F 09 10 F7 02 02 F7 00 C0 05", "00 F0 03 7E 7F 09 10 F7 02 02 F7 S 00 C0 05"},
+      {"00 C0 05 00 F7 01 F8 00 F7 02 01 F7", "S 00 C0 05 00 F7 01 F8 00 F7 02 01 F7"},
+      // the setup stays inside the track: before its end, or at its end
+      {"00 FF 51 03 07 A1 20 00 FF 2F 00", "00 FF 51 03 07 A1 20 S 00 FF 2F 00"},
+      {"00 FF 51 03 07 A1 20", "00 FF 51 03 07 A1 20 S"},
+      {"", "S"},
+  };
+  for (const auto& c : bend_range_cases) {
+    const std::string out = retune::retune_bytes(one_track(c.in), {}, bend_range(12, 0xFFFE));
+    EXPECT_EQ(to_hex(out), to_hex(one_track(with_setup(c.out, range)))) << c.in;
+  }
+  // The scale/octave message leads the file as it always has, and follows
+  // resets in any packets too.
+  const struct {
+    const char* in;
+    const char* out;
+  } mts_cases[] = {
+      {"00 FF 03 01 41 00 F0 05 7E 7F 09 01 F7", "S 00 FF 03 01 41 00 F0 05 7E 7F 09 01 F7 S"},
+      {"00 F0 03 7E 7F 09 10 F7 02 01 F7", "S 00 F0 03 7E 7F 09 10 F7 02 01 F7 S"},
+      {"00 F7 06 F0 7E 7F 09 01 F7", "S 00 F7 06 F0 7E 7F 09 01 F7 S"},
+  };
+  for (const auto& c : mts_cases) {
+    const std::string out = retune::retune_bytes(one_track(c.in), {}, mts());
+    EXPECT_EQ(to_hex(out), to_hex(one_track(with_setup(c.out, tuning_zero)))) << c.in;
+  }
+}
+
+// Format 2 holds independent sequences: each gets the setup.
+TEST(Methods, EveryTrackOfFormatTwoGetsTheSetup) {
+  const std::string range = " 00 B0 65 00 00 B0 64 00 00 B0 06 0C 00 B0 26 00 00 B0 65 7F 00 B0 64 7F ";
+  const std::vector<std::string> in = {hex("00 FF 51 03 07 A1 20 00 C0 05"), hex("00 F0 05 7E 7F 09 01 F7 00 C0 05"), ""};
+  const std::vector<std::string> out = {hex(with_setup("00 FF 51 03 07 A1 20 S 00 C0 05", range)),
+                                        hex(with_setup("00 F0 05 7E 7F 09 01 F7 S 00 C0 05", range)),
+                                        hex(with_setup("S", range))};
+  EXPECT_EQ(to_hex(retune::retune_bytes(smf(in, 2), {}, bend_range(12, 0xFFFE))), to_hex(smf(out, 2)));
+  EXPECT_EQ(to_hex(retune::retune_bytes(smf(in, 1), {}, bend_range(12, 0xFFFE))),
+            to_hex(smf({out[0], out[1], ""}, 1)));
+  const std::string mts_out = retune::retune_bytes(smf(in, 2), {}, mts());
+  const std::string m = retune::retune_bytes(one_track(""), {}, mts()).substr(22);
+  EXPECT_EQ(to_hex(mts_out), to_hex(smf({m + in[0], m + hex("00 F0 05 7E 7F 09 01 F7") + m + hex("00 C0 05"), m}, 2)));
+}
+
 TEST(Methods, BendRangeIsDeclaredAndScaled) {
   Tuning cent{};
   cent[0] = 100;  // 8192 + 682 at twelve semitones: 2A 45

@@ -38,7 +38,7 @@ constexpr char kOptionsHelp[] =
     "                      start and after every reset, instead of pitch bends: chords\n"
     "                      stay in tune; offsets from -100 to 100 cents\n"
     "  --bend-range N      synths bending N semitones (1-24) either way: scale the bends\n"
-    "                      to it and set it at the start of the file\n"
+    "                      to it and set it at the start and after every reset\n"
     "  --skip-channel N    leave channel N (1-16) alone; may be repeated\n"
     "  --skip-drums        leave channel 10 alone\n"
     "\n"

@@ -2,61 +2,33 @@
 
 #include <optional>
 
+#include "retune/messages.h"
+#include "smf/sysex.h"
+
 namespace retune {
 
 using io::ByteReader;
 using io::ByteWriter;
-using io::putb;
 
 namespace {
 
 inline constexpr uint32_t kMaxTrackLength = 0xFFFFFFFF;
-
-// MIDI Tuning Standard scale/octave tuning, 2-byte form, real time, all
-// devices; the channel mask and the twelve values follow.
-constexpr uint8_t kMtsHeader[] = {0x7F, 0x7F, 0x08, 0x09};
-constexpr uint32_t kMtsLength = sizeof kMtsHeader + 3 + 2 * kPitchClasses + 1;
-
-// Sysex bodies (the bytes after the length) that reset a synthesizer's
-// tuning; kAny matches any device byte, kAnyLow any low nibble.
-constexpr int kAny = -1;
-constexpr int kAnyLow = -2;
-struct ResetPattern {
-  int bytes[10];
-  uint32_t size;
-};
-constexpr ResetPattern kResets[] = {
-    {{0x7E, kAny, 0x09, 0x01, 0xF7}, 5},                                // GM System On
-    {{0x7E, kAny, 0x09, 0x03, 0xF7}, 5},                                // GM2 System On
-    {{0x41, kAny, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7}, 10},  // GS reset
-    {{0x43, kAnyLow, 0x4C, 0x00, 0x00, 0x7E, 0x00, 0xF7}, 8},           // XG System On
-};
-
-constexpr uint32_t kLongestReset = 10;
-
-bool matches(const ResetPattern& pattern, const uint8_t* body, uint32_t size) {
-  if (size != pattern.size) return false;
-  for (uint32_t i = 0; i < size; ++i) {
-    const int want = pattern.bytes[i];
-    if (want == kAnyLow ? (body[i] & 0xF0) != 0x10 : want != kAny && body[i] != want) return false;
-  }
-  return true;
-}
-
-bool is_reset(const uint8_t* body, uint32_t size) {
-  for (const ResetPattern& pattern : kResets)
-    if (matches(pattern, body, size)) return true;
-  return false;
-}
+inline constexpr uint8_t kEndOfTrack = 0x2F;  // meta event type
 
 // Pass 1: copies the input event by event and inserts what the method asks
-// for: bends after note-ons, bend-range settings, tuning messages, and the
+// for: bends after note-ons, the method's setup of the synthesizer (bend
+// ranges, tuning messages) at the start and after every reset, and the
 // status bytes that running status needs again after an insertion.
 class Insertion {
  public:
-  Insertion(const Tuning& cent, const Method& method, ByteWriter& out) : cent_(cent), method_(method), out_(out) {
+  Insertion(const Tuning& cent, const Method& method, ByteWriter& out) : method_(method), out_(out) {
     for (int pitch_class = 0; pitch_class < kPitchClasses; ++pitch_class)
       getPitch(bends_[pitch_class][0], bends_[pitch_class][1], pitch_class, cent, method.bend_range);
+    if (method.declare_bend_range) setup_ = bend_range_setting(method);
+    if (method.mts) {
+      setup_ = scale_octave_tuning(cent, method);
+      setup_messages_ = 1;
+    }
   }
 
   void copy_file(ByteReader& in, Layout& layout) {
@@ -69,9 +41,12 @@ class Insertion {
       const uint32_t length = io::getint(in);
       io::putint(length, out_);
       inserted_ = 0;
-      if (track == 0) begin_file();
+      // Each track of a format 2 file is a sequence of its own.
+      setup_pending_ = !setup_.empty() && (track == 0 || header.format == smf::kIndependentTracks);
+      sysex_ = {};
       // A length of 2^31 or more counts as negative: nothing to walk.
       const int64_t walked = copy_events(in, static_cast<int32_t>(length));
+      if (setup_pending_) insert_setup();
       layout.track_bytes[track] = checked_length(track, walked + inserted_);
       ++track;
     }
@@ -86,19 +61,38 @@ class Insertion {
     const uint64_t start = in.position();
     int64_t walked = 0;
     while (walked < tracksize) {
-      smf::Event event;
-      if (!reader_.read(in.data(), in.end(), event)) {
-        in.fill(smf::kLongestHead);
-        if (!reader_.read(in.data(), in.end(), event)) throw io::Failure(io::kExitIoError, io::kEndOfInputMessage);
-      }
+      const smf::Event event = next_event(in);
+      if (setup_pending_ && !may_precede_setup(event)) insert_setup();
       copy_head(in, event);
-      if (event.length > 0)
-        copy_payload(in, event);
+      if (smf::is_sysex(event.status) && !setup_.empty())
+        copy_sysex(in, event);
+      else if (event.length > 0)
+        in.copy_to(out_, event.length);
       else if (smf::kind_of(event.status) == smf::kNoteOn)
         after_note_on(event);
       walked = static_cast<int64_t>(in.position() - start);
     }
     return walked;
+  }
+
+  smf::Event next_event(ByteReader& in) {
+    smf::Event event;
+    if (!reader_.read(in.data(), in.end(), event)) {
+      in.fill(smf::kLongestHead);
+      if (!reader_.read(in.data(), in.end(), event)) throw io::Failure(io::kExitIoError, io::kEndOfInputMessage);
+    }
+    return event;
+  }
+
+  // The setup waits for the resets a file may start with, since a reset
+  // would undo it: past the meta and system-exclusive events at its first
+  // tick, but not past the end of the track; and never between the packets
+  // of a system-exclusive message. The scale/octave tuning message has
+  // always led the file, and still does.
+  bool may_precede_setup(const smf::Event& event) const {
+    if (method_.mts) return false;
+    if (smf::is_sysex(event.status)) return event.delta == 0 || sysex_.in_message();
+    return event.delta == 0 && event.status == smf::kMetaEvent && event.data[0] != kEndOfTrack;
   }
 
   // After an inserted event, a player would take a running-status event as
@@ -116,19 +110,12 @@ class Insertion {
     in.skip(event.head_size);
   }
 
-  void copy_payload(ByteReader& in, const smf::Event& event) {
-    const bool may_be_reset = method_.mts && event.status == smf::kSysEx && event.length <= kLongestReset;
-    if (may_be_reset && in.fill(event.length) && is_reset(in.data(), event.length)) {
-      in.copy_to(out_, event.length);
-      insert_tuning_message();
-      return;
-    }
+  // A system-exclusive event is copied, and the setup follows every reset.
+  void copy_sysex(ByteReader& in, const smf::Event& event) {
+    const bool reset = in.fill(smf::SysExJoiner::needs(event)) && sysex_.take(event, in.data()) &&
+                       is_reset(sysex_.message());
     in.copy_to(out_, event.length);
-  }
-
-  void begin_file() {
-    if (method_.declare_bend_range) insert_bend_range();
-    if (method_.mts) insert_tuning_message();
+    if (reset) insert_setup();
   }
 
   void after_note_on(const smf::Event& event) {
@@ -146,47 +133,29 @@ class Insertion {
     return length;
   }
 
-  void insert(std::initializer_list<uint8_t> bytes) {
-    out_.write(bytes.begin(), bytes.size());
+  void insert(std::span<const uint8_t> bytes) {
+    out_.write(bytes.data(), bytes.size());
     inserted_ += static_cast<int64_t>(bytes.size());
     restate_status_ = true;
   }
+  void insert(std::initializer_list<uint8_t> bytes) { insert(std::span(bytes.begin(), bytes.size())); }
 
-  void insert_bend_range() {
-    const auto range = static_cast<uint8_t>(method_.bend_range);
-    for (uint8_t channel = 0; channel < 16; ++channel) {
-      if (method_.skips(channel)) continue;
-      const auto status = static_cast<uint8_t>(smf::kController | channel);
-      // Select registered parameter 0 (bend range), set it, deselect.
-      for (auto [controller, value] : {std::pair<uint8_t, uint8_t>{0x65, 0x00}, {0x64, 0x00}, {0x06, range},
-                                       {0x26, 0x00}, {0x65, 0x7F}, {0x64, 0x7F}})
-        insert({0x00, status, controller, value});
-    }
+  void insert_setup() {
+    insert(setup_);
+    counts_.tuning_messages += setup_messages_;
+    setup_pending_ = false;
   }
 
-  void insert_tuning_message() {
-    uint32_t mask = 0;  // bit n: channel n
-    for (int channel = 0; channel < 16; ++channel)
-      if (!method_.skips(channel)) mask |= 1u << channel;
-    insert({0x00, smf::kSysEx, kMtsLength});
-    insert({kMtsHeader[0], kMtsHeader[1], kMtsHeader[2], kMtsHeader[3]});
-    insert({static_cast<uint8_t>(mask >> 14), static_cast<uint8_t>((mask >> 7) & 0x7F),
-            static_cast<uint8_t>(mask & 0x7F)});
-    for (double cents : cent_) {
-      const int value = bend_value(cents, 1);
-      insert({static_cast<uint8_t>(value >> 7), static_cast<uint8_t>(value & 0x7F)});
-    }
-    insert({0xF7});
-    ++counts_.tuning_messages;
-  }
-
-  const Tuning& cent_;
   const Method& method_;
   ByteWriter& out_;
   smf::EventReader reader_;
+  smf::SysExJoiner sysex_;
   uint8_t bends_[kPitchClasses][2];
+  Bytes setup_;            // what the method sets on the synthesizer
+  int setup_messages_ = 0;  // tuning messages in it
   Counts counts_;
   int64_t inserted_ = 0;
+  bool setup_pending_ = false;
   bool restate_status_ = false;
 };
 

@@ -102,6 +102,16 @@ size_t read_vlq(const uint8_t* p, const uint8_t* end, uint32_t& value) {
   fail(io::kExitBadEvent, "%s", kDeltaTimeMessage);
 }
 
+size_t write_vlq(uint32_t value, uint8_t* out) {
+  size_t size = 1;
+  while (size < 4 && value >> (7 * size)) ++size;
+  for (size_t i = 0; i < size; ++i) {
+    const auto group = static_cast<uint8_t>((value >> (7 * (size - 1 - i))) & 0x7F);
+    out[i] = i + 1 < size ? (group | 0x80) : group;
+  }
+  return size;
+}
+
 namespace {
 
 // What follows a status byte.

@@ -29,6 +29,7 @@ inline constexpr uint8_t kMetaEvent = 0xFF;
 
 inline constexpr uint8_t kind_of(uint8_t status) { return status & 0xF0; }
 inline constexpr uint8_t channel_of(uint8_t status) { return status & 0x0F; }
+inline constexpr bool is_sysex(uint8_t status) { return status == kSysEx || status == kSysExEscape; }
 
 // The texts a pass reports its framing failures with.
 struct Messages {
@@ -74,6 +75,10 @@ uint64_t copy_rest(io::ByteReader& in, io::ByteWriter& out);
 // `value`; returns its size in bytes, or 0 when it runs past `end`. A fourth
 // byte that is not the last is a failure.
 size_t read_vlq(const uint8_t* p, const uint8_t* end, uint32_t& value);
+
+// Writes `value` (below 2^28) as a variable-length quantity to `out`, which
+// has room for 4 bytes; returns its size in bytes.
+size_t write_vlq(uint32_t value, uint8_t* out);
 
 // One track event as the file has it: delta time, status or running status,
 // the data bytes its status calls for, and for meta and system-exclusive
