@@ -21,6 +21,11 @@ constexpr char kUsage[] =
 
 constexpr char kOptionsHelp[] =
     "\n"
+    "The limits above are those of the default method: a pitch bend after each\n"
+    "note-on, for synths bending 2 semitones. A bend moves the whole channel, hence\n"
+    "no chords. The output options below lift them: --bend-range N allows offsets\n"
+    "up to N*100 cents, and --mts keeps chords in tune.\n"
+    "\n"
     "Options: they come before the other arguments, and -- ends them.\n"
     "\n"
     "Tuning (in place of c1 ... c12, leaving [infile [outfile]]):\n"
