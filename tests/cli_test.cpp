@@ -190,7 +190,7 @@ TEST(EndToEnd, WriteFailuresAreNeverSuccess) {
 TEST(EndToEnd, ReplacesOutfileKeepingLinksAndModes) {
   TempDir dir;
   write_file(dir / "in.mid", kMelody);
-  const std::string expected = retune::retune_bytes(kMelody, {});
+  const std::string expected = retune::retune_bytes(kMelody, retune::Tuning{});
 
   // in place
   write_file(dir / "song.mid", kMelody);

@@ -87,6 +87,8 @@ TEST(Properties, ArbitraryEventsAndMethodsRetuneExactly) {
     if (rng.chance(25)) {
       method.mts = true;
       method.bend_range = 1;
+    } else if (rng.chance(15)) {
+      method.mts_keys = true;
     } else if (rng.chance(30)) {
       method.bend_range = 1 + static_cast<int>(rng.below(24));
       method.declare_bend_range = true;
@@ -181,7 +183,7 @@ TEST(Properties, AnyReadSizesGiveTheSameBytes) {
   retune::io::ByteReader fpi(source);
   retune::io::MemorySink scratch;
   retune::io::ByteWriter fptmp(scratch);
-  retune::pass1(fpi, fptmp, layout, cent);
+  retune::pass1(fpi, fptmp, layout, retune::KeyTable::from_pitch_classes(cent));
   fptmp.flush();
   TrickleSource scratch_source(scratch.bytes(), 2);
   retune::io::ByteReader scratch_reader(scratch_source);

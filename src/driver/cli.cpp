@@ -42,6 +42,9 @@ constexpr char kOptionsHelp[] =
     "  --mts               one MIDI Tuning Standard message (scale/octave tuning) at the\n"
     "                      start and after every reset, instead of pitch bends: chords\n"
     "                      stay in tune; offsets from -100 to 100 cents\n"
+    "  --mts=keys          MIDI Tuning Standard single-note tuning of all 128 keys at the\n"
+    "                      start and after every reset, and tuning program 0 selected\n"
+    "                      on every channel: any scale on any key, chords in tune\n"
     "  --bend-range N      synths bending N semitones (1-24) either way: scale the bends\n"
     "                      to it and set it at the start and after every reset\n"
     "  --skip-channel N    leave channel N (1-16) alone; may be repeated\n"
@@ -147,8 +150,13 @@ Options parse_command_line(int argc, char** argv) {
       if (root < 0) refuse("Invalid root \"%s\": expected a pitch class C, C#, Db, ..., B or 0-11\n", text);
       options.tuning.root = root;
     } else if (arg == "--mts") {
-      no_value();
-      options.method.mts = true;
+      // --mts=keys: a tuning of every key rather than of the twelve pitch classes
+      if (value && std::strcmp(value, "keys") != 0) refuse("Invalid value \"%s\" for --mts: expected --mts=keys\n", value);
+      if (value)
+        options.method.mts_keys = true;
+      else
+        options.method.mts = true;
+      if (options.method.mts && options.method.mts_keys) refuse("Give either --mts or --mts=keys, not both\n");
     } else if (arg == "--bend-range") {
       options.method.bend_range = parse_number(take_value(), 1, 24, "--bend-range");
       options.method.declare_bend_range = true;
@@ -170,7 +178,7 @@ Options parse_command_line(int argc, char** argv) {
   if (!options.tuning.kbm_path.empty() && options.tuning.scl_path.empty()) refuse("Option --kbm goes with --scl\n");
   if (!options.tuning.kbm_path.empty() && options.tuning.root) refuse("Give either --root or --kbm, not both: both set the root\n");
   if (options.tuning.root && !options.tuning.by_name()) refuse("Option --root goes with --tuning or --scl\n");
-  if (options.method.mts && bend_range_given)
+  if (!options.method.bends() && bend_range_given)
     refuse("Give either --mts or --bend-range, not both: a tuning message uses no pitch bends\n");
 
   const int positional = argc - i;

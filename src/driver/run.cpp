@@ -25,7 +25,8 @@ void print(const std::string& text) {
 
 void report(const Counts& counts, const Options& options) {
   std::string text = "retune: " + std::to_string(counts.bends) + " pitch-bend events inserted";
-  if (options.method.mts) text += ", " + std::to_string(counts.tuning_messages) + " tuning messages";
+  if (!options.method.bends()) text += ", " + std::to_string(counts.tuning_messages) + " tuning messages";
+  if (counts.moved_keys > 0) text += ", " + std::to_string(counts.moved_keys) + " keys played on a neighbouring key";
   write_all(STDERR_FILENO, text + "\n");
 }
 

@@ -1,5 +1,8 @@
 #include "retune/messages.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "smf/sysex.h"
 
 namespace retune {
@@ -12,10 +15,22 @@ constexpr uint8_t kRpnFine = 0x64;
 constexpr uint8_t kRpnCoarse = 0x65;
 constexpr uint8_t kNoParameter = 0x7F;  // both halves: no parameter selected
 constexpr uint8_t kBendRangeParameter = 0x00;
+constexpr uint8_t kTuningProgramParameter = 0x03;
+constexpr uint8_t kTuningBankParameter = 0x04;
 
 // MIDI Tuning Standard scale/octave tuning, 2-byte form, real time, all
 // devices; the channel mask and the twelve values follow.
 constexpr uint8_t kScaleOctaveHeader[] = {0x7F, 0x7F, 0x08, 0x09};
+
+// MIDI Tuning Standard single note tuning change, real time, all devices;
+// the tuning program, the number of keys and each key's data follow.
+constexpr uint8_t kSingleNoteHeader[] = {0x7F, 0x7F, 0x08, 0x02};
+constexpr uint8_t kTuningProgram = 0;
+constexpr int kKeysPerMessage = 127;  // the count is a data byte
+
+constexpr int kFractionSteps = 1 << 14;  // of a semitone
+// 7F 7F 7F means "no change": the highest pitch stops a step short of it.
+constexpr int64_t kHighestFrequency = int64_t{kKeys - 1} * kFractionSteps + kFractionSteps - 2;
 
 void add_controller(Bytes& bytes, int channel, uint8_t controller, uint8_t value) {
   for (uint8_t byte : {uint8_t{0x00}, static_cast<uint8_t>(smf::kController | channel), controller, value})
@@ -88,6 +103,50 @@ Bytes scale_octave_tuning(const Tuning& cent, const Method& method) {
   body.push_back(smf::kEndOfExclusive);
   Bytes bytes;
   add_sysex(bytes, body);
+  return bytes;
+}
+
+std::array<uint8_t, 3> note_frequency(double cents) {
+  const double pitch = cents > 0 ? std::min(cents, 100.0 * kKeys) : 0.0;
+  const double semitone = std::floor(pitch / 100);
+  const int64_t fraction = std::llround((pitch - 100 * semitone) / 100 * kFractionSteps);
+  // A fraction that rounds up to a whole step carries into the semitone.
+  const int64_t steps =
+      std::min(static_cast<int64_t>(semitone) * kFractionSteps + fraction, kHighestFrequency);
+  return {static_cast<uint8_t>(steps >> 14), static_cast<uint8_t>((steps >> 7) & 0x7F),
+          static_cast<uint8_t>(steps & 0x7F)};
+}
+
+Bytes single_note_tuning(const KeyTable& table) {
+  Bytes bytes;
+  for (int first = 0; first < kKeys; first += kKeysPerMessage) {
+    const int count = std::min(kKeysPerMessage, kKeys - first);
+    Bytes body(std::begin(kSingleNoteHeader), std::end(kSingleNoteHeader));
+    body.push_back(kTuningProgram);
+    body.push_back(static_cast<uint8_t>(count));
+    for (int key = first; key < first + count; ++key) {
+      body.push_back(static_cast<uint8_t>(key));
+      const double offset = table.mapped[key] ? table.offset[key] : 0.0;
+      for (uint8_t byte : note_frequency(100.0 * key + offset)) body.push_back(byte);
+    }
+    body.push_back(smf::kEndOfExclusive);
+    add_sysex(bytes, body);
+  }
+  return bytes;
+}
+
+Bytes tuning_program_selection(const Method& method) {
+  Bytes bytes;
+  for (int channel = 0; channel < 16; ++channel) {
+    if (method.skips(channel)) continue;
+    add_controller(bytes, channel, kRpnCoarse, 0x00);
+    add_controller(bytes, channel, kRpnFine, kTuningBankParameter);
+    add_controller(bytes, channel, kDataEntry, 0x00);
+    add_controller(bytes, channel, kRpnFine, kTuningProgramParameter);
+    add_controller(bytes, channel, kDataEntry, kTuningProgram);
+    add_controller(bytes, channel, kRpnCoarse, kNoParameter);
+    add_controller(bytes, channel, kRpnFine, kNoParameter);
+  }
   return bytes;
 }
 

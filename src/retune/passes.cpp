@@ -1,5 +1,7 @@
 #include "retune/retune.h"
 
+#include <algorithm>
+#include <cmath>
 #include <optional>
 
 #include "retune/messages.h"
@@ -21,13 +23,24 @@ inline constexpr uint8_t kEndOfTrack = 0x2F;  // meta event type
 // status bytes that running status needs again after an insertion.
 class Insertion {
  public:
-  Insertion(const Tuning& cent, const Method& method, ByteWriter& out) : method_(method), out_(out) {
-    for (int pitch_class = 0; pitch_class < kPitchClasses; ++pitch_class)
-      getPitch(bends_[pitch_class][0], bends_[pitch_class][1], pitch_class, cent, method.bend_range);
+  Insertion(const KeyTable& table, const Method& method, ByteWriter& out) : method_(method), out_(out) {
+    if (method.bends()) {
+      for (int byte = 0; byte < 256; ++byte) {
+        played_[byte] = play_key(table, byte, method.bend_range);
+        if (played_[byte].key != byte) ++counts_.moved_keys;
+      }
+    }
+    moves_keys_ = counts_.moved_keys > 0;
     if (method.declare_bend_range) setup_ = bend_range_setting(method);
     if (method.mts) {
-      setup_ = scale_octave_tuning(cent, method);
+      setup_ = scale_octave_tuning(twelve_offsets(table), method);
       setup_messages_ = 1;
+    }
+    if (method.mts_keys) {
+      setup_ = single_note_tuning(table);
+      const Bytes selection = tuning_program_selection(method);
+      setup_.insert(setup_.end(), selection.begin(), selection.end());
+      setup_messages_ = 2;
     }
   }
 
@@ -97,17 +110,33 @@ class Insertion {
 
   // After an inserted event, a player would take a running-status event as
   // data of the inserted one: its status is restated after its delta time.
+  // A note played on another key has its key byte replaced.
   void copy_head(ByteReader& in, const smf::Event& event) {
     const uint8_t* head = in.data();
-    if (restate_status_ && event.running) {
-      out_.write(head, event.delta_size);
-      insert({event.status});
-      out_.write(head + event.delta_size, event.head_size - event.delta_size);
-    } else {
+    const bool restate = restate_status_ && event.running;
+    const bool moved = moves_keys_ && plays_key(event) && played_[event.data[0]].key != event.data[0];
+    if (!restate && !moved) {
       out_.write(head, event.head_size);
+    } else {
+      out_.write(head, event.delta_size);
+      if (restate) insert({event.status});
+      // The key and the byte after it end the head.
+      const size_t rest = moved ? event.head_size - 2u : event.head_size;
+      out_.write(head + event.delta_size, rest - event.delta_size);
+      if (moved) {
+        out_.put(played_[event.data[0]].key);
+        out_.put(event.data[1]);
+      }
     }
     restate_status_ = false;
     in.skip(event.head_size);
+  }
+
+  // Note-on, note-off and polyphonic pressure: the events that name a key.
+  bool plays_key(const smf::Event& event) const {
+    const uint8_t kind = smf::kind_of(event.status);
+    return (kind == smf::kNoteOn || kind == smf::kNoteOff || kind == smf::kPolyPressure) &&
+           !method_.skips(smf::channel_of(event.status));
   }
 
   // A system-exclusive event is copied, and the setup follows every reset.
@@ -120,10 +149,20 @@ class Insertion {
 
   void after_note_on(const smf::Event& event) {
     const uint8_t channel = smf::channel_of(event.status);
-    if (method_.mts || method_.skips(channel)) return;
-    const uint8_t* bend = bends_[event.data[0] % kPitchClasses];  // getPitch, worked out once per class
-    insert({0x00, static_cast<uint8_t>(smf::kPitchBend | channel), bend[0], bend[1]});
+    if (!method_.bends() || method_.skips(channel)) return;
+    const PlayedKey& played = played_[event.data[0]];
+    insert({0x00, static_cast<uint8_t>(smf::kPitchBend | channel), played.lsb, played.msb});
     ++counts_.bends;
+  }
+
+  // The offsets of the scale/octave tuning message.
+  static Tuning twelve_offsets(const KeyTable& table) {
+    const std::optional<Tuning> cent = table.pitch_classes();
+    if (!cent || std::any_of(cent->begin(), cent->end(), [](double c) { return !(std::fabs(c) <= 100); }))
+      io::fail(io::kExitBadArguments,
+               "--mts tunes the twelve pitch classes alike in every octave, within 100 cents either way; "
+               "for this tuning use --mts=keys\n");
+    return *cent;
   }
 
   static int64_t checked_length(int track, int64_t length) {
@@ -150,7 +189,8 @@ class Insertion {
   ByteWriter& out_;
   smf::EventReader reader_;
   smf::SysExJoiner sysex_;
-  uint8_t bends_[kPitchClasses][2];
+  PlayedKey played_[256] = {};  // by key byte: getPitch and the key, worked out once
+  bool moves_keys_ = false;
   Bytes setup_;            // what the method sets on the synthesizer
   int setup_messages_ = 0;  // tuning messages in it
   Counts counts_;
@@ -161,8 +201,8 @@ class Insertion {
 
 }  // namespace
 
-Counts pass1(ByteReader& fpi, ByteWriter& fptmp, Layout& layout, const Tuning& cent, const Method& method) {
-  Insertion pass(cent, method, fptmp);
+Counts pass1(ByteReader& fpi, ByteWriter& fptmp, Layout& layout, const KeyTable& table, const Method& method) {
+  Insertion pass(table, method, fptmp);
   pass.copy_file(fpi, layout);
   return pass.counts();
 }
@@ -183,12 +223,12 @@ void pass2(ByteReader& fptmp, ByteWriter& fpo, const Layout& layout) {
   fptmp.copy_to(fpo, layout.tail);
 }
 
-Counts run_passes(io::ByteSource& input, Scratch& scratch, io::ByteSink& output, const Tuning& cent,
+Counts run_passes(io::ByteSource& input, Scratch& scratch, io::ByteSink& output, const KeyTable& table,
                   const Method& method) {
   Layout layout;
   ByteReader fpi(input);
   ByteWriter fptmp(scratch.sink());
-  const Counts counts = pass1(fpi, fptmp, layout, cent, method);
+  const Counts counts = pass1(fpi, fptmp, layout, table, method);
   fptmp.flush();
 
   ByteReader scratch_reader(scratch.reread());
@@ -224,11 +264,11 @@ class MemoryScratch final : public Scratch {
 
 }  // namespace
 
-std::string retune_bytes(std::string_view input, const Tuning& cent, const Method& method, Counts* counts) {
+std::string retune_bytes(std::string_view input, const KeyTable& table, const Method& method, Counts* counts) {
   io::MemorySource source(input);
   MemoryScratch scratch;
   io::MemorySink output;
-  const Counts made = run_passes(source, scratch, output, cent, method);
+  const Counts made = run_passes(source, scratch, output, table, method);
   if (counts) *counts = made;
   return output.bytes();
 }

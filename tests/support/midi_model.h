@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "retune/messages.h"
 #include "retune/retune.h"
 #include "smf_builder.h"
 
@@ -172,6 +173,14 @@ inline std::vector<Event> expected_prelude(const retune::Tuning& cent, const ret
     m += '\xF7';
     events.push_back(make_event(m));
   }
+  if (method.mts_keys) {
+    // The bytes are checked literally elsewhere; here only where they go.
+    const retune::Bytes keys = retune::single_note_tuning(retune::KeyTable::from_pitch_classes(cent));
+    const retune::Bytes selection = retune::tuning_program_selection(method);
+    std::string bytes(keys.begin(), keys.end());
+    bytes.append(selection.begin(), selection.end());
+    events = parse_model(smf({bytes}, 0)).tracks.at(0).events;
+  }
   return events;
 }
 
@@ -234,7 +243,7 @@ inline std::string check_retuned(std::string_view input, std::string_view output
   if (in.tail != out.tail) return "bytes after the last track changed";
   if (in.header != out.header) return "header changed";
   if (in.tracks.size() != out.tracks.size()) return "track count changed";
-  const bool has_setup = method.mts || method.declare_bend_range;
+  const bool has_setup = method.mts || method.mts_keys || method.declare_bend_range;
   const auto setup = expected_prelude(cent, method);
   const bool independent = in.header[9] == 2;  // format 2
   bool after_insert = false;
@@ -277,7 +286,7 @@ inline std::string check_retuned(std::string_view input, std::string_view output
       ++j;
       after_insert = false;
       const int channel = e.status & 0x0F;
-      if ((e.status & 0xF0) == 0x90 && !method.mts && !method.skips(channel)) {
+      if ((e.status & 0xF0) == 0x90 && method.bends() && !method.skips(channel)) {
         uint8_t lsb, msb;
         retune::getPitch(lsb, msb, static_cast<uint8_t>(e.data[0]), cent, method.bend_range);
         if (!expect(make_event(std::string{0, static_cast<char>(0xE0 | channel), static_cast<char>(lsb),
