@@ -327,6 +327,34 @@ TEST(Methods, CommandLineRangesFollowTheMethod) {
   }
 }
 
+// Tunings of the keys one by one, through the command line.
+TEST(Methods, PerKeyTuningsPlayAsFarAsTheMethodCan) {
+  TempDir dir;
+  write_file(dir / "in.mid", read_file(fs::path(EXAMPLES_DIR) / "melody.mid"));
+  write_file(dir / "wide.scl", "C# and D out of range\n12\n301.0\n520.0\n300.0\n400.0\n500.0\n600.0\n700.0\n800.0\n900.0\n"
+                               "1000.0\n1100.0\n2/1\n");
+  const struct {
+    std::vector<std::string> args;
+    const char* report;
+    std::vector<const char*> bytes;  // found in the output
+  } cases[] = {
+      {{"--scl", "wide.scl"}, "retune: 14 pitch-bend events inserted, 22 keys moved to the nearest key\n",
+       {"90 41 50 00 E0 33 46 60 80 41 40"}},  // D, 320 cents up, plays F 20 cents up: 8192 + 819
+      {{"--mts=keys", "--tuning", "edo:19"}, "retune: 0 pitch-bend events inserted, 2 tuning messages\n",
+       {"00 F0 84 03 7F 7F 08 02 00 7F 00 16 0D 3D",  // key 0: 60 steps of 19-EDO below C4, 2210.5 cents
+        " 3D 3C 50 6C "}},                           // key 61: a step above C4, 6063.16 cents
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.args;
+    args.insert(args.begin(), "--verbose");
+    args.push_back("in.mid");
+    const Result r = run_program(RETUNE_BIN, args, RunOptions().at(dir.path().string()));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, c.report);
+    for (const char* bytes : c.bytes) EXPECT_NE(to_hex(r.out).find(bytes), std::string::npos) << bytes;
+  }
+}
+
 TEST(Methods, MidicsvSeesTheInsertedMessages) {
   if (std::system("command -v midicsv >/dev/null 2>&1") != 0) GTEST_SKIP() << "midicsv is not installed";
   TempDir dir;

@@ -26,7 +26,7 @@ void print(const std::string& text) {
 void report(const Counts& counts, const Options& options) {
   std::string text = "retune: " + std::to_string(counts.bends) + " pitch-bend events inserted";
   if (!options.method.bends()) text += ", " + std::to_string(counts.tuning_messages) + " tuning messages";
-  if (counts.moved_keys > 0) text += ", " + std::to_string(counts.moved_keys) + " keys played on a neighbouring key";
+  if (counts.moved_keys > 0) text += ", " + std::to_string(counts.moved_keys) + " keys moved to the nearest key";
   write_all(STDERR_FILENO, text + "\n");
 }
 
@@ -45,30 +45,23 @@ class FileScratch final : public Scratch {
   io::FdSource source_{file_.fd()};
 };
 
-// The tuning as the passes take it: twelve offsets, each within the method's
-// range.
-Tuning pitch_class_offsets(const TuningChoice& choice, const Method& method) {
+// The tuning of the 128 keys, as far as the method can play it: --mts sends
+// twelve offsets within its range; the bend methods play a key beyond their
+// range on its nearest key, and --mts=keys has no range.
+KeyTable playable_tuning(const TuningChoice& choice, const Method& method) {
   const ResolvedTuning tuning = resolve_tuning(choice, max_offset(method));
-  const std::optional<Tuning> cent = tuning.table.pitch_classes();
-  if (!cent) {
-    std::string source = tuning.source;
-    if (!tuning.shape.empty()) source += " (" + tuning.shape + ")";
-    if (!choice.kbm_path.empty()) source += " with keyboard mapping " + choice.kbm_path;
-    io::fail(io::kExitBadArguments,
-             "%s tunes keys one by one, not by pitch class: retune cannot play such a tuning yet (--print-offsets "
-             "shows it)\n",
-             source.c_str());
+  if (method.mts) {
+    if (!tuning.table.pitch_classes()) {
+      std::string source = tuning.source;
+      if (!tuning.shape.empty()) source += " (" + tuning.shape + ")";
+      if (!choice.kbm_path.empty()) source += " with keyboard mapping " + choice.kbm_path;
+      io::fail(io::kExitBadArguments,
+               "%s tunes keys one by one, not by pitch class: --mts cannot send it; use --mts=keys\n",
+               source.c_str());
+    }
+    check_range(tuning, max_offset(method));
   }
-  check_range(tuning, max_offset(method));
-  return *cent;
-}
-
-// What --print-offsets shows; a tuning by pitch class is checked as a run
-// would check it.
-std::string printed_tuning(const TuningChoice& choice, const Method& method) {
-  const ResolvedTuning tuning = resolve_tuning(choice, max_offset(method));
-  if (tuning.table.pitch_classes()) check_range(tuning, max_offset(method));
-  return format_tuning(tuning.table);
+  return tuning.table;
 }
 
 // The run proper: scratch file, input, output, tuning, then the two passes.
@@ -76,11 +69,11 @@ void retune_stream(const Options& options) {
   FileScratch scratch;
   InputFile input(options.infile);
   OutputFile output(options.outfile);
-  const Tuning cent = pitch_class_offsets(options.tuning, options.method);
+  const KeyTable table = playable_tuning(options.tuning, options.method);
 
   io::FdSource in_source(input.fd());
   io::FdSink out_sink(output.fd());
-  const Counts counts = run_passes(in_source, scratch, out_sink, cent, options.method);
+  const Counts counts = run_passes(in_source, scratch, out_sink, table, options.method);
   output.commit();
   if (options.verbose) report(counts, options);
 }
@@ -103,7 +96,7 @@ int run(int argc, char** argv) {
         print(list_tunings());
         break;
       case Options::Action::kPrintOffsets:
-        print(printed_tuning(options.tuning, options.method));
+        print(format_tuning(playable_tuning(options.tuning, options.method)));
         break;
       default:
         retune_stream(options);
