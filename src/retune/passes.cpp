@@ -31,6 +31,7 @@ class Insertion {
       }
     }
     moves_keys_ = counts_.moved_keys > 0;
+    bent_channels_ = method.bends() ? static_cast<uint16_t>(~method.skipped_channels) : 0;
     if (method.declare_bend_range) setup_ = bend_range_setting(method);
     if (method.mts) {
       setup_ = scale_octave_tuning(twelve_offsets(table), method);
@@ -77,10 +78,8 @@ class Insertion {
       const smf::Event event = next_event(in);
       if (setup_pending_ && !may_precede_setup(event)) insert_setup();
       copy_head(in, event);
-      if (smf::is_sysex(event.status) && !setup_.empty())
-        copy_sysex(in, event);
-      else if (event.length > 0)
-        in.copy_to(out_, event.length);
+      if (event.status >= smf::kSysEx)
+        copy_payload(in, event);
       else if (smf::kind_of(event.status) == smf::kNoteOn)
         after_note_on(event);
       walked = static_cast<int64_t>(in.position() - start);
@@ -136,20 +135,23 @@ class Insertion {
   bool plays_key(const smf::Event& event) const {
     const uint8_t kind = smf::kind_of(event.status);
     return (kind == smf::kNoteOn || kind == smf::kNoteOff || kind == smf::kPolyPressure) &&
-           !method_.skips(smf::channel_of(event.status));
+           bends(smf::channel_of(event.status));
   }
 
-  // A system-exclusive event is copied, and the setup follows every reset.
-  void copy_sysex(ByteReader& in, const smf::Event& event) {
-    const bool reset = in.fill(smf::SysExJoiner::needs(event)) && sysex_.take(event, in.data()) &&
-                       is_reset(sysex_.message());
+  bool bends(uint8_t channel) const { return (bent_channels_ >> channel) & 1; }
+
+  // The payload of a meta or system-exclusive event is copied; where the
+  // method has a setup, it follows every reset.
+  void copy_payload(ByteReader& in, const smf::Event& event) {
+    const bool reset = !setup_.empty() && smf::is_sysex(event.status) && in.fill(smf::SysExJoiner::needs(event)) &&
+                       sysex_.take(event, in.data()) && is_reset(sysex_.message());
     in.copy_to(out_, event.length);
     if (reset) insert_setup();
   }
 
   void after_note_on(const smf::Event& event) {
     const uint8_t channel = smf::channel_of(event.status);
-    if (!method_.bends() || method_.skips(channel)) return;
+    if (!bends(channel)) return;
     const PlayedKey& played = played_[event.data[0]];
     insert({0x00, static_cast<uint8_t>(smf::kPitchBend | channel), played.lsb, played.msb});
     ++counts_.bends;
@@ -191,6 +193,7 @@ class Insertion {
   smf::SysExJoiner sysex_;
   PlayedKey played_[256] = {};  // by key byte: getPitch and the key, worked out once
   bool moves_keys_ = false;
+  uint16_t bent_channels_ = 0;  // bit n: channel n gets bends
   Bytes setup_;            // what the method sets on the synthesizer
   int setup_messages_ = 0;  // tuning messages in it
   Counts counts_;
