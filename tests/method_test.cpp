@@ -73,6 +73,9 @@ TEST(Methods, TuningMessageFollowsEveryReset) {
   }
 }
 
+// The bend range set to 12 on channel 1.
+const std::string kRange12 = " 00 B0 65 00 00 B0 64 00 00 B0 06 0C 00 B0 26 00 00 B0 65 7F 00 B0 64 7F ";
+
 // Hex text with each "S" standing for `setup`.
 std::string with_setup(std::string_view text, const std::string& setup) {
   std::string expanded;
@@ -83,7 +86,6 @@ std::string with_setup(std::string_view text, const std::string& setup) {
 // The setup follows the resets at the head of the file (never between the
 // packets of a message) and every later reset, in whatever packets it comes.
 TEST(Methods, SetupFollowsEveryResetInAnyPackets) {
-  const std::string range = " 00 B0 65 00 00 B0 64 00 00 B0 06 0C 00 B0 26 00 00 B0 65 7F 00 B0 64 7F ";
   std::string tuning_zero = " 00 F0 20 7F 7F 08 09 03 7F 7F";
   for (int i = 0; i < 12; ++i) tuning_zero += " 40 00";
   tuning_zero += " F7 ";
@@ -111,7 +113,7 @@ TEST(Methods, SetupFollowsEveryResetInAnyPackets) {
   };
   for (const auto& c : bend_range_cases) {
     const std::string out = retune::retune_bytes(one_track(c.in), Tuning{}, bend_range(12, 0xFFFE));
-    EXPECT_EQ(to_hex(out), to_hex(one_track(with_setup(c.out, range)))) << c.in;
+    EXPECT_EQ(to_hex(out), to_hex(one_track(with_setup(c.out, kRange12)))) << c.in;
   }
   // The scale/octave message leads the file as it always has, and follows
   // resets in any packets too.
@@ -131,11 +133,10 @@ TEST(Methods, SetupFollowsEveryResetInAnyPackets) {
 
 // Format 2 holds independent sequences: each gets the setup.
 TEST(Methods, EveryTrackOfFormatTwoGetsTheSetup) {
-  const std::string range = " 00 B0 65 00 00 B0 64 00 00 B0 06 0C 00 B0 26 00 00 B0 65 7F 00 B0 64 7F ";
   const std::vector<std::string> in = {hex("00 FF 51 03 07 A1 20 00 C0 05"), hex("00 F0 05 7E 7F 09 01 F7 00 C0 05"), ""};
-  const std::vector<std::string> out = {hex(with_setup("00 FF 51 03 07 A1 20 S 00 C0 05", range)),
-                                        hex(with_setup("00 F0 05 7E 7F 09 01 F7 S 00 C0 05", range)),
-                                        hex(with_setup("S", range))};
+  const std::vector<std::string> out = {hex(with_setup("00 FF 51 03 07 A1 20 S 00 C0 05", kRange12)),
+                                        hex(with_setup("00 F0 05 7E 7F 09 01 F7 S 00 C0 05", kRange12)),
+                                        hex(with_setup("S", kRange12))};
   EXPECT_EQ(to_hex(retune::retune_bytes(smf(in, 2), Tuning{}, bend_range(12, 0xFFFE))), to_hex(smf(out, 2)));
   EXPECT_EQ(to_hex(retune::retune_bytes(smf(in, 1), Tuning{}, bend_range(12, 0xFFFE))),
             to_hex(smf({out[0], out[1], ""}, 1)));
