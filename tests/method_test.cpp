@@ -96,6 +96,7 @@ TEST(Methods, SetupFollowsEveryResetInAnyPackets) {
       {"00 FF 03 01 41 00 F0 05 7E 7F 09 01 F7 00 90 3C 40", "00 FF 03 01 41 00 F0 05 7E 7F 09 01 F7 S 00 90 3C 40 00 E0 00 40"},
       {"00 F0 05 7E 7F 09 01 F7 00 F0 0A 41 10 42 12 40 00 7F 00 41 F7 10 C0 05",
        "00 F0 05 7E 7F 09 01 F7 S 00 F0 0A 41 10 42 12 40 00 7F 00 41 F7 S 10 C0 05"},
+      {"00 FF 03 01 41 80 00 F0 05 7E 7F 09 01 F7 00 C0 05", "00 FF 03 01 41 80 00 F0 05 7E 7F 09 01 F7 S 00 C0 05"},
       {"00 C0 05 00 F0 05 7E 7F 09 01 F7 60 F0 05 7E 7F 09 01 F7",
        "S 00 C0 05 00 F0 05 7E 7F 09 01 F7 S 60 F0 05 7E 7F 09 01 F7 S"},
       // packets: F0 and F7 continuations, F7 escapes, split escapes
