@@ -112,32 +112,36 @@ enum class Opt {
   kCount
 };
 
+// What follows an option: nothing, a value (after "=" or as the next
+// argument), or a value only after "=".
+enum class Takes { kNothing, kValue, kOptionalValue };
+
 struct OptionSpec {
   std::string_view name;
   char letter;        // its one-letter form, or 0
-  bool takes_value;
+  Takes takes;
   bool single_value;  // given twice, it must be given the same value
   Opt id;
 };
 
 constexpr OptionSpec kOptionSpecs[] = {
-    {"--help", 'h', false, false, Opt::kHelp},
-    {"--version", 0, false, false, Opt::kVersion},
-    {"--list-tunings", 0, false, false, Opt::kListTunings},
-    {"--print-offsets", 0, false, false, Opt::kPrintOffsets},
-    {"--verbose", 0, false, false, Opt::kVerbose},
-    {"--tuning", 0, true, true, Opt::kTuning},
-    {"--scl", 0, true, true, Opt::kScl},
-    {"--kbm", 0, true, true, Opt::kKbm},
-    {"--a4", 0, true, true, Opt::kA4},
-    {"--root", 0, true, true, Opt::kRoot},
-    {"--mts", 0, false, false, Opt::kMts},
-    {"--bend-range", 0, true, true, Opt::kBendRange},
-    {"--skip-channel", 0, true, false, Opt::kSkipChannel},
-    {"--skip-drums", 0, false, false, Opt::kSkipDrums},
-    {"--output-dir", 'd', true, true, Opt::kOutputDir},
-    {"--in-place", 0, false, false, Opt::kInPlace},
-    {"--jobs", 'j', true, true, Opt::kJobs},
+    {"--help", 'h', Takes::kNothing, false, Opt::kHelp},
+    {"--version", 0, Takes::kNothing, false, Opt::kVersion},
+    {"--list-tunings", 0, Takes::kNothing, false, Opt::kListTunings},
+    {"--print-offsets", 0, Takes::kNothing, false, Opt::kPrintOffsets},
+    {"--verbose", 0, Takes::kNothing, false, Opt::kVerbose},
+    {"--tuning", 0, Takes::kValue, true, Opt::kTuning},
+    {"--scl", 0, Takes::kValue, true, Opt::kScl},
+    {"--kbm", 0, Takes::kValue, true, Opt::kKbm},
+    {"--a4", 0, Takes::kValue, true, Opt::kA4},
+    {"--root", 0, Takes::kValue, true, Opt::kRoot},
+    {"--mts", 0, Takes::kOptionalValue, false, Opt::kMts},
+    {"--bend-range", 0, Takes::kValue, true, Opt::kBendRange},
+    {"--skip-channel", 0, Takes::kValue, false, Opt::kSkipChannel},
+    {"--skip-drums", 0, Takes::kNothing, false, Opt::kSkipDrums},
+    {"--output-dir", 'd', Takes::kValue, true, Opt::kOutputDir},
+    {"--in-place", 0, Takes::kNothing, false, Opt::kInPlace},
+    {"--jobs", 'j', Takes::kValue, true, Opt::kJobs},
 };
 
 // An option is "--name" or "-" and a letter; "-" alone, "-10" and "-.5" are
@@ -213,11 +217,11 @@ void Parser::take_option(int& i) {
     arg = arg.substr(0, 2);
   }
   const OptionSpec* spec = find_option(arg);
-  if (!spec || (value && !spec->takes_value && arg.size() == 2))
+  if (!spec || (value && spec->takes != Takes::kValue && arg.size() == 2))
     io::fail(io::kExitBadArguments, "Unknown option \"%s\"; see retune --help\n", argv_[i]);
-  if (value && !spec->takes_value)
+  if (value && spec->takes == Takes::kNothing)
     io::fail(io::kExitBadArguments, "Option %.*s takes no value\n", static_cast<int>(arg.size()), arg.data());
-  if (spec->takes_value && !value) {
+  if (spec->takes == Takes::kValue && !value) {
     if (i + 1 >= argc_)
       io::fail(io::kExitBadArguments, "Option %.*s needs a value; see retune --help\n", static_cast<int>(arg.size()),
                arg.data());
@@ -276,7 +280,10 @@ void Parser::apply(const OptionSpec& spec, const char* value) {
       canonical = std::to_string(*tuning.root);
       break;
     case Opt::kMts:
-      method.mts = true;
+      // --mts=keys: a tuning of every key rather than of the twelve pitch classes
+      if (value && std::strcmp(value, "keys") != 0) refuse("Invalid value \"%s\" for --mts: expected --mts=keys\n", value);
+      (value ? method.mts_keys : method.mts) = true;
+      if (method.mts && method.mts_keys) refuse("Give either --mts or --mts=keys, not both\n");
       break;
     case Opt::kBendRange:
       method.bend_range = parse_number(value, 1, 24, "--bend-range");
@@ -314,7 +321,7 @@ void Parser::check_combinations() const {
     refuse("Give either --a4 or --kbm, not both: the mapping sets its own reference frequency\n");
   if (!tuning.kbm_path.empty() && tuning.root) refuse("Give either --root or --kbm, not both: both set the root\n");
   if (tuning.root && !tuning.by_name()) refuse("Option --root goes with --tuning or --scl\n");
-  if (options_.method.mts && given_[static_cast<int>(Opt::kBendRange)])
+  if (!options_.method.bends() && given_[static_cast<int>(Opt::kBendRange)])
     refuse("Give either --mts or --bend-range, not both: a tuning message uses no pitch bends\n");
   if (options_.method.mts && options_.method.skipped_channels == 0xFFFF)
     refuse("Option --mts with every channel skipped leaves nothing to tune\n");

@@ -38,48 +38,41 @@ class FileScratch final : public Scratch {
   io::FdSource source_{file_.fd()};
 };
 
-// What --print-offsets shows; a tuning by pitch class is checked as a run
-// would check it.
-std::string printed_tuning(const TuningChoice& choice, const Method& method) {
-  const ResolvedTuning tuning = resolve_tuning(choice, max_offset(method));
-  if (tuning.table.pitch_classes()) check_range(tuning, max_offset(method));
-  return format_tuning(tuning.table);
-}
-
 }  // namespace
 
-Tuning pitch_class_offsets(const TuningChoice& choice, const Method& method) {
+KeyTable playable_tuning(const TuningChoice& choice, const Method& method) {
   const ResolvedTuning tuning = resolve_tuning(choice, max_offset(method));
-  const std::optional<Tuning> cent = tuning.table.pitch_classes();
-  if (!cent) {
-    std::string source = tuning.source;
-    if (!tuning.shape.empty()) source += " (" + tuning.shape + ")";
-    if (!choice.kbm_path.empty()) source += " with keyboard mapping " + choice.kbm_path;
-    io::fail(io::kExitBadArguments,
-             "%s tunes keys one by one, not by pitch class: retune cannot play such a tuning yet (--print-offsets "
-             "shows it)\n",
-             source.c_str());
+  if (method.mts) {
+    if (!tuning.table.pitch_classes()) {
+      std::string source = tuning.source;
+      if (!tuning.shape.empty()) source += " (" + tuning.shape + ")";
+      if (!choice.kbm_path.empty()) source += " with keyboard mapping " + choice.kbm_path;
+      io::fail(io::kExitBadArguments,
+               "%s tunes keys one by one, not by pitch class: --mts cannot send it; use --mts=keys\n",
+               source.c_str());
+    }
+    check_range(tuning, max_offset(method));
   }
-  check_range(tuning, max_offset(method));
-  return *cent;
+  return tuning.table;
 }
 
 std::string verbose_report(const Counts& counts, const Method& method) {
   std::string text = std::to_string(counts.bends) + " pitch-bend events inserted";
-  if (method.mts) text += ", " + std::to_string(counts.tuning_messages) + " tuning messages";
+  if (!method.bends()) text += ", " + std::to_string(counts.tuning_messages) + " tuning messages";
+  if (counts.moved_keys > 0) text += ", " + std::to_string(counts.moved_keys) + " keys moved to the nearest key";
   return text + "\n";
 }
 
 Counts retune_file(const char* infile, const char* outfile, const Method& method,
-                   const std::function<Tuning()>& tuning) {
+                   const std::function<KeyTable()>& tuning) {
   FileScratch scratch;
   InputFile input(infile);
   OutputFile output(outfile);
-  const Tuning cent = tuning();
+  const KeyTable table = tuning();
 
   io::FdSource in_source(input.fd());
   io::FdSink out_sink(output.fd());
-  const Counts counts = run_passes(in_source, scratch, out_sink, cent, method);
+  const Counts counts = run_passes(in_source, scratch, out_sink, table, method);
   output.commit();
   return counts;
 }
@@ -100,13 +93,13 @@ int run(int argc, char** argv) {
         print(list_tunings());
         break;
       case Options::Action::kPrintOffsets:
-        print(printed_tuning(options.tuning, options.method));
+        print(format_tuning(playable_tuning(options.tuning, options.method)));
         break;
       default:
         if (options.batch()) return run_batch(options);
         {
           const Counts counts = retune_file(options.infile, options.outfile, options.method,
-                                            [&] { return pitch_class_offsets(options.tuning, options.method); });
+                                            [&] { return playable_tuning(options.tuning, options.method); });
           if (options.verbose) write_all(STDERR_FILENO, "retune: " + verbose_report(counts, options.method));
         }
         break;

@@ -11,15 +11,16 @@ namespace retune::driver {
 // The whole program; returns the exit status.
 int run(int argc, char** argv);
 
-// The tuning as the passes take it: twelve offsets, each within the method's
-// range.
-Tuning pitch_class_offsets(const TuningChoice& choice, const Method& method);
+// The tuning of the 128 keys, as far as the method can play it: --mts sends
+// twelve offsets within its range; the bend methods play a key beyond their
+// range on its nearest key, and --mts=keys has no range.
+KeyTable playable_tuning(const TuningChoice& choice, const Method& method);
 
 // One file's run, from `infile` to `outfile` (the standard streams where
-// null): scratch file, input, output, then the offsets from `tuning`, then
+// null): scratch file, input, output, then the tuning from `tuning`, then
 // the two passes. A failure is thrown; on success the outfile is in place.
 Counts retune_file(const char* infile, const char* outfile, const Method& method,
-                   const std::function<Tuning()>& tuning);
+                   const std::function<KeyTable()>& tuning);
 
 // What --verbose says about a run, after the program's or the file's name.
 std::string verbose_report(const Counts& counts, const Method& method);

@@ -32,7 +32,7 @@ constexpr size_t kConfigBytes = 16;
 
 retune::Method method_from(const uint8_t* config) {
   retune::Method method;
-  switch (config[0] % 3) {
+  switch (config[0] % 4) {
     case 1:
       method.declare_bend_range = true;
       method.bend_range = 1 + config[1] % 24;
@@ -40,6 +40,9 @@ retune::Method method_from(const uint8_t* config) {
     case 2:
       method.mts = true;
       method.bend_range = 1;
+      break;
+    case 3:
+      method.mts_keys = true;
       break;
     default:
       break;
@@ -53,7 +56,7 @@ void fuzz_midi(const uint8_t* data, size_t size) {
   const retune::Method method = method_from(data);
   retune::Tuning cent;
   for (int i = 0; i < retune::kPitchClasses; ++i)
-    cent[i] = static_cast<int8_t>(data[4 + i]) / 127.0 * retune::max_offset(method);
+    cent[i] = static_cast<int8_t>(data[4 + i]) / 128.0 * retune::max_offset(method);
   const std::string input(reinterpret_cast<const char*>(data + kConfigBytes), size - kConfigBytes);
   try {
     const std::string output = retune::retune_bytes(input, cent, method);
