@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "driver/cli.h"
+#include "driver/batch.h"
 #include "driver/files.h"
 #include "retune/poly.h"
 
@@ -24,12 +24,6 @@ void print(const std::string& text) {
     throw io::Failure(io::kExitIoError, io::kWriteErrorMessage);
 }
 
-void report(const Counts& counts, const Options& options) {
-  std::string text = "retune: " + std::to_string(counts.bends) + " pitch-bend events inserted";
-  if (options.method.mts) text += ", " + std::to_string(counts.tuning_messages) + " tuning messages";
-  write_all(STDERR_FILENO, text + "\n");
-}
-
 // The scratch file as pass 1 writes it and pass 2 reads it back.
 class FileScratch final : public Scratch {
  public:
@@ -45,64 +39,62 @@ class FileScratch final : public Scratch {
   io::FdSource source_{file_.fd()};
 };
 
-// The tuning as the passes take it: twelve offsets, each within the method's
-// range.
-Tuning pitch_class_offsets(const TuningChoice& choice, const Method& method) {
-  const ResolvedTuning tuning = resolve_tuning(choice, max_offset(method));
-  const std::optional<Tuning> cent = tuning.table.pitch_classes();
-  if (!cent) {
-    std::string source = tuning.source;
-    if (!tuning.shape.empty()) source += " (" + tuning.shape + ")";
-    if (!choice.kbm_path.empty()) source += " with keyboard mapping " + choice.kbm_path;
-    io::fail(io::kExitBadArguments,
-             "%s tunes keys one by one, not by pitch class: retune cannot play such a tuning yet (--print-offsets "
-             "shows it)\n",
-             source.c_str());
-  }
-  check_range(tuning, max_offset(method));
-  return *cent;
-}
-
-// What --print-offsets shows; a tuning by pitch class is checked as a run
-// would check it.
-std::string printed_tuning(const TuningChoice& choice, const Method& method) {
-  const ResolvedTuning tuning = resolve_tuning(choice, max_offset(method));
-  if (tuning.table.pitch_classes()) check_range(tuning, max_offset(method));
-  return format_tuning(tuning.table);
-}
-
-// The run proper: scratch file, input, output, tuning, then the two passes.
-void retune_stream(const Options& options) {
-  FileScratch scratch;
-  InputFile input(options.infile);
-  OutputFile output(options.outfile);
-  const Tuning cent = pitch_class_offsets(options.tuning, options.method);
-
-  io::FdSource in_source(input.fd());
-  io::FdSink out_sink(output.fd());
-  const Counts counts = run_passes(in_source, scratch, out_sink, cent, options.method);
-  output.commit();
-  if (options.verbose) report(counts, options);
-}
-
-// The polyphonic mode reads the whole input, then writes the output: no
-// scratch file.
-void retune_whole_file(const Options& options) {
-  InputFile input(options.infile);
-  OutputFile output(options.outfile);
-  // Every key has its own offset here: a tuning by key plays as it is, so
-  // long as every offset is within the bends' reach.
-  const ResolvedTuning tuning = resolve_tuning(options.tuning, max_offset(options.method));
-  check_range(tuning, max_offset(options.method));
-
-  io::FdSource in_source(input.fd());
-  io::FdSink out_sink(output.fd());
-  const PolyReport report = retune_poly(io::read_all(in_source), tuning.table, options.method, out_sink);
-  output.commit();
-  write_all(STDERR_FILENO, overflow_summary(report) + (options.verbose ? poly_details(report) : ""));
-}
-
 }  // namespace
+
+KeyTable playable_tuning(const TuningChoice& choice, const Method& method) {
+  const ResolvedTuning tuning = resolve_tuning(choice, max_offset(method));
+  // --poly plays every key by its own offset, which the bends must reach.
+  if (method.poly) check_range(tuning, max_offset(method));
+  if (method.mts) {
+    if (!tuning.table.pitch_classes()) {
+      std::string source = tuning.source;
+      if (!tuning.shape.empty()) source += " (" + tuning.shape + ")";
+      if (!choice.kbm_path.empty()) source += " with keyboard mapping " + choice.kbm_path;
+      io::fail(io::kExitBadArguments,
+               "%s tunes keys one by one, not by pitch class: --mts cannot send it; use --mts=keys\n",
+               source.c_str());
+    }
+    check_range(tuning, max_offset(method));
+  }
+  return tuning.table;
+}
+
+std::string verbose_report(const FileReport& report, const Method& method) {
+  if (method.poly) return poly_details(report.poly);
+  const Counts& counts = report.counts;
+  std::string text = std::to_string(counts.bends) + " pitch-bend events inserted";
+  if (!method.bends()) text += ", " + std::to_string(counts.tuning_messages) + " tuning messages";
+  if (counts.moved_keys > 0) text += ", " + std::to_string(counts.moved_keys) + " keys moved to the nearest key";
+  return text + "\n";
+}
+
+std::string warnings(const FileReport& report) { return overflow_summary(report.poly); }
+
+FileReport retune_file(const char* infile, const char* outfile, const Method& method,
+                       const std::function<KeyTable()>& tuning) {
+  FileReport report;
+  if (method.poly) {
+    // The whole input is read, then the output written: no scratch file.
+    InputFile input(infile);
+    OutputFile output(outfile);
+    const KeyTable table = tuning();
+    io::FdSource in_source(input.fd());
+    io::FdSink out_sink(output.fd());
+    report.poly = retune_poly(io::read_all(in_source), table, method, out_sink);
+    output.commit();
+    return report;
+  }
+  FileScratch scratch;
+  InputFile input(infile);
+  OutputFile output(outfile);
+  const KeyTable table = tuning();
+
+  io::FdSource in_source(input.fd());
+  io::FdSink out_sink(output.fd());
+  report.counts = run_passes(in_source, scratch, out_sink, table, method);
+  output.commit();
+  return report;
+}
 
 int run(int argc, char** argv) {
   install_signal_cleanup();
@@ -120,11 +112,17 @@ int run(int argc, char** argv) {
         print(list_tunings());
         break;
       case Options::Action::kPrintOffsets:
-        print(printed_tuning(options.tuning, options.method));
+        print(format_tuning(playable_tuning(options.tuning, options.method)));
         break;
       default:
-        if (options.method.poly) retune_whole_file(options);
-        else retune_stream(options);
+        if (options.batch()) return run_batch(options);
+        {
+          const FileReport report = retune_file(options.infile, options.outfile, options.method,
+                                                [&] { return playable_tuning(options.tuning, options.method); });
+          const std::string warning = warnings(report);
+          if (!warning.empty()) write_all(STDERR_FILENO, "retune: " + warning);
+          if (options.verbose) write_all(STDERR_FILENO, "retune: " + verbose_report(report, options.method));
+        }
         break;
     }
     return io::kExitSuccess;

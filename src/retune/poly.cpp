@@ -8,7 +8,9 @@
 #include <tuple>
 #include <vector>
 
+#include "retune/messages.h"
 #include "smf/smf_file.h"
+#include "smf/sysex.h"
 
 namespace retune {
 
@@ -195,9 +197,10 @@ class Spreader {
  private:
   bool takes_notes(int channel) const { return channel != kDrumChannel && !method_.skips(channel); }
 
-  // Plays one event; one that is left out may still need to keep time.
-  void handle(const TimedEvent& event, TrackWriter& out);
-  void dispatch(const TimedEvent& event, TrackWriter& out);
+  // Plays one event of `track`; one that is left out may still need to keep
+  // time.
+  void handle(const TimedEvent& event, size_t track, TrackWriter& out);
+  void dispatch(const TimedEvent& event, size_t track, TrackWriter& out);
   void note_on(uint8_t source, uint8_t key, uint8_t velocity);
   void note_off(uint8_t source, uint8_t status, uint8_t key, uint8_t velocity);
   void poly_pressure(uint8_t source, uint8_t key, uint8_t value);
@@ -229,6 +232,7 @@ class Spreader {
   std::array<Output, kChannels> outputs_;
   std::array<KeysSounding, kChannels> keys_sounding_;
   std::array<uint16_t, kChannels> carried_{};  // per source, bit n: output channel n carries it
+  std::vector<smf::SysExJoiner> sysex_;  // per track: a reset may come in packets
   TrackWriter* out_ = nullptr;  // the track of the event at hand
   uint64_t tick_ = 0;
   uint64_t clock_ = 0;  // counts events, for "idle longest"
@@ -240,12 +244,13 @@ void Spreader::play(const smf::File& file, const std::vector<size_t>& tracks, st
     TimedEvent next;
     size_t track;
   };
+  sysex_.resize(file.tracks.size());
   std::vector<Cursor> cursors;
   cursors.reserve(tracks.size());
   for (size_t t : tracks) cursors.push_back({smf::TrackEvents(file, file.tracks[t]), {}, t});
   if (cursors.size() == 1) {
     Cursor& c = cursors.front();
-    while (c.events.next(c.next)) handle(c.next, writers[c.track]);
+    while (c.events.next(c.next)) handle(c.next, c.track, writers[c.track]);
     return;
   }
   // Earliest tick first; at the same tick, the earlier track.
@@ -261,16 +266,16 @@ void Spreader::play(const smf::File& file, const std::vector<size_t>& tracks, st
     // A track goes on for as long as its events come before every other's.
     bool more;
     do {
-      handle(cursors[i].next, writers[cursors[i].track]);
+      handle(cursors[i].next, cursors[i].track, writers[cursors[i].track]);
       more = cursors[i].events.next(cursors[i].next);
     } while (more && (queue.empty() || later(queue.top(), i)));
     if (more) queue.push(i);
   }
 }
 
-void Spreader::handle(const TimedEvent& event, TrackWriter& out) {
+void Spreader::handle(const TimedEvent& event, size_t track, TrackWriter& out) {
   const size_t written = out.bytes().size();
-  dispatch(event, out);
+  dispatch(event, track, out);
   if (out.bytes().size() == written) {
     // Restating the bend in force on a channel changes nothing.
     for (int o = 0; o < kChannels; ++o) {
@@ -284,14 +289,15 @@ void Spreader::handle(const TimedEvent& event, TrackWriter& out) {
   }
 }
 
-void Spreader::dispatch(const TimedEvent& event, TrackWriter& out) {
+void Spreader::dispatch(const TimedEvent& event, size_t track, TrackWriter& out) {
   out_ = &out;
   tick_ = event.tick;
   ++clock_;
   const uint8_t status = event.event.status;
   if (smf::class_of(status) != smf::StatusClass::kChannel) {
     out.copy(tick_, event);
-    if (status == smf::kSysEx && is_reset(event.payload(), event.event.length)) reset();
+    const bool sysex = status == smf::kSysEx || status == smf::kSysExEscape;
+    if (sysex && sysex_[track].take(event.event, event.payload()) && is_reset(sysex_[track].message())) reset();
     return;
   }
   const uint8_t source = smf::channel_of(status);
@@ -646,18 +652,18 @@ std::string retune_poly(std::string input, const KeyTable& keys, const Method& m
 std::string overflow_summary(const PolyReport& report) {
   std::string text;
   if (report.approximate > 0)
-    text += "retune: " + count(report.approximate, "note") +
-            printed(" sounded with more different bends at once than there are channels: each went to the "
-                    "channel whose bend was nearest, at most %.1f cents off\n",
-                    report.max_cents_off);
+    text = count(report.approximate, "note") +
+           printed(" sounded with more different bends at once than there are channels: each went to the "
+                   "channel whose bend was nearest, at most %.1f cents off",
+                   report.max_cents_off);
   if (report.dropped > 0)
-    text += "retune: " + count(report.dropped, "note") +
-            " left out: every channel held the same key for another channel's notes\n";
-  return text;
+    text += (text.empty() ? "" : "; ") + count(report.dropped, "note") +
+            " left out: every channel held the same key for another channel's notes";
+  return text.empty() ? text : text + "\n";
 }
 
 std::string poly_details(const PolyReport& report) {
-  std::string text = "retune: " + count(report.bends, "pitch-bend event") + " inserted\n";
+  std::string text = count(report.bends, "pitch-bend event") + " inserted\n";
   for (int s = 0; s < kChannels; ++s) {
     const PolyReport::Source& source = report.sources[s];
     if (source.notes == 0) continue;

@@ -218,14 +218,27 @@ class Checker {
       if (is_kept(e)) k.push_back(e);
     return k;
   }
-  static bool is_reset(const Event& e) {
-    if (e.status != 0xF0) return false;
-    const std::string& b = e.body;
+  // Whether a GM, GM2, GS or XG reset ends with `e`: a system-exclusive
+  // message whole in an F0 event, in packets (an F0 event, then F7 events
+  // that continue it up to one that ends with F7), or escaped in F7 events
+  // from its F0 on. `joined` holds a track's message so far, `joining`
+  // whether one is open.
+  static bool ends_reset(const Event& e, std::string& joined, bool& joining) {
+    if (e.status == 0xF0 || (e.status == 0xF7 && !e.body.empty() && e.body[0] == '\xF0')) {
+      joined = e.status == 0xF0 ? e.body : e.body.substr(1);
+      joining = true;
+    } else if (e.status == 0xF7 && joining) {
+      joined += e.body;
+    } else {
+      return false;
+    }
+    if (joined.empty() || joined.back() != '\xF7') return false;
+    joining = false;
     auto is = [&](std::initializer_list<int> want) {
-      if (b.size() != want.size()) return false;
+      if (joined.size() != want.size()) return false;
       size_t i = 0;
       for (int w : want) {
-        const auto got = static_cast<uint8_t>(b[i++]);
+        const auto got = static_cast<uint8_t>(joined[i++]);
         if (w == -2 ? (got & 0xF0) != 0x10 : (w >= 0 && got != w)) return false;
       }
       return true;
@@ -256,13 +269,15 @@ class Checker {
     std::array<std::array<std::vector<size_t>, 128>, 16> open;  // awaiting their note-off
     std::array<std::vector<size_t>, 16> held;                   // waiting for the pedal
     for (int c = 0; c < 16; ++c) history[c] = {{0, 0, now[c]}};
+    std::map<size_t, std::pair<std::string, bool>> sysex;  // per track: the message joined so far, open
     auto end = [&](size_t n, uint64_t tick, size_t seq) {
       notes[n].end_tick = tick;
       notes[n].end_seq = seq;
     };
     for (size_t seq = 0; seq < steps.size(); ++seq) {
       const Event& e = *steps[seq].event;
-      if (is_reset(e)) {
+      auto& [joined, joining] = sysex[steps[seq].track];
+      if (ends_reset(e, joined, joining)) {
         for (int c = 0; c < 16; ++c) {
           for (auto& keys : open[c])
             for (size_t n : keys) end(n, e.tick, seq);
