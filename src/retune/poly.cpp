@@ -516,7 +516,7 @@ void Spreader::note_on(uint8_t source, uint8_t key, uint8_t velocity) {
     }
     ++stats.approximate;
     ++report_.approximate;
-    const double off = std::abs(outputs_[o].bend - bend) * out_range(source) * 100 / (kBendCentre);
+    const double off = std::abs(outputs_[o].bend - bend) * out_range(source) * 100 / kBendCentre;
     report_.max_cents_off = std::max(report_.max_cents_off, off);
   }
   Output& out = outputs_[o];
