@@ -42,6 +42,11 @@ constexpr char kOptionsHelp[] =
     "  --mts               one MIDI Tuning Standard message (scale/octave tuning) at the\n"
     "                      start and after every reset, instead of pitch bends: chords\n"
     "                      stay in tune; offsets from -100 to 100 cents\n"
+    "  --poly              give every sounding note a channel of its own bend, so that\n"
+    "                      chords play in tune on any General MIDI synth; reads the\n"
+    "                      whole file into memory\n"
+    "  --in-bends MODE     with --poly, the file's own pitch bends: keep (the default:\n"
+    "                      the tuning is added to them) or ignore (dropped)\n"
     "  --bend-range N      synths bending N semitones (1-24) either way: scale the bends\n"
     "                      to it and set it at the start of the file\n"
     "  --skip-channel N    leave channel N (1-16) alone; may be repeated\n"
@@ -92,6 +97,7 @@ Options parse_command_line(int argc, char** argv) {
     return options;
   }
   bool bend_range_given = false;
+  bool in_bends_given = false;
   int i = 1;
   for (; i < argc && std::strncmp(argv[i], "--", 2) == 0; ++i) {
     std::string_view arg = argv[i];
@@ -149,6 +155,15 @@ Options parse_command_line(int argc, char** argv) {
     } else if (arg == "--mts") {
       no_value();
       options.method.mts = true;
+    } else if (arg == "--poly") {
+      no_value();
+      options.method.poly = true;
+    } else if (arg == "--in-bends") {
+      const char* mode = take_value();
+      if (std::strcmp(mode, "keep") != 0 && std::strcmp(mode, "ignore") != 0)
+        refuse("Invalid value \"%s\" for --in-bends: expected keep or ignore\n", mode);
+      options.method.ignore_file_bends = std::strcmp(mode, "ignore") == 0;
+      in_bends_given = true;
     } else if (arg == "--bend-range") {
       options.method.bend_range = parse_number(take_value(), 1, 24, "--bend-range");
       options.method.declare_bend_range = true;
@@ -170,6 +185,9 @@ Options parse_command_line(int argc, char** argv) {
   if (!options.tuning.kbm_path.empty() && options.tuning.scl_path.empty()) refuse("Option --kbm goes with --scl\n");
   if (!options.tuning.kbm_path.empty() && options.tuning.root) refuse("Give either --root or --kbm, not both: both set the root\n");
   if (options.tuning.root && !options.tuning.by_name()) refuse("Option --root goes with --tuning or --scl\n");
+  if (options.method.mts && options.method.poly)
+    refuse("Give either --mts or --poly, not both: a tuning message keeps chords in tune by itself\n");
+  if (in_bends_given && !options.method.poly) refuse("Option --in-bends goes with --poly\n");
   if (options.method.mts && bend_range_given)
     refuse("Give either --mts or --bend-range, not both: a tuning message uses no pitch bends\n");
 

@@ -6,6 +6,7 @@
 
 #include "driver/cli.h"
 #include "driver/files.h"
+#include "retune/poly.h"
 
 namespace retune::driver {
 
@@ -58,6 +59,20 @@ void retune_stream(const Options& options) {
   if (options.verbose) report(counts, options);
 }
 
+// The polyphonic mode reads the whole input, then writes the output: no
+// scratch file.
+void retune_whole_file(const Options& options) {
+  InputFile input(options.infile);
+  OutputFile output(options.outfile);
+  const KeyTable keys = KeyTable::from_pitch_classes(resolve_tuning(options.tuning, max_offset(options.method)));
+
+  io::FdSource in_source(input.fd());
+  io::FdSink out_sink(output.fd());
+  const PolyReport report = retune_poly(io::read_all(in_source), keys, options.method, out_sink);
+  output.commit();
+  write_all(STDERR_FILENO, overflow_summary(report) + (options.verbose ? poly_details(report) : ""));
+}
+
 }  // namespace
 
 int run(int argc, char** argv) {
@@ -79,7 +94,8 @@ int run(int argc, char** argv) {
         print(format_offsets(resolve_tuning(options.tuning, max_offset(options.method))) + "\n");
         break;
       default:
-        retune_stream(options);
+        if (options.method.poly) retune_whole_file(options);
+        else retune_stream(options);
         break;
     }
     return io::kExitSuccess;

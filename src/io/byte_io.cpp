@@ -34,6 +34,19 @@ size_t MemorySource::read(uint8_t* buffer, size_t capacity) {
   return n;
 }
 
+std::string read_all(ByteSource& source) {
+  std::string bytes(size_t{1} << 16, '\0');
+  size_t size = 0;
+  for (;;) {
+    if (size == bytes.size()) bytes.resize(bytes.size() * 2);
+    const size_t n = source.read(reinterpret_cast<uint8_t*>(bytes.data()) + size, bytes.size() - size);
+    if (n == 0) break;
+    size += n;
+  }
+  bytes.resize(size);
+  return bytes;
+}
+
 bool MemorySink::write(const uint8_t* data, size_t size) {
   bytes_.append(reinterpret_cast<const char*>(data), size);
   return true;

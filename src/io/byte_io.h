@@ -56,6 +56,9 @@ class FdSink final : public ByteSink {
   int fd_;
 };
 
+// Everything `source` holds, to its end.
+std::string read_all(ByteSource& source);
+
 class MemorySource final : public ByteSource {
  public:
   explicit MemorySource(std::string_view bytes) : rest_(bytes) {}

@@ -43,11 +43,15 @@ bool matches(const ResetPattern& pattern, const uint8_t* body, uint32_t size) {
   return true;
 }
 
+}  // namespace
+
 bool is_reset(const uint8_t* body, uint32_t size) {
   for (const ResetPattern& pattern : kResets)
     if (matches(pattern, body, size)) return true;
   return false;
 }
+
+namespace {
 
 // Pass 1: copies the input event by event and inserts what the method asks
 // for: bends after note-ons, bend-range settings, tuning messages, and the

@@ -20,6 +20,8 @@ inline constexpr int kDefaultBendRange = 2;  // semitones either way
 inline constexpr int kBendCentre = 8192;
 inline constexpr int kBendMax = 16383;
 
+// `cents` in bend units, 8192 to `range` semitones, truncated toward zero.
+double bend_units(double cents, double range);
 // The 14-bit value of `cents` on a scale of 8192 units per `range` semitones:
 // 8192 + the truncated units, clamped to 0..16383.
 int bend_value(double cents, int range);
@@ -27,12 +29,18 @@ int bend_value(double cents, int range);
 // The two data bytes (LSB, MSB) of the pitch bend that retunes `note`.
 void getPitch(uint8_t& bb, uint8_t& tt, int note, const Tuning& cent, int range = kDefaultBendRange);
 
+// Whether a system-exclusive payload (the bytes after its length) is a GM,
+// GM2, GS or XG reset, which puts a synthesizer back to its defaults.
+bool is_reset(const uint8_t* body, uint32_t size);
+
 // What the inserted events are and which channels they leave alone.
 struct Method {
   bool mts = false;          // one tuning message instead of a bend per note
   int bend_range = kDefaultBendRange;
   bool declare_bend_range = false;  // start the file with a bend-range setting
   uint16_t skipped_channels = 0;    // bit n: channel n (0-15) is left alone
+  bool poly = false;                // every sounding note on a channel bent for it alone
+  bool ignore_file_bends = false;   // with poly: drop the file's own pitch bends
 
   bool skips(int channel) const { return (skipped_channels >> channel) & 1; }
 };

@@ -66,11 +66,6 @@ size_t read_vlq(const uint8_t* p, const uint8_t* end, uint32_t& value) {
   fail(io::kExitBadEvent, "%s", kDeltaTimeMessage);
 }
 
-namespace {
-
-// What follows a status byte.
-enum class StatusClass { kChannel, kMeta, kSysEx, kOneDataByte, kRealTime };
-
 StatusClass class_of(uint8_t status) {
   if (status < kSysEx) return StatusClass::kChannel;
   switch (status) {
@@ -88,11 +83,6 @@ StatusClass class_of(uint8_t status) {
       return StatusClass::kOneDataByte;
   }
 }
-
-// Data bytes of a channel message, by the status's high nibble.
-constexpr uint8_t kDataBytes[16] = {0, 0, 0, 0, 0, 0, 0, 0, 2, 2, 2, 2, 1, 1, 2, 0};
-
-}  // namespace
 
 bool EventReader::read(const uint8_t* p, const uint8_t* end, Event& event) {
   const uint8_t* const start = p;
@@ -112,7 +102,7 @@ bool EventReader::read(const uint8_t* p, const uint8_t* end, Event& event) {
   }
   switch (class_of(e.status)) {
     case StatusClass::kChannel: {
-      const size_t count = kDataBytes[e.status >> 4];
+      const size_t count = channel_data_bytes(e.status);
       if (static_cast<size_t>(end - p) < count) return false;
       for (size_t i = 0; i < count; ++i) e.data[i] = *p++;
       break;

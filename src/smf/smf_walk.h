@@ -30,6 +30,15 @@ inline constexpr uint8_t kMetaEvent = 0xFF;
 inline constexpr uint8_t kind_of(uint8_t status) { return status & 0xF0; }
 inline constexpr uint8_t channel_of(uint8_t status) { return status & 0x0F; }
 
+// What follows a status byte.
+enum class StatusClass { kChannel, kMeta, kSysEx, kOneDataByte, kRealTime };
+StatusClass class_of(uint8_t status);
+
+// Data bytes of a channel message.
+inline constexpr size_t channel_data_bytes(uint8_t status) {
+  return kind_of(status) == kProgram || kind_of(status) == kChannelPressure ? 1 : 2;
+}
+
 // The texts a pass reports its framing failures with.
 struct Messages {
   const char* header;
