@@ -2,6 +2,7 @@
 // usage and help texts.
 #include "driver/cli.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -52,6 +53,14 @@ constexpr char kOptionsHelp[] =
     "  --skip-channel N    leave channel N (1-16) alone; may be repeated\n"
     "  --skip-drums        leave channel 10 alone\n"
     "\n"
+    "Analysis (writes no MIDI file):\n"
+    "  --analyze           report on each FILE: notes and the bends they need at once\n"
+    "                      per channel under the tuning given (without one, each pitch\n"
+    "                      class counts as a bend of its own), the file's own bends and\n"
+    "                      bend ranges, resets, and the method that suits it; the\n"
+    "                      arguments after the options are [c1 ... c12] FILE...\n"
+    "  --json              with --analyze, one line of JSON per file\n"
+    "\n"
     "Other:\n"
     "  --verbose           report on standard error what was inserted\n"
     "  -h, --help          print this help and exit\n"
@@ -85,6 +94,20 @@ int parse_number(const char* text, int low, int high, const char* option) {
   if (errno || end == text || *end != '\0' || value < low || value > high)
     io::fail(io::kExitBadArguments, "Invalid value \"%s\" for %s: expected %d to %d\n", text, option, low, high);
   return static_cast<int>(value);
+}
+
+bool is_number(const char* text) {
+  char* end = nullptr;
+  std::strtod(text, &end);
+  return end != text && *end == '\0';
+}
+
+// The files to analyse, after twelve offsets when no tuning option is given
+// and the first twelve arguments are numbers.
+void take_analyzed(Options& options, char** begin, char** end) {
+  if (!options.tuning.by_name() && end - begin >= kPitchClasses && std::all_of(begin, begin + kPitchClasses, is_number))
+    while (options.tuning.offsets.size() < kPitchClasses) options.tuning.offsets.push_back(*begin++);
+  options.analyzed.assign(begin, end);
 }
 
 }  // namespace
@@ -135,6 +158,13 @@ Options parse_command_line(int argc, char** argv) {
     } else if (arg == "--print-offsets") {
       no_value();
       if (options.action == Options::Action::kRetune) options.action = Options::Action::kPrintOffsets;
+    } else if (arg == "--analyze") {
+      no_value();
+      if (options.action == Options::Action::kRetune || options.action == Options::Action::kPrintOffsets)
+        options.action = Options::Action::kAnalyze;
+    } else if (arg == "--json") {
+      no_value();
+      options.json = true;
     } else if (arg == "--verbose") {
       no_value();
       options.verbose = true;
@@ -190,6 +220,12 @@ Options parse_command_line(int argc, char** argv) {
   if (in_bends_given && !options.method.poly) refuse("Option --in-bends goes with --poly\n");
   if (options.method.mts && bend_range_given)
     refuse("Give either --mts or --bend-range, not both: a tuning message uses no pitch bends\n");
+
+  if (options.json && options.action != Options::Action::kAnalyze) refuse("Option --json goes with --analyze\n");
+  if (options.action == Options::Action::kAnalyze) {
+    take_analyzed(options, argv + i, argv + argc);
+    return options;
+  }
 
   const int positional = argc - i;
   if (options.tuning.by_name()) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "retune/retune.h"
 #include "retune/tunings.h"
@@ -9,13 +10,15 @@
 namespace retune::driver {
 
 struct Options {
-  enum class Action { kRetune, kHelp, kVersion, kListTunings, kPrintOffsets };
+  enum class Action { kRetune, kHelp, kVersion, kListTunings, kPrintOffsets, kAnalyze };
   Action action = Action::kRetune;
   TuningChoice tuning;
   Method method;
   bool verbose = false;
   const char* infile = nullptr;   // standard input when null
   const char* outfile = nullptr;  // standard output when null
+  std::vector<const char*> analyzed;  // --analyze: the files; none for standard input
+  bool json = false;                  // --analyze reports in JSON
 };
 
 // Reads argv; a command line it cannot take is a Failure with status 4.

@@ -6,6 +6,7 @@
 
 #include "driver/cli.h"
 #include "driver/files.h"
+#include "retune/analyze.h"
 #include "retune/poly.h"
 
 namespace retune::driver {
@@ -73,6 +74,33 @@ void retune_whole_file(const Options& options) {
   write_all(STDERR_FILENO, overflow_summary(report) + (options.verbose ? poly_details(report) : ""));
 }
 
+// Reports on every file; one that cannot be read is a failure of its own,
+// named, and the others go on. Returns the status of the first failure.
+int analyze_files(const Options& options) {
+  const bool tuned = options.tuning.by_name() || !options.tuning.offsets.empty();
+  const KeyTable keys = tuned ? KeyTable::from_pitch_classes(resolve_tuning(options.tuning, max_offset(options.method)))
+                              : every_class_its_own();
+  std::vector<const char*> files = options.analyzed;
+  if (files.empty()) files.push_back(nullptr);
+  int status = io::kExitSuccess;
+  for (const char* path : files) {
+    const std::string name = path ? path : "-";
+    std::string report;
+    try {
+      InputFile input(path);
+      io::FdSource source(input.fd());
+      const Analysis analysis = analyze(io::read_all(source), keys, options.method);
+      report = options.json ? analysis_json(analysis, name) : analysis_text(analysis, name);
+    } catch (const io::Failure& failure) {
+      write_all(STDERR_FILENO, name + ": " + failure.message());
+      if (options.json) report = failure_json(name, failure.message(), failure.status());
+      if (status == io::kExitSuccess) status = failure.status();
+    }
+    print(report);
+  }
+  return status;
+}
+
 }  // namespace
 
 int run(int argc, char** argv) {
@@ -93,6 +121,8 @@ int run(int argc, char** argv) {
       case Options::Action::kPrintOffsets:
         print(format_offsets(resolve_tuning(options.tuning, max_offset(options.method))) + "\n");
         break;
+      case Options::Action::kAnalyze:
+        return analyze_files(options);
       default:
         if (options.method.poly) retune_whole_file(options);
         else retune_stream(options);

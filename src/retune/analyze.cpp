@@ -324,6 +324,12 @@ void advise(Analysis& analysis, const KeyTable& keys, const Method& method) {
 
 }  // namespace
 
+KeyTable every_class_its_own() {
+  Tuning cent;
+  for (int pitch_class = 0; pitch_class < kPitchClasses; ++pitch_class) cent[pitch_class] = pitch_class;
+  return KeyTable::from_pitch_classes(cent);
+}
+
 Analysis analyze(std::string bytes, const KeyTable& keys, const Method& method) {
   const smf::File file = smf::read_file(std::move(bytes));
   Analysis analysis;
@@ -406,8 +412,8 @@ std::string range_text(const Analysis::RangeSetting& range) {
 std::string channel_text(int c, const Analysis::Channel& channel) {
   std::string text = printed("  channel %d%s: ", c + 1, channel.skipped ? " (left alone)" : "");
   if (channel.notes)
-    text += printed("%s notes, up to %d at once, up to %d different bends at once", number(channel.notes).c_str(),
-                    channel.most_sounding, channel.most_bends);
+    text += printed("%s notes, at most %d at once, at most %d bend%s at once", number(channel.notes).c_str(),
+                    channel.most_sounding, channel.most_bends, channel.most_bends == 1 ? "" : "s");
   else
     text += "no notes";
   if (channel.bends)
@@ -437,26 +443,21 @@ std::string plain_faults(const Analysis& analysis) {
 }
 
 std::string advice_text(const Analysis& analysis) {
-  const std::string faults = plain_faults(analysis);
   const char* drums = analysis.drums ? ", with --skip-drums to leave the drums on channel 10 unbent" : "";
-  switch (analysis.advice) {
-    case Analysis::Advice::kPlain:
-      return printed("the plain bends%s: no channel needs two bends at once or has bends of its own", drums);
-    case Analysis::Advice::kPoly: {
-      std::string text = "--poly; the plain bends would play wrong " + faults;
-      if (analysis.most_pairs > analysis.poly_channels)
-        text += "; more bends sound at once than --poly has channels, so some notes will be approximate, and the "
-                "tuning is beyond what --mts can express";
-      else
-        text += printed("; on a synth that honours the MIDI Tuning Standard, --mts%s", drums);
-      return text;
-    }
-    case Analysis::Advice::kMts:
-      break;
-  }
-  return printed("--mts on a synth that honours the MIDI Tuning Standard%s: more bends sound at once than --poly "
-                 "has channels; the plain bends would play wrong %s",
-                 drums, faults.c_str());
+  if (analysis.advice == Analysis::Advice::kPlain)
+    return printed("the plain bends%s: no channel needs two bends at once, has bends of its own or sets another "
+                   "bend range",
+                   drums);
+  const std::string why = " (the plain bends would play out of tune: " + plain_faults(analysis) + ")";
+  const bool fits = analysis.most_pairs <= analysis.poly_channels;
+  if (analysis.advice == Analysis::Advice::kMts)
+    return printed("--mts on a synth that honours the MIDI Tuning Standard%s: more bends sound at once than --poly "
+                   "has channels%s",
+                   drums, why.c_str());
+  if (!fits)
+    return "--poly, though more bends sound at once than it has channels and some notes will be approximate: the "
+           "tuning is beyond what --mts can express" + why;
+  return printed("--poly%s; on a synth that honours the MIDI Tuning Standard, --mts%s", why.c_str(), drums);
 }
 
 const char* advice_name(Analysis::Advice advice) {
@@ -538,7 +539,7 @@ std::string analysis_text(const Analysis& analysis, const std::string& name) {
       any = true;
     }
   if (!any) text += "  no notes\n";
-  text += printed("  all channels: up to %d different bends at once; --poly has %d channels\n", analysis.most_pairs,
+  text += printed("  all channels: at most %d bends at once; --poly has %d channels\n", analysis.most_pairs,
                   analysis.poly_channels);
   text += "  resets: ";
   text += analysis.resets.empty() ? "none" : joined(analysis.resets, ", ", [](const Analysis::Reset& reset) {

@@ -58,6 +58,10 @@ struct Analysis {
   bool mts_fits = true;      // every offset within what --mts can express
 };
 
+// For a report without a tuning: every pitch class has an offset of its own,
+// so that notes need the bends most tunings give them.
+KeyTable every_class_its_own();
+
 // Analyses a whole file as `method` would retune it by `keys`. A file the
 // passes would refuse is refused with the same message and status.
 Analysis analyze(std::string bytes, const KeyTable& keys, const Method& method);
