@@ -367,6 +367,9 @@ std::string printed(const char* format, auto... values) {
 
 std::string number(uint64_t value) { return std::to_string(value); }
 
+// "1 note", "2 notes".
+std::string count(uint64_t n, const char* thing) { return number(n) + " " + thing + (n == 1 ? "" : "s"); }
+
 // The items shown one after the other, `separator` between them.
 template <typename Items, typename Show>
 std::string joined(const Items& items, const char* separator, Show show) {
@@ -412,12 +415,12 @@ std::string range_text(const Analysis::RangeSetting& range) {
 std::string channel_text(int c, const Analysis::Channel& channel) {
   std::string text = printed("  channel %d%s: ", c + 1, channel.skipped ? " (left alone)" : "");
   if (channel.notes)
-    text += printed("%s notes, at most %d at once, at most %d bend%s at once", number(channel.notes).c_str(),
-                    channel.most_sounding, channel.most_bends, channel.most_bends == 1 ? "" : "s");
+    text += printed("%s, at most %d at once, at most %s at once", count(channel.notes, "note").c_str(),
+                    channel.most_sounding, count(channel.most_bends, "bend").c_str());
   else
     text += "no notes";
   if (channel.bends)
-    text += printed(", %s pitch bends (%d to %d)", number(channel.bends).c_str(), channel.lowest_bend,
+    text += printed(", %s (%d to %d)", count(channel.bends, "pitch bend").c_str(), channel.lowest_bend,
                     channel.highest_bend);
   if (!channel.ranges.empty()) {
     text += ", bend range ";
@@ -539,8 +542,8 @@ std::string analysis_text(const Analysis& analysis, const std::string& name) {
       any = true;
     }
   if (!any) text += "  no notes\n";
-  text += printed("  all channels: at most %d bends at once; --poly has %d channels\n", analysis.most_pairs,
-                  analysis.poly_channels);
+  text += printed("  all channels: at most %s at once; --poly has %d channels\n",
+                  count(analysis.most_pairs, "bend").c_str(), analysis.poly_channels);
   text += "  resets: ";
   text += analysis.resets.empty() ? "none" : joined(analysis.resets, ", ", [](const Analysis::Reset& reset) {
     return printed("%s at tick %s", reset.kind, number(reset.tick).c_str());
