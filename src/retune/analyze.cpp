@@ -98,7 +98,9 @@ struct Clock {
 class Survey {
  public:
   Survey(const KeyTable& keys, const Method& method, uint16_t division, Analysis& analysis)
-      : keys_(keys), method_(method), clock_(division), analysis_(analysis) {}
+      : keys_(keys), method_(method), clock_(division), analysis_(analysis) {
+    for (int channel = 0; channel < kChannels; ++channel) rebend(channel);
+  }
 
   void visit(const TimedEvent& event) {
     if (clock_.valid) seconds_ += static_cast<double>(event.tick - tick_) * clock_.seconds_per_tick(tempo_);
@@ -159,7 +161,9 @@ class Survey {
     bool pedal = false;
     std::array<std::vector<bool>, kKeys> notes;  // per key, first on first off: released and held by the pedal
     int sounding = 0;
-    int distinct = 0;  // different bends the sounding notes need
+    std::array<int, kKeys> key_bend{};                 // the bend each key's notes need now
+    std::array<uint8_t, kBendMax + 1> keys_on_bend{};  // sounding keys that need each bend
+    int distinct = 0;                                  // bends the sounding notes need
   };
 
   bool moved_by_poly(int channel) const { return channel != kDrumChannel && !method_.skips(channel); }
@@ -177,21 +181,26 @@ class Survey {
     return static_cast<int>(std::clamp(value, 0.0, static_cast<double>(kBendMax)));
   }
 
-  // Counts the different bends of the channel's sounding notes again, and
-  // the pairs over every channel.
-  void recount(int channel) {
+  // A key starts (+1) or stops (-1) sounding on the channel.
+  void count_key(int channel, int key, int change) {
     State& state = states_[channel];
-    std::array<int, kKeys> bends;
-    size_t n = 0;
-    for (int key = 0; key < kKeys; ++key)
-      if (!state.notes[key].empty()) bends[n++] = bend_for(state, offset_of(static_cast<uint8_t>(key)));
-    std::sort(bends.begin(), bends.begin() + n);
-    const int distinct = static_cast<int>(std::unique(bends.begin(), bends.begin() + n) - bends.begin());
-    if (moved_by_poly(channel)) pairs_ += distinct - state.distinct;
-    state.distinct = distinct;
+    uint8_t& keys = state.keys_on_bend[state.key_bend[key]];
+    if (change > 0 ? keys++ > 0 : --keys > 0) return;
+    state.distinct += change;
+    if (moved_by_poly(channel)) pairs_ += change;
     Analysis::Channel& stats = analysis_.channels[channel];
-    stats.most_bends = std::max(stats.most_bends, distinct);
+    stats.most_bends = std::max(stats.most_bends, state.distinct);
     analysis_.most_pairs = std::max(analysis_.most_pairs, pairs_);
+  }
+
+  // The file's bend or bend range changed: every key needs another bend.
+  void rebend(int channel) {
+    State& state = states_[channel];
+    for (int key = 0; key < kKeys; ++key)
+      if (!state.notes[key].empty()) count_key(channel, key, -1);
+    for (int key = 0; key < kKeys; ++key) state.key_bend[key] = bend_for(state, offset_of(static_cast<uint8_t>(key)));
+    for (int key = 0; key < kKeys; ++key)
+      if (!state.notes[key].empty()) count_key(channel, key, +1);
   }
 
   void note_on(uint8_t channel, uint8_t key) {
@@ -200,7 +209,7 @@ class Survey {
     ++stats.notes;
     state.notes[key].push_back(false);
     stats.most_sounding = std::max(stats.most_sounding, ++state.sounding);
-    recount(channel);
+    if (state.notes[key].size() == 1) count_key(channel, key, +1);
   }
 
   void note_off(uint8_t channel, uint8_t key) {
@@ -214,18 +223,20 @@ class Survey {
     }
     notes.erase(pressed);
     --state.sounding;
-    recount(channel);
+    if (notes.empty()) count_key(channel, key, -1);
   }
 
   void release_pedal(uint8_t channel) {
     State& state = states_[channel];
     state.pedal = false;
-    for (std::vector<bool>& notes : state.notes) {
+    for (int key = 0; key < kKeys; ++key) {
+      std::vector<bool>& notes = state.notes[key];
       const auto kept = std::remove(notes.begin(), notes.end(), true);
+      if (kept == notes.end()) continue;
       state.sounding -= static_cast<int>(notes.end() - kept);
       notes.erase(kept, notes.end());
+      if (notes.empty()) count_key(channel, key, -1);
     }
-    recount(channel);
   }
 
   void controller(uint8_t channel, uint8_t controller, uint8_t value) {
@@ -253,6 +264,7 @@ class Survey {
         state.rpn[0] = state.rpn[1] = kNullParameter;
         state.bend = kBendCentre;
         release_pedal(channel);
+        rebend(channel);
         break;
       default:
         break;
@@ -268,7 +280,7 @@ class Survey {
     if (!ranges.empty() && ranges.back().tick == tick_) ranges.back() = setting;
     else if (ranges.empty() || ranges.back().semitones != setting.semitones || ranges.back().cents != setting.cents)
       ranges.push_back(setting);
-    recount(channel);
+    rebend(channel);
   }
 
   void pitch_bend(uint8_t channel, int value) {
@@ -280,13 +292,14 @@ class Survey {
     if (value != kBendCentre || state.sounding > 0) ++stats.bends_in_play;
     if (method_.ignore_file_bends) return;
     state.bend = value;
-    recount(channel);
+    rebend(channel);
   }
 
   // Every note ends and every channel is back at its defaults.
   void reset() {
     for (State& state : states_) state = State{};
     pairs_ = 0;
+    for (int channel = 0; channel < kChannels; ++channel) rebend(channel);
   }
 
   const KeyTable& keys_;
