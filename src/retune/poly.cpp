@@ -88,6 +88,10 @@ struct Range {
   double in_semitones() const { return semitones + cents / 100.0; }
 };
 
+// What a channel's bend range is taken to be where the user's must be declared
+// all the same.
+constexpr Range kUnknownRange = {kNullParameter, kNullParameter};
+
 // A channel's settings as a synthesizer keeps them, from its defaults on.
 struct ChannelState {
   std::array<uint8_t, 128> controllers{};
@@ -156,7 +160,7 @@ struct Output {
   int sounding = 0;
   double offset = 0;        // what its notes are tuned by, while any sound
   int bend = kBendCentre;   // in force
-  Range range;              // in force
+  Range range;              // in force, or kUnknownRange
   uint64_t idle_since = 0;
   std::array<uint32_t, 128> keys{};       // notes sounding, per key
   std::array<uint8_t, 128> key_source{};  // whose notes they are: one source per key
@@ -170,6 +174,7 @@ class Spreader {
       : keys_(keys), method_(method), report_(report) {
     for (int o = 0; o < kChannels; ++o) {
       outputs_[o].usable = takes_notes(o);
+      if (method.declare_bend_range) outputs_[o].range = kUnknownRange;
       // Every channel starts out carrying its own messages.
       if (outputs_[o].usable) outputs_[o].carrier = static_cast<uint8_t>(o);
     }
@@ -417,14 +422,20 @@ void Spreader::take_on(int o, uint8_t source) {
     selection.nrpn = false;
     selection.rpn[0] = selection.rpn[1] = 0;
   }
-  if (selection != want.selection) {
-    const std::pair<uint8_t, const uint8_t*> rpn{kRpnMsb, want.selection.rpn};
-    const std::pair<uint8_t, const uint8_t*> nrpn{kNrpnMsb, want.selection.nrpn_number};
-    // The kind selected last is the one data entry goes to.
-    for (const auto& [msb, numbers] : want.selection.nrpn ? std::array{rpn, nrpn} : std::array{nrpn, rpn}) {
-      out_->channel(tick_, control, msb, numbers[0]);
-      out_->channel(tick_, control, static_cast<uint8_t>(msb - 1), numbers[1]);
-    }
+  // The kind selected last is the one data entry goes to.
+  const bool kind_differs = selection.nrpn != want.selection.nrpn;
+  const bool rpn_differs = !std::equal(selection.rpn, selection.rpn + 2, want.selection.rpn);
+  const bool nrpn_differs = !std::equal(selection.nrpn_number, selection.nrpn_number + 2, want.selection.nrpn_number);
+  auto select = [&](uint8_t msb, const uint8_t* numbers) {
+    out_->channel(tick_, control, msb, numbers[0]);
+    out_->channel(tick_, control, static_cast<uint8_t>(msb - 1), numbers[1]);
+  };
+  if (want.selection.nrpn) {
+    if (rpn_differs) select(kRpnMsb, want.selection.rpn);
+    if (nrpn_differs || kind_differs) select(kNrpnMsb, want.selection.nrpn_number);
+  } else {
+    if (nrpn_differs) select(kNrpnMsb, want.selection.nrpn_number);
+    if (rpn_differs || kind_differs) select(kRpnMsb, want.selection.rpn);
   }
 }
 
@@ -535,7 +546,7 @@ void Spreader::reset() {
     out.sounding = 0;
     out.keys.fill(0);
     out.bend = kBendCentre;
-    out.range = Range{};
+    out.range = method_.declare_bend_range ? kUnknownRange : Range{};
   }
 }
 
