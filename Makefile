@@ -59,7 +59,7 @@ clean:
 # The whole test suite under AddressSanitizer and UndefinedBehaviorSanitizer,
 # then a bounded fuzzing run.
 check-sanitize: deps
-	@cmake -S . -B $(BUILD)-sanitize -DCMAKE_BUILD_TYPE=Debug -DRETUNE_SANITIZE=address,undefined >/dev/null
+	@cmake -S . -B $(BUILD)-sanitize -DCMAKE_BUILD_TYPE=Debug -DRETUNE_SANITIZE=address,undefined,float-cast-overflow >/dev/null
 	@cmake --build $(BUILD)-sanitize -j $(JOBS)
 	@cd $(BUILD)-sanitize && ASAN_OPTIONS=halt_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS)

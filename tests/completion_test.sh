@@ -15,7 +15,8 @@ expect() {  # expect "completions|" words...
   COMPREPLY=()
   _retune
   local got
-  got=$(printf '%s|' "${COMPREPLY[@]}")
+  # compgen lists files in directory order; readline sorts what it shows.
+  got=$(printf '%s|' $(printf '%s\n' "${COMPREPLY[@]}" | LC_ALL=C sort))
   [[ $got == "$want" ]] || { echo "retune $*: got '$got', want '$want'"; failed=1; }
 }
 
