@@ -64,6 +64,13 @@ Tuning pitch_class_offsets(const TuningChoice& choice, const Method& method) {
   return *cent;
 }
 
+// The tuning of every key, each within the method's range.
+KeyTable key_table(const TuningChoice& choice, const Method& method) {
+  const ResolvedTuning tuning = resolve_tuning(choice, max_offset(method));
+  check_range(tuning, max_offset(method));
+  return tuning.table;
+}
+
 // What --print-offsets shows; a tuning by pitch class is checked as a run
 // would check it.
 std::string printed_tuning(const TuningChoice& choice, const Method& method) {
@@ -91,7 +98,7 @@ void retune_stream(const Options& options) {
 void retune_whole_file(const Options& options) {
   InputFile input(options.infile);
   OutputFile output(options.outfile);
-  const KeyTable keys = KeyTable::from_pitch_classes(resolve_tuning(options.tuning, max_offset(options.method)));
+  const KeyTable keys = key_table(options.tuning, options.method);
 
   io::FdSource in_source(input.fd());
   io::FdSink out_sink(output.fd());
@@ -104,8 +111,7 @@ void retune_whole_file(const Options& options) {
 // named, and the others go on. Returns the status of the first failure.
 int analyze_files(const Options& options) {
   const bool tuned = options.tuning.by_name() || !options.tuning.offsets.empty();
-  const KeyTable keys = tuned ? KeyTable::from_pitch_classes(resolve_tuning(options.tuning, max_offset(options.method)))
-                              : every_class_its_own();
+  const KeyTable keys = tuned ? key_table(options.tuning, options.method) : every_class_its_own();
   std::vector<const char*> files = options.analyzed;
   if (files.empty()) files.push_back(nullptr);
   int status = io::kExitSuccess;
