@@ -122,8 +122,9 @@ class Survey {
     }
     if (smf::class_of(status) != smf::StatusClass::kChannel) return;
     const uint8_t channel = smf::channel_of(status);
-    const uint8_t data1 = event.event.data[0];
-    const uint8_t data2 = event.event.data[1];
+    // The grammar takes any byte as data; a synthesizer reads seven bits.
+    const uint8_t data1 = event.event.data[0] & 0x7F;
+    const uint8_t data2 = event.event.data[1] & 0x7F;
     switch (smf::kind_of(status)) {
       case smf::kNoteOn:
         if (data2 > 0) note_on(channel, data1);
