@@ -91,6 +91,7 @@ void retune_stream(const Options& options) {
   const Counts counts = run_passes(in_source, scratch, out_sink, cent, options.method);
   output.commit();
   if (options.verbose) report(counts, options);
+  if (isatty(STDERR_FILENO)) write_all(STDERR_FILENO, plain_method_hint(counts));
 }
 
 // The polyphonic mode reads the whole input, then writes the output: no

@@ -586,6 +586,16 @@ std::string analysis_json(const Analysis& analysis, const std::string& name) {
   return text;
 }
 
+std::string plain_method_hint(const Counts& counts) {
+  std::vector<std::string> faults;
+  if (counts.chord_notes) faults.push_back("chords (" + count(counts.chord_notes, "note") + ")");
+  if (counts.file_bends) faults.push_back("the file's own pitch bends (" + number(counts.file_bends) + ")");
+  if (faults.empty()) return "";
+  return "retune: " + joined(faults, " and ", [](const std::string& fault) { return fault; }) +
+         " play out of tune with these bends: --poly plays them in tune on any General MIDI synth, --mts on a "
+         "synth that honours the MIDI Tuning Standard\n";
+}
+
 std::string failure_json(const std::string& name, const std::string& message, int status) {
   std::string line = message;
   while (!line.empty() && line.back() == '\n') line.pop_back();

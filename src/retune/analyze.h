@@ -70,6 +70,10 @@ Analysis analyze(std::string bytes, const KeyTable& keys, const Method& method);
 std::string analysis_text(const Analysis& analysis, const std::string& name);
 // The same as one line of JSON.
 std::string analysis_json(const Analysis& analysis, const std::string& name);
+// The line that tells a user of the pitch bends that chords or the file's own
+// bends were played out of tune, and what plays them right; empty when none were.
+std::string plain_method_hint(const Counts& counts);
+
 // One line of JSON for a file that could not be analysed.
 std::string failure_json(const std::string& name, const std::string& message, int status);
 

@@ -54,6 +54,11 @@ using TrackLengths = std::array<int64_t, smf::kMaxTracks>;
 struct Counts {
   uint64_t bends = 0;
   uint64_t tuning_messages = 0;
+  // What the pitch bends play out of tune: note-ons while a note of the same
+  // track and channel sounds, and the file's own bends off centre or while
+  // notes sound.
+  uint64_t chord_notes = 0;
+  uint64_t file_bends = 0;
 };
 
 Counts pass1(io::ByteReader& fpi, io::ByteWriter& fptmp, TrackLengths& track_bytes, const Tuning& cent,
