@@ -431,8 +431,8 @@ TEST(TuningOptions, RefusalsNameTheProblem) {
       {{"--kbm", "x.kbm", "--tuning", "just"}, "Option --kbm goes with --scl\n"},
       {{"--root", "H", "--tuning", "just"}, "Invalid root \"H\": expected a pitch class C, C#, Db, ..., B or 0-11\n"},
       {with_zeros({"--root", "D"}), "Option --root goes with --tuning or --scl\n"},
-      {{"--tuning"}, "Option --tuning needs a value; see " RETUNE_BIN " --help\n"},
-      {{"--frobnicate", "--tuning", "just"}, "Unknown option \"--frobnicate\"; see " RETUNE_BIN " --help\n"},
+      {{"--tuning"}, "Option --tuning needs a value; see retune --help\n"},
+      {{"--frobnicate", "--tuning", "just"}, "Unknown option \"--frobnicate\"; see retune --help\n"},
       {{"--mts", "--bend-range", "2", "--tuning", "just"},
        "Give either --mts or --bend-range, not both: a tuning message uses no pitch bends\n"},
       {{"--bend-range", "25", "--tuning", "just"}, "Invalid value \"25\" for --bend-range: expected 1 to 24\n"},
@@ -505,6 +505,7 @@ TEST(TuningOptions, DoubleDashEndsOptions) {
   EXPECT_EQ(r.out, retune_bytes(melody, offsets_on_root(find_tuning("meantone")->degrees(), 0)));
   // Offsets such as -10 are never options.
   std::vector<std::string> args(12, "-10");
+  args.push_back("--");
   args.push_back("--odd.mid");
   EXPECT_EQ(run_program(RETUNE_BIN, args, RunOptions().at(dir.path().string())).status, 0);
 }

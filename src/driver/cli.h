@@ -15,10 +15,17 @@ struct Options {
   TuningChoice tuning;
   Method method;
   bool verbose = false;
+  bool json = false;  // --analyze reports in JSON
   const char* infile = nullptr;   // standard input when null
   const char* outfile = nullptr;  // standard output when null
-  std::vector<const char*> analyzed;  // --analyze: the files; none for standard input
-  bool json = false;                  // --analyze reports in JSON
+
+  // Many files in one run: each into output_dir, or each replaced in place.
+  const char* output_dir = nullptr;
+  bool in_place = false;
+  int jobs = 0;  // worker processes; 0: one per CPU
+  std::vector<const char*> files;  // with --analyze: the files to look at, none for standard input
+
+  bool batch() const { return output_dir || in_place; }
 };
 
 // Reads argv; a command line it cannot take is a Failure with status 4.

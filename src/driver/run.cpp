@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "driver/cli.h"
+#include "driver/batch.h"
 #include "driver/files.h"
 #include "retune/analyze.h"
 #include "retune/poly.h"
@@ -25,12 +25,6 @@ void print(const std::string& text) {
     throw io::Failure(io::kExitIoError, io::kWriteErrorMessage);
 }
 
-void report(const Counts& counts, const Options& options) {
-  std::string text = "retune: " + std::to_string(counts.bends) + " pitch-bend events inserted";
-  if (options.method.mts) text += ", " + std::to_string(counts.tuning_messages) + " tuning messages";
-  write_all(STDERR_FILENO, text + "\n");
-}
-
 // The scratch file as pass 1 writes it and pass 2 reads it back.
 class FileScratch final : public Scratch {
  public:
@@ -46,8 +40,16 @@ class FileScratch final : public Scratch {
   io::FdSource source_{file_.fd()};
 };
 
-// The tuning as the passes take it: twelve offsets, each within the method's
-// range.
+// What --print-offsets shows; a tuning by pitch class is checked as a run
+// would check it.
+std::string printed_tuning(const TuningChoice& choice, const Method& method) {
+  const ResolvedTuning tuning = resolve_tuning(choice, max_offset(method));
+  if (tuning.table.pitch_classes()) check_range(tuning, max_offset(method));
+  return format_tuning(tuning.table);
+}
+
+}  // namespace
+
 Tuning pitch_class_offsets(const TuningChoice& choice, const Method& method) {
   const ResolvedTuning tuning = resolve_tuning(choice, max_offset(method));
   const std::optional<Tuning> cent = tuning.table.pitch_classes();
@@ -64,34 +66,33 @@ Tuning pitch_class_offsets(const TuningChoice& choice, const Method& method) {
   return *cent;
 }
 
+std::string verbose_report(const Counts& counts, const Method& method) {
+  std::string text = std::to_string(counts.bends) + " pitch-bend events inserted";
+  if (method.mts) text += ", " + std::to_string(counts.tuning_messages) + " tuning messages";
+  return text + "\n";
+}
+
+Counts retune_file(const char* infile, const char* outfile, const Method& method,
+                   const std::function<Tuning()>& tuning) {
+  FileScratch scratch;
+  InputFile input(infile);
+  OutputFile output(outfile);
+  const Tuning cent = tuning();
+
+  io::FdSource in_source(input.fd());
+  io::FdSink out_sink(output.fd());
+  const Counts counts = run_passes(in_source, scratch, out_sink, cent, method);
+  output.commit();
+  return counts;
+}
+
+namespace {
+
 // The tuning of every key, each within the method's range.
 KeyTable key_table(const TuningChoice& choice, const Method& method) {
   const ResolvedTuning tuning = resolve_tuning(choice, max_offset(method));
   check_range(tuning, max_offset(method));
   return tuning.table;
-}
-
-// What --print-offsets shows; a tuning by pitch class is checked as a run
-// would check it.
-std::string printed_tuning(const TuningChoice& choice, const Method& method) {
-  const ResolvedTuning tuning = resolve_tuning(choice, max_offset(method));
-  if (tuning.table.pitch_classes()) check_range(tuning, max_offset(method));
-  return format_tuning(tuning.table);
-}
-
-// The run proper: scratch file, input, output, tuning, then the two passes.
-void retune_stream(const Options& options) {
-  FileScratch scratch;
-  InputFile input(options.infile);
-  OutputFile output(options.outfile);
-  const Tuning cent = pitch_class_offsets(options.tuning, options.method);
-
-  io::FdSource in_source(input.fd());
-  io::FdSink out_sink(output.fd());
-  const Counts counts = run_passes(in_source, scratch, out_sink, cent, options.method);
-  output.commit();
-  if (options.verbose) report(counts, options);
-  if (isatty(STDERR_FILENO)) write_all(STDERR_FILENO, plain_method_hint(counts));
 }
 
 // The polyphonic mode reads the whole input, then writes the output: no
@@ -113,7 +114,7 @@ void retune_whole_file(const Options& options) {
 int analyze_files(const Options& options) {
   const bool tuned = options.tuning.by_name() || !options.tuning.offsets.empty();
   const KeyTable keys = tuned ? key_table(options.tuning, options.method) : every_class_its_own();
-  std::vector<const char*> files = options.analyzed;
+  std::vector<const char*> files = options.files;
   if (files.empty()) files.push_back(nullptr);
   int status = io::kExitSuccess;
   for (const char* path : files) {
@@ -157,8 +158,17 @@ int run(int argc, char** argv) {
       case Options::Action::kAnalyze:
         return analyze_files(options);
       default:
-        if (options.method.poly) retune_whole_file(options);
-        else retune_stream(options);
+        if (options.batch()) return run_batch(options);
+        if (options.method.poly) {
+          retune_whole_file(options);
+          break;
+        }
+        {
+          const Counts counts = retune_file(options.infile, options.outfile, options.method,
+                                            [&] { return pitch_class_offsets(options.tuning, options.method); });
+          if (options.verbose) write_all(STDERR_FILENO, "retune: " + verbose_report(counts, options.method));
+          if (isatty(STDERR_FILENO)) write_all(STDERR_FILENO, plain_method_hint(counts));
+        }
         break;
     }
     return io::kExitSuccess;
