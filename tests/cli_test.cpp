@@ -133,7 +133,7 @@ TEST(OptionGrammar, OptionsAfterTheFilesAreOptions) {
   } cases[] = {
       {{"--tuning", "meantone", "in.mid", "out.mid", "--skip-channel", "1"},
        retune::retune_bytes(kMelody, meantone, {.skipped_channels = 1}), ""},
-      {args(kZeros, {"in.mid", "--verbose"}), retune::retune_bytes(kMelody, {}), "retune: 3 pitch-bend events inserted\n"},
+      {args(kZeros, {"in.mid", "--verbose"}), retune::retune_bytes(kMelody, retune::Tuning{}), "retune: 3 pitch-bend events inserted\n"},
       {{"--tuning", "meantone", "in.mid", "--mts", "--verbose"}, retune::retune_bytes(kMelody, meantone, {.mts = true}),
        "retune: 0 pitch-bend events inserted, 1 tuning messages\n"},
   };
@@ -201,7 +201,7 @@ TEST(EndToEnd, CatalogueMessagesLeaveNothingBehind) {
       {"MThx", "MIDI track header incorrect\n", 2},
       {"MThd" + be32(8), "MIDI track header size incorrect\n", 2},
       {header(1, 1025), "Too many tracks in MIDI file, maximum is 1024\n", 3},
-      {header(1, 1) + "RIFF", "MIDI track chunk header incorrect in track 0\n", 2},
+      {header(1, 1) + "\x89PNG", "MIDI track chunk header incorrect in track 0\n", 2},
       {smf({hex("FF FF FF FF")}), "Error in delta time encoding\n", 3},
       {smf({hex("00 3C 40")}), "No running MIDI command defined\n", 3},
       {kMelody.substr(0, kMelody.size() - 3), "File format error: EOF encountered\n", 255},
@@ -261,7 +261,7 @@ TEST(EndToEnd, WriteFailuresAreNeverSuccess) {
 TEST(EndToEnd, ReplacesOutfileKeepingLinksAndModes) {
   TempDir dir;
   write_file(dir / "in.mid", kMelody);
-  const std::string expected = retune::retune_bytes(kMelody, {});
+  const std::string expected = retune::retune_bytes(kMelody, retune::Tuning{});
 
   // in place
   write_file(dir / "song.mid", kMelody);

@@ -11,7 +11,7 @@ namespace {
 
 const std::vector<std::string> kZeros(12, "0");
 const std::string kInput = smf({hex("00 90 3C 40 60 80 3C 40 00 90 3E 40 60 3E 00 00 FF 2F 00")}, 0);
-const std::string kRetuned = retune::retune_bytes(kInput, {});
+const std::string kRetuned = retune::retune_bytes(kInput, retune::Tuning{});
 
 std::vector<std::string> zeros_and(std::vector<std::string> files) {
   std::vector<std::string> all = kZeros;

@@ -60,7 +60,18 @@ TEST(SmfFile, StatesEveryStatusButAChannelMessageRepeated) {
   ASSERT_TRUE(events.next(end));
   w.copy(200, end);
   w.channel(200, 0xC0, 7);
-  EXPECT_EQ(to_hex(w.bytes()), "00 90 3C 40 00 3E 40 81 48 C0 05 00 06 00 FF 2F 00 00 C0 07");
+  w.channel(200, 0xC0, 0x87);  // no data byte, but copied as the file has it
+  EXPECT_EQ(to_hex(w.bytes()), "00 90 3C 40 00 3E 40 81 48 C0 05 00 06 00 FF 2F 00 00 C0 07 00 C0 87");
+}
+
+TEST(SmfFile, KeepsPausesWithinDeltaTimesWhereEventsAreLeftOut) {
+  const uint8_t filler[3] = {0xE0, 0x00, 0x40};
+  TrackWriter w;
+  w.channel(0, 0x90, 60, 64);
+  w.leave_out(10, filler);          // close: nothing written
+  w.leave_out(0x0FFFFFFF, filler);  // the longest delta time from the note
+  w.channel(0x0FFFFFFF + 5, 0x80, 60, 0);
+  EXPECT_EQ(to_hex(w.bytes()), "00 90 3C 40 FF FF FF 7F E0 00 40 05 80 3C 00");
 }
 
 TEST(SmfFile, RefusesWhatTheStreamingPassesRefuse) {

@@ -140,7 +140,7 @@ class Report {
 
 class Workers {
  public:
-  Workers(const Options& options, const Tuning& cent) : options_(options), cent_(cent) {}
+  Workers(const Options& options, const KeyTable& table) : options_(options), table_(table) {}
 
   size_t running() const { return running_.size(); }
 
@@ -197,9 +197,10 @@ class Workers {
 
   void run(Job& job) const {
     try {
-      const Counts counts = retune_file(job.infile, job.outfile.c_str(), options_.method, [this] { return cent_; });
+      const FileReport report = retune_file(job.infile, job.outfile.c_str(), options_.method, [this] { return table_; });
       job.status = 0;
-      if (options_.verbose) job.message = verbose_report(counts, options_.method);
+      job.message = warnings(report);
+      if (options_.verbose) job.message += verbose_report(report, options_.method);
     } catch (const io::Failure& failure) {
       job.status = failure.status();
       job.message = failure.message();
@@ -207,7 +208,7 @@ class Workers {
   }
 
   const Options& options_;
-  const Tuning& cent_;
+  const KeyTable& table_;
   std::vector<Worker> running_;
 };
 
@@ -224,14 +225,14 @@ std::string with_thousands(uint64_t n) {
 }
 
 int run_batch(const Options& options) {
-  const Tuning cent = pitch_class_offsets(options.tuning, options.method);
+  const KeyTable table = playable_tuning(options.tuning, options.method);
   std::vector<Job> jobs = plan(options);
   check_outputs(jobs, options.in_place);
   if (options.output_dir) make_directory(options.output_dir);
 
   signal(SIGCHLD, SIG_DFL);  // an inherited SIG_IGN would reap the workers unseen
   const size_t width = std::min<size_t>(jobs.size(), static_cast<size_t>(options.jobs ? options.jobs : cpu_count()));
-  Workers workers(options, cent);
+  Workers workers(options, table);
   Report report(jobs);
   size_t next = 0;
   while (next < jobs.size() || workers.running() > 0) {

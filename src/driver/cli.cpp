@@ -121,41 +121,45 @@ int parse_number(const char* text, int low, int high, const char* option) {
 
 enum class Opt {
   kHelp, kVersion, kListTunings, kPrintOffsets, kVerbose,
-  kTuning, kScl, kKbm, kA4, kRoot, kMts, kBendRange, kSkipChannel, kSkipDrums,
-  kOutputDir, kInPlace, kJobs, kPoly, kInBends, kAnalyze, kJson,
+  kTuning, kScl, kKbm, kA4, kRoot, kMts, kPoly, kInBends, kBendRange, kSkipChannel, kSkipDrums,
+  kOutputDir, kInPlace, kJobs, kAnalyze, kJson,
   kCount
 };
+
+// What follows an option: nothing, a value (after "=" or as the next
+// argument), or a value only after "=".
+enum class Takes { kNothing, kValue, kOptionalValue };
 
 struct OptionSpec {
   std::string_view name;
   char letter;        // its one-letter form, or 0
-  bool takes_value;
+  Takes takes;
   bool single_value;  // given twice, it must be given the same value
   Opt id;
 };
 
 constexpr OptionSpec kOptionSpecs[] = {
-    {"--help", 'h', false, false, Opt::kHelp},
-    {"--version", 0, false, false, Opt::kVersion},
-    {"--list-tunings", 0, false, false, Opt::kListTunings},
-    {"--print-offsets", 0, false, false, Opt::kPrintOffsets},
-    {"--verbose", 0, false, false, Opt::kVerbose},
-    {"--tuning", 0, true, true, Opt::kTuning},
-    {"--scl", 0, true, true, Opt::kScl},
-    {"--kbm", 0, true, true, Opt::kKbm},
-    {"--a4", 0, true, true, Opt::kA4},
-    {"--root", 0, true, true, Opt::kRoot},
-    {"--mts", 0, false, false, Opt::kMts},
-    {"--bend-range", 0, true, true, Opt::kBendRange},
-    {"--skip-channel", 0, true, false, Opt::kSkipChannel},
-    {"--skip-drums", 0, false, false, Opt::kSkipDrums},
-    {"--output-dir", 'd', true, true, Opt::kOutputDir},
-    {"--in-place", 0, false, false, Opt::kInPlace},
-    {"--jobs", 'j', true, true, Opt::kJobs},
-    {"--poly", 0, false, false, Opt::kPoly},
-    {"--in-bends", 0, true, true, Opt::kInBends},
-    {"--analyze", 0, false, false, Opt::kAnalyze},
-    {"--json", 0, false, false, Opt::kJson},
+    {"--help", 'h', Takes::kNothing, false, Opt::kHelp},
+    {"--version", 0, Takes::kNothing, false, Opt::kVersion},
+    {"--list-tunings", 0, Takes::kNothing, false, Opt::kListTunings},
+    {"--print-offsets", 0, Takes::kNothing, false, Opt::kPrintOffsets},
+    {"--verbose", 0, Takes::kNothing, false, Opt::kVerbose},
+    {"--tuning", 0, Takes::kValue, true, Opt::kTuning},
+    {"--scl", 0, Takes::kValue, true, Opt::kScl},
+    {"--kbm", 0, Takes::kValue, true, Opt::kKbm},
+    {"--a4", 0, Takes::kValue, true, Opt::kA4},
+    {"--root", 0, Takes::kValue, true, Opt::kRoot},
+    {"--mts", 0, Takes::kOptionalValue, false, Opt::kMts},
+    {"--poly", 0, Takes::kNothing, false, Opt::kPoly},
+    {"--in-bends", 0, Takes::kValue, true, Opt::kInBends},
+    {"--bend-range", 0, Takes::kValue, true, Opt::kBendRange},
+    {"--skip-channel", 0, Takes::kValue, false, Opt::kSkipChannel},
+    {"--skip-drums", 0, Takes::kNothing, false, Opt::kSkipDrums},
+    {"--output-dir", 'd', Takes::kValue, true, Opt::kOutputDir},
+    {"--in-place", 0, Takes::kNothing, false, Opt::kInPlace},
+    {"--jobs", 'j', Takes::kValue, true, Opt::kJobs},
+    {"--analyze", 0, Takes::kNothing, false, Opt::kAnalyze},
+    {"--json", 0, Takes::kNothing, false, Opt::kJson},
 };
 
 // An option is "--name" or "-" and a letter; "-" alone, "-10" and "-.5" are
@@ -232,11 +236,11 @@ void Parser::take_option(int& i) {
     arg = arg.substr(0, 2);
   }
   const OptionSpec* spec = find_option(arg);
-  if (!spec || (value && !spec->takes_value && arg.size() == 2))
+  if (!spec || (value && spec->takes != Takes::kValue && arg.size() == 2))
     io::fail(io::kExitBadArguments, "Unknown option \"%s\"; see retune --help\n", argv_[i]);
-  if (value && !spec->takes_value)
+  if (value && spec->takes == Takes::kNothing)
     io::fail(io::kExitBadArguments, "Option %.*s takes no value\n", static_cast<int>(arg.size()), arg.data());
-  if (spec->takes_value && !value) {
+  if (spec->takes == Takes::kValue && !value) {
     if (i + 1 >= argc_)
       io::fail(io::kExitBadArguments, "Option %.*s needs a value; see retune --help\n", static_cast<int>(arg.size()),
                arg.data());
@@ -295,7 +299,18 @@ void Parser::apply(const OptionSpec& spec, const char* value) {
       canonical = std::to_string(*tuning.root);
       break;
     case Opt::kMts:
-      method.mts = true;
+      // --mts=keys: a tuning of every key rather than of the twelve pitch classes
+      if (value && std::strcmp(value, "keys") != 0) refuse("Invalid value \"%s\" for --mts: expected --mts=keys\n", value);
+      (value ? method.mts_keys : method.mts) = true;
+      if (method.mts && method.mts_keys) refuse("Give either --mts or --mts=keys, not both\n");
+      break;
+    case Opt::kPoly:
+      method.poly = true;
+      break;
+    case Opt::kInBends:
+      if (std::strcmp(value, "keep") != 0 && std::strcmp(value, "ignore") != 0)
+        refuse("Invalid value \"%s\" for --in-bends: expected keep or ignore\n", value);
+      method.ignore_file_bends = std::strcmp(value, "ignore") == 0;
       break;
     case Opt::kBendRange:
       method.bend_range = parse_number(value, 1, 24, "--bend-range");
@@ -319,14 +334,6 @@ void Parser::apply(const OptionSpec& spec, const char* value) {
       options_.jobs = parse_number(value, 1, kMaxWorkers, "-j");
       canonical = std::to_string(options_.jobs);
       break;
-    case Opt::kPoly:
-      method.poly = true;
-      break;
-    case Opt::kInBends:
-      if (std::strcmp(value, "keep") != 0 && std::strcmp(value, "ignore") != 0)
-        refuse("Invalid value \"%s\" for --in-bends: expected keep or ignore\n", value);
-      method.ignore_file_bends = std::strcmp(value, "ignore") == 0;
-      break;
     case Opt::kAnalyze:
       if (options_.action == Options::Action::kRetune) options_.action = Options::Action::kAnalyze;
       break;
@@ -347,16 +354,15 @@ void Parser::check_combinations() const {
     refuse("Give either --a4 or --kbm, not both: the mapping sets its own reference frequency\n");
   if (!tuning.kbm_path.empty() && tuning.root) refuse("Give either --root or --kbm, not both: both set the root\n");
   if (tuning.root && !tuning.by_name()) refuse("Option --root goes with --tuning or --scl\n");
-  if (options_.method.mts && given_[static_cast<int>(Opt::kBendRange)])
+  if (!options_.method.bends() && options_.method.poly)
+    refuse("Give either --mts or --poly, not both: a tuning message keeps chords in tune by itself\n");
+  if (given_[static_cast<int>(Opt::kInBends)] && !options_.method.poly) refuse("Option --in-bends goes with --poly\n");
+  if (!options_.method.bends() && given_[static_cast<int>(Opt::kBendRange)])
     refuse("Give either --mts or --bend-range, not both: a tuning message uses no pitch bends\n");
   if (options_.method.mts && options_.method.skipped_channels == 0xFFFF)
     refuse("Option --mts with every channel skipped leaves nothing to tune\n");
   if (options_.output_dir && options_.in_place) refuse("Give either --output-dir or --in-place, not both\n");
   if (options_.jobs && !options_.batch()) refuse("Option -j goes with --output-dir or --in-place\n");
-  if (options_.method.mts && options_.method.poly)
-    refuse("Give either --mts or --poly, not both: a tuning message keeps chords in tune by itself\n");
-  if (given_[static_cast<int>(Opt::kInBends)] && !options_.method.poly) refuse("Option --in-bends goes with --poly\n");
-  if (options_.method.poly && options_.batch()) refuse("Option --poly retunes one file at a time\n");
   const bool analyze = options_.action == Options::Action::kAnalyze;
   if (options_.json && !analyze) refuse("Option --json goes with --analyze\n");
   if (analyze && options_.batch()) refuse("Option --analyze writes no files: not with --output-dir or --in-place\n");

@@ -40,80 +40,70 @@ class FileScratch final : public Scratch {
   io::FdSource source_{file_.fd()};
 };
 
-// What --print-offsets shows; a tuning by pitch class is checked as a run
-// would check it.
-std::string printed_tuning(const TuningChoice& choice, const Method& method) {
-  const ResolvedTuning tuning = resolve_tuning(choice, max_offset(method));
-  if (tuning.table.pitch_classes()) check_range(tuning, max_offset(method));
-  return format_tuning(tuning.table);
-}
-
 }  // namespace
 
-Tuning pitch_class_offsets(const TuningChoice& choice, const Method& method) {
+KeyTable playable_tuning(const TuningChoice& choice, const Method& method) {
   const ResolvedTuning tuning = resolve_tuning(choice, max_offset(method));
-  const std::optional<Tuning> cent = tuning.table.pitch_classes();
-  if (!cent) {
-    std::string source = tuning.source;
-    if (!tuning.shape.empty()) source += " (" + tuning.shape + ")";
-    if (!choice.kbm_path.empty()) source += " with keyboard mapping " + choice.kbm_path;
-    io::fail(io::kExitBadArguments,
-             "%s tunes keys one by one, not by pitch class: retune cannot play such a tuning yet (--print-offsets "
-             "shows it)\n",
-             source.c_str());
+  // --poly plays every key by its own offset, which the bends must reach.
+  if (method.poly) check_range(tuning, max_offset(method));
+  if (method.mts) {
+    if (!tuning.table.pitch_classes()) {
+      std::string source = tuning.source;
+      if (!tuning.shape.empty()) source += " (" + tuning.shape + ")";
+      if (!choice.kbm_path.empty()) source += " with keyboard mapping " + choice.kbm_path;
+      io::fail(io::kExitBadArguments,
+               "%s tunes keys one by one, not by pitch class: --mts cannot send it; use --mts=keys\n",
+               source.c_str());
+    }
+    check_range(tuning, max_offset(method));
   }
-  check_range(tuning, max_offset(method));
-  return *cent;
-}
-
-std::string verbose_report(const Counts& counts, const Method& method) {
-  std::string text = std::to_string(counts.bends) + " pitch-bend events inserted";
-  if (method.mts) text += ", " + std::to_string(counts.tuning_messages) + " tuning messages";
-  return text + "\n";
-}
-
-Counts retune_file(const char* infile, const char* outfile, const Method& method,
-                   const std::function<Tuning()>& tuning) {
-  FileScratch scratch;
-  InputFile input(infile);
-  OutputFile output(outfile);
-  const Tuning cent = tuning();
-
-  io::FdSource in_source(input.fd());
-  io::FdSink out_sink(output.fd());
-  const Counts counts = run_passes(in_source, scratch, out_sink, cent, method);
-  output.commit();
-  return counts;
-}
-
-namespace {
-
-// The tuning of every key, each within the method's range.
-KeyTable key_table(const TuningChoice& choice, const Method& method) {
-  const ResolvedTuning tuning = resolve_tuning(choice, max_offset(method));
-  check_range(tuning, max_offset(method));
   return tuning.table;
 }
 
-// The polyphonic mode reads the whole input, then writes the output: no
-// scratch file.
-void retune_whole_file(const Options& options) {
-  InputFile input(options.infile);
-  OutputFile output(options.outfile);
-  const KeyTable keys = key_table(options.tuning, options.method);
+std::string verbose_report(const FileReport& report, const Method& method) {
+  if (method.poly) return poly_details(report.poly);
+  const Counts& counts = report.counts;
+  std::string text = std::to_string(counts.bends) + " pitch-bend events inserted";
+  if (!method.bends()) text += ", " + std::to_string(counts.tuning_messages) + " tuning messages";
+  if (counts.moved_keys > 0) text += ", " + std::to_string(counts.moved_keys) + " keys moved to the nearest key";
+  return text + "\n";
+}
+
+std::string warnings(const FileReport& report) { return overflow_summary(report.poly); }
+
+FileReport retune_file(const char* infile, const char* outfile, const Method& method,
+                       const std::function<KeyTable()>& tuning) {
+  FileReport report;
+  if (method.poly) {
+    // The whole input is read, then the output written: no scratch file.
+    InputFile input(infile);
+    OutputFile output(outfile);
+    const KeyTable table = tuning();
+    io::FdSource in_source(input.fd());
+    io::FdSink out_sink(output.fd());
+    report.poly = retune_poly(io::read_all(in_source), table, method, out_sink);
+    output.commit();
+    return report;
+  }
+  FileScratch scratch;
+  InputFile input(infile);
+  OutputFile output(outfile);
+  const KeyTable table = tuning();
 
   io::FdSource in_source(input.fd());
   io::FdSink out_sink(output.fd());
-  const PolyReport report = retune_poly(io::read_all(in_source), keys, options.method, out_sink);
+  report.counts = run_passes(in_source, scratch, out_sink, table, method);
   output.commit();
-  write_all(STDERR_FILENO, overflow_summary(report) + (options.verbose ? poly_details(report) : ""));
+  return report;
 }
+
+namespace {
 
 // Reports on every file; one that cannot be read is a failure of its own,
 // named, and the others go on. Returns the status of the first failure.
 int analyze_files(const Options& options) {
   const bool tuned = options.tuning.by_name() || !options.tuning.offsets.empty();
-  const KeyTable keys = tuned ? key_table(options.tuning, options.method) : every_class_its_own();
+  const KeyTable keys = tuned ? playable_tuning(options.tuning, options.method) : every_class_its_own();
   std::vector<const char*> files = options.files;
   if (files.empty()) files.push_back(nullptr);
   int status = io::kExitSuccess;
@@ -153,21 +143,19 @@ int run(int argc, char** argv) {
         print(list_tunings());
         break;
       case Options::Action::kPrintOffsets:
-        print(printed_tuning(options.tuning, options.method));
+        print(format_tuning(playable_tuning(options.tuning, options.method)));
         break;
       case Options::Action::kAnalyze:
         return analyze_files(options);
       default:
         if (options.batch()) return run_batch(options);
-        if (options.method.poly) {
-          retune_whole_file(options);
-          break;
-        }
         {
-          const Counts counts = retune_file(options.infile, options.outfile, options.method,
-                                            [&] { return pitch_class_offsets(options.tuning, options.method); });
-          if (options.verbose) write_all(STDERR_FILENO, "retune: " + verbose_report(counts, options.method));
-          if (isatty(STDERR_FILENO)) write_all(STDERR_FILENO, plain_method_hint(counts));
+          const FileReport report = retune_file(options.infile, options.outfile, options.method,
+                                                [&] { return playable_tuning(options.tuning, options.method); });
+          const std::string warning = warnings(report);
+          if (!warning.empty()) write_all(STDERR_FILENO, "retune: " + warning);
+          if (options.verbose) write_all(STDERR_FILENO, "retune: " + verbose_report(report, options.method));
+          if (isatty(STDERR_FILENO)) write_all(STDERR_FILENO, plain_method_hint(report.counts));
         }
         break;
     }

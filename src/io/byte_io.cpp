@@ -1,5 +1,6 @@
 #include "io/byte_io.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -35,7 +36,10 @@ size_t MemorySource::read(uint8_t* buffer, size_t capacity) {
 }
 
 std::string read_all(ByteSource& source) {
-  std::string bytes(size_t{1} << 16, '\0');
+  // A regular file's size is known: one more byte finds its end.
+  struct stat st;
+  const bool sized = source.fd() >= 0 && fstat(source.fd(), &st) == 0 && S_ISREG(st.st_mode);
+  std::string bytes(sized ? static_cast<size_t>(st.st_size) + 1 : size_t{1} << 16, '\0');
   size_t size = 0;
   for (;;) {
     if (size == bytes.size()) bytes.resize(bytes.size() * 2);

@@ -4,9 +4,12 @@
 #include <cmath>
 #include <cstdio>
 #include <queue>
+#include <span>
 #include <tuple>
 
+#include "retune/messages.h"
 #include "smf/smf_file.h"
+#include "smf/sysex.h"
 
 namespace retune {
 
@@ -31,21 +34,21 @@ constexpr uint8_t kPedalDown = 64;
 constexpr uint8_t kTempo = 0x51;
 constexpr double kDefaultTempo = 500000;  // microseconds per quarter note
 
-// The kind of a reset, or null when the payload is none.
-const char* reset_kind(const uint8_t* body, uint32_t size) {
-  if (!is_reset(body, size)) return nullptr;
-  switch (body[0]) {
+// The kind of a reset, or null when the message (after its F0) is none.
+const char* reset_kind(std::span<const uint8_t> message) {
+  if (!is_reset(message)) return nullptr;
+  switch (message[0]) {
     case 0x41:
       return "GS";
     case 0x43:
       return "XG";
     default:
-      return body[3] == 0x03 ? "GM2" : "GM";
+      return message[3] == 0x03 ? "GM2" : "GM";
   }
 }
 
-// Calls `visit` with every event of `tracks`, merged in time: earliest tick
-// first, and at the same tick the earlier track first.
+// Calls `visit` with every event of `tracks` and its track, merged in time:
+// earliest tick first, and at the same tick the earlier track first.
 template <typename Visit>
 void merged_events(const smf::File& file, const std::vector<size_t>& tracks, Visit visit) {
   struct Cursor {
@@ -65,7 +68,7 @@ void merged_events(const smf::File& file, const std::vector<size_t>& tracks, Vis
   while (!queue.empty()) {
     const size_t i = queue.top();
     queue.pop();
-    visit(cursors[i].next);
+    visit(cursors[i].next, cursors[i].track);
     if (cursors[i].events.next(cursors[i].next)) queue.push(i);
   }
 }
@@ -97,12 +100,12 @@ struct Clock {
 // range apply, as in the polyphonic mode.
 class Survey {
  public:
-  Survey(const KeyTable& keys, const Method& method, uint16_t division, Analysis& analysis)
-      : keys_(keys), method_(method), clock_(division), analysis_(analysis) {
+  Survey(const KeyTable& keys, const Method& method, const smf::File& file, Analysis& analysis)
+      : keys_(keys), method_(method), clock_(file.division), analysis_(analysis), sysex_(file.tracks.size()) {
     for (int channel = 0; channel < kChannels; ++channel) rebend(channel);
   }
 
-  void visit(const TimedEvent& event) {
+  void visit(const TimedEvent& event, size_t track) {
     if (clock_.valid) seconds_ += static_cast<double>(event.tick - tick_) * clock_.seconds_per_tick(tempo_);
     tick_ = event.tick;
     const uint8_t status = event.event.status;
@@ -113,8 +116,10 @@ class Survey {
       }
       return;
     }
-    if (status == smf::kSysEx) {
-      if (const char* kind = reset_kind(event.payload(), event.event.length)) {
+    if (status == smf::kSysEx || status == smf::kSysExEscape) {
+      // A reset may come in packets.
+      if (!sysex_[track].take(event.event, event.payload())) return;
+      if (const char* kind = reset_kind(sysex_[track].message())) {
         analysis_.resets.push_back({tick_, kind});
         reset();
       }
@@ -307,6 +312,7 @@ class Survey {
   const Method& method_;
   Clock clock_;
   Analysis& analysis_;
+  std::vector<smf::SysExJoiner> sysex_;  // by track
   std::array<State, kChannels> states_;
   int pairs_ = 0;
   uint64_t tick_ = 0;
@@ -360,8 +366,8 @@ Analysis analyze(std::string bytes, const KeyTable& keys, const Method& method) 
     for (size_t t = 0; t < file.tracks.size(); ++t) timelines.back()[t] = t;
   }
   for (const std::vector<size_t>& tracks : timelines) {
-    Survey survey(keys, method, file.division, analysis);
-    merged_events(file, tracks, [&survey](const TimedEvent& event) { survey.visit(event); });
+    Survey survey(keys, method, file, analysis);
+    merged_events(file, tracks, [&survey](const TimedEvent& event, size_t track) { survey.visit(event, track); });
     analysis.length_ticks = std::max(analysis.length_ticks, survey.end_tick());
     analysis.length_seconds = std::max(analysis.length_seconds, survey.end_seconds());
   }

@@ -1,13 +1,16 @@
 #include "retune/poly.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <queue>
 #include <tuple>
 #include <vector>
 
+#include "retune/messages.h"
 #include "smf/smf_file.h"
+#include "smf/sysex.h"
 
 namespace retune {
 
@@ -75,7 +78,6 @@ struct Selection {
   uint8_t rpn[2] = {kNullParameter, kNullParameter};   // MSB, LSB
   uint8_t nrpn_number[2] = {kNullParameter, kNullParameter};
 
-  bool operator==(const Selection&) const = default;
   bool is_bend_range() const { return !nrpn && rpn[0] == 0 && rpn[1] == 0; }
 };
 
@@ -162,8 +164,15 @@ struct Output {
   int bend = kBendCentre;   // in force
   Range range;              // in force, or kUnknownRange
   uint64_t idle_since = 0;
-  std::array<uint32_t, 128> keys{};       // notes sounding, per key
-  std::array<uint8_t, 128> key_source{};  // whose notes they are: one source per key
+};
+
+// The notes sounding on an output channel, per key, and whose they are: one
+// source per key, so that every note-off ends the note it means.
+struct KeysSounding {
+  std::array<uint32_t, 128> count{};
+  std::array<uint8_t, 128> source{};
+
+  bool free_for(uint8_t key, uint8_t from) const { return count[key] == 0 || source[key] == from; }
 };
 
 // Plays one timeline (the merged tracks of a file, or one track of a format 2
@@ -176,7 +185,10 @@ class Spreader {
       outputs_[o].usable = takes_notes(o);
       if (method.declare_bend_range) outputs_[o].range = kUnknownRange;
       // Every channel starts out carrying its own messages.
-      if (outputs_[o].usable) outputs_[o].carrier = static_cast<uint8_t>(o);
+      if (outputs_[o].usable) {
+        outputs_[o].carrier = static_cast<uint8_t>(o);
+        carried_[o] = static_cast<uint16_t>(1u << o);
+      }
     }
   }
 
@@ -185,7 +197,10 @@ class Spreader {
  private:
   bool takes_notes(int channel) const { return channel != kDrumChannel && !method_.skips(channel); }
 
-  void handle(const TimedEvent& event, TrackWriter& out);
+  // Plays one event of `track`; one that is left out may still need to keep
+  // time.
+  void handle(const TimedEvent& event, size_t track, TrackWriter& out);
+  void dispatch(const TimedEvent& event, size_t track, TrackWriter& out);
   void note_on(uint8_t source, uint8_t key, uint8_t velocity);
   void note_off(uint8_t source, uint8_t status, uint8_t key, uint8_t velocity);
   void poly_pressure(uint8_t source, uint8_t key, uint8_t value);
@@ -204,6 +219,10 @@ class Spreader {
   double out_range(uint8_t source) const;
   Range declared_range(uint8_t source) const;
   int bend_for(uint8_t source, double offset) const;
+  template <typename F>
+  void for_each_carrier(uint8_t source, F f) const {
+    for (unsigned bits = carried_[source]; bits; bits &= bits - 1) f(std::countr_zero(bits));
+  }
   double offset_of(uint8_t key) const { return keys_.mapped[key] ? keys_.offset[key] : 0.0; }
 
   const KeyTable& keys_;
@@ -211,6 +230,9 @@ class Spreader {
   PolyReport& report_;
   std::array<Source, kChannels> sources_;
   std::array<Output, kChannels> outputs_;
+  std::array<KeysSounding, kChannels> keys_sounding_;
+  std::array<uint16_t, kChannels> carried_{};  // per source, bit n: output channel n carries it
+  std::vector<smf::SysExJoiner> sysex_;  // per track: a reset may come in packets
   TrackWriter* out_ = nullptr;  // the track of the event at hand
   uint64_t tick_ = 0;
   uint64_t clock_ = 0;  // counts events, for "idle longest"
@@ -222,12 +244,13 @@ void Spreader::play(const smf::File& file, const std::vector<size_t>& tracks, st
     TimedEvent next;
     size_t track;
   };
+  sysex_.resize(file.tracks.size());
   std::vector<Cursor> cursors;
   cursors.reserve(tracks.size());
   for (size_t t : tracks) cursors.push_back({smf::TrackEvents(file, file.tracks[t]), {}, t});
   if (cursors.size() == 1) {
     Cursor& c = cursors.front();
-    while (c.events.next(c.next)) handle(c.next, writers[c.track]);
+    while (c.events.next(c.next)) handle(c.next, c.track, writers[c.track]);
     return;
   }
   // Earliest tick first; at the same tick, the earlier track.
@@ -240,28 +263,52 @@ void Spreader::play(const smf::File& file, const std::vector<size_t>& tracks, st
   while (!queue.empty()) {
     const size_t i = queue.top();
     queue.pop();
-    handle(cursors[i].next, writers[cursors[i].track]);
-    if (cursors[i].events.next(cursors[i].next)) queue.push(i);
+    // A track goes on for as long as its events come before every other's.
+    bool more;
+    do {
+      handle(cursors[i].next, cursors[i].track, writers[cursors[i].track]);
+      more = cursors[i].events.next(cursors[i].next);
+    } while (more && (queue.empty() || later(queue.top(), i)));
+    if (more) queue.push(i);
   }
 }
 
-void Spreader::handle(const TimedEvent& event, TrackWriter& out) {
+void Spreader::handle(const TimedEvent& event, size_t track, TrackWriter& out) {
+  const size_t written = out.bytes().size();
+  dispatch(event, track, out);
+  if (out.bytes().size() == written) {
+    // Restating the bend in force on a channel changes nothing.
+    for (int o = 0; o < kChannels; ++o) {
+      if (!outputs_[o].usable) continue;
+      const int bend = outputs_[o].bend;
+      const uint8_t filler[3] = {static_cast<uint8_t>(smf::kPitchBend | o), static_cast<uint8_t>(bend & 0x7F),
+                                 static_cast<uint8_t>(bend >> 7)};
+      out.leave_out(event.tick, filler);
+      break;
+    }
+  }
+}
+
+void Spreader::dispatch(const TimedEvent& event, size_t track, TrackWriter& out) {
   out_ = &out;
   tick_ = event.tick;
   ++clock_;
   const uint8_t status = event.event.status;
   if (smf::class_of(status) != smf::StatusClass::kChannel) {
     out.copy(tick_, event);
-    if (status == smf::kSysEx && is_reset(event.payload(), event.event.length)) reset();
+    const bool sysex = status == smf::kSysEx || status == smf::kSysExEscape;
+    if (sysex && sysex_[track].take(event.event, event.payload()) && is_reset(sysex_[track].message())) reset();
     return;
   }
   const uint8_t source = smf::channel_of(status);
-  if (!takes_notes(source)) {
+  const uint8_t data1 = event.event.data[0];
+  const uint8_t data2 = event.event.data[1];
+  // A data byte with its top bit set makes no message a synthesizer could
+  // take: such an event goes through as it is.
+  if (!takes_notes(source) || ((data1 | data2) & smf::kStatusBit)) {
     out.copy(tick_, event);
     return;
   }
-  const uint8_t data1 = event.event.data[0];
-  const uint8_t data2 = event.event.data[1];
   ChannelState& state = sources_[source].state;
   switch (smf::kind_of(status)) {
     case smf::kNoteOn:
@@ -296,8 +343,7 @@ void Spreader::handle(const TimedEvent& event, TrackWriter& out) {
 }
 
 void Spreader::forward(uint8_t source, uint8_t kind, uint8_t data1, uint8_t data2) {
-  for (int o = 0; o < kChannels; ++o)
-    if (outputs_[o].carrier == source) out_->channel(tick_, static_cast<uint8_t>(kind | o), data1, data2);
+  for_each_carrier(source, [&](int o) { out_->channel(tick_, static_cast<uint8_t>(kind | o), data1, data2); });
 }
 
 void Spreader::controller(uint8_t source, uint8_t controller, uint8_t value) {
@@ -307,11 +353,10 @@ void Spreader::controller(uint8_t source, uint8_t controller, uint8_t value) {
   // With a bend range of the user's, the file's own would undo it.
   if (!(sets_range && method_.declare_bend_range)) {
     forward(source, smf::kController, controller, value);
-    for (Output& out : outputs_) {
-      if (out.carrier != source) continue;
-      if (sets_range) out.range = state.range;
-      if (controller == kResetAllControllers) out.bend = kBendCentre;
-    }
+    for_each_carrier(source, [&](int o) {
+      if (sets_range) outputs_[o].range = state.range;
+      if (controller == kResetAllControllers) outputs_[o].bend = kBendCentre;
+    });
   }
   if ((controller == kSustain && value < kPedalDown) || controller == kResetAllControllers) release_pedal(source);
   if (sets_range || controller == kResetAllControllers) rebend(source);
@@ -347,12 +392,12 @@ void Spreader::write_bend(int o, int bend) {
 }
 
 void Spreader::rebend(uint8_t source) {
-  for (int o = 0; o < kChannels; ++o) {
+  for_each_carrier(source, [&](int o) {
     const Output& out = outputs_[o];
-    if (out.carrier != source || out.sounding == 0) continue;
+    if (out.sounding == 0) return;
     const int bend = bend_for(source, out.offset);
     if (bend != out.bend) write_bend(o, bend);
-  }
+  });
 }
 
 // A channel with nothing sounding: one that has this source's settings and
@@ -380,7 +425,7 @@ int Spreader::nearest_channel(uint8_t source, uint8_t key, int bend) const {
   std::tuple<bool, int> best_rank;
   for (int o = 0; o < kChannels; ++o) {
     const Output& out = outputs_[o];
-    if (!out.usable || (out.keys[key] > 0 && out.key_source[key] != source)) continue;
+    if (!out.usable || !keys_sounding_[o].free_for(key, source)) continue;
     const std::tuple<bool, int> rank{out.carrier != source, std::abs(out.bend - bend)};
     if (best < 0 || rank < best_rank) best = o, best_rank = rank;
   }
@@ -406,11 +451,14 @@ void Spreader::take_on(int o, uint8_t source) {
     }
     if (bank || had.program != want.program)
       out_->channel(tick_, static_cast<uint8_t>(smf::kProgram | o), want.program);
-    for (uint8_t c = 0; c < kFirstModeMessage; ++c)
-      if (is_plain_setting(c) && had.controllers[c] != want.controllers[c])
-        out_->channel(tick_, control, c, want.controllers[c]);
+    if (had.controllers != want.controllers)
+      for (uint8_t c = 0; c < kFirstModeMessage; ++c)
+        if (is_plain_setting(c) && had.controllers[c] != want.controllers[c])
+          out_->channel(tick_, control, c, want.controllers[c]);
     if (had.pressure != want.pressure)
       out_->channel(tick_, static_cast<uint8_t>(smf::kChannelPressure | o), want.pressure);
+    carried_[out.carrier] &= static_cast<uint16_t>(~(1u << o));
+    carried_[source] |= static_cast<uint16_t>(1u << o);
     out.carrier = source;
   }
   const Range range = declared_range(source);
@@ -446,12 +494,10 @@ void Spreader::note_on(uint8_t source, uint8_t key, uint8_t velocity) {
   const double offset = offset_of(key);
   const int bend = bend_for(source, offset);
   int o = -1;
-  for (int c = 0; c < kChannels && o < 0; ++c) {
+  for_each_carrier(source, [&](int c) {
     const Output& out = outputs_[c];
-    if (out.carrier == source && out.sounding > 0 && out.offset == offset &&
-        (out.keys[key] == 0 || out.key_source[key] == source))
-      o = c;
-  }
+    if (o < 0 && out.sounding > 0 && out.offset == offset && keys_sounding_[c].free_for(key, source)) o = c;
+  });
   if (o < 0) {
     o = free_channel(source, bend);
     if (o >= 0) {
@@ -476,12 +522,12 @@ void Spreader::note_on(uint8_t source, uint8_t key, uint8_t velocity) {
   Output& out = outputs_[o];
   out_->channel(tick_, static_cast<uint8_t>(smf::kNoteOn | o), key, velocity);
   ++out.sounding;
-  ++out.keys[key];
-  out.key_source[key] = source;
+  ++keys_sounding_[o].count[key];
+  keys_sounding_[o].source[key] = source;
   src.notes[key].push_back({static_cast<uint8_t>(o), false});
   stats.channels |= static_cast<uint16_t>(1u << o);
   int bends = 0;
-  for (const Output& other : outputs_) bends += other.carrier == source && other.sounding > 0;
+  for_each_carrier(source, [&](int c) { bends += outputs_[c].sounding > 0; });
   stats.most_bends = std::max(stats.most_bends, bends);
 }
 
@@ -508,7 +554,7 @@ void Spreader::note_off(uint8_t source, uint8_t status, uint8_t key, uint8_t vel
 void Spreader::end_note(uint8_t source, uint8_t key, size_t index) {
   std::vector<Note>& notes = sources_[source].notes[key];
   Output& out = outputs_[notes[index].out];
-  --out.keys[key];
+  --keys_sounding_[notes[index].out].count[key];
   if (--out.sounding == 0) out.idle_since = clock_;
   notes.erase(notes.begin() + static_cast<ptrdiff_t>(index));
 }
@@ -541,10 +587,10 @@ void Spreader::reset() {
     for (auto& notes : src.notes) notes.clear();
     src.held = 0;
   }
+  for (KeysSounding& keys : keys_sounding_) keys = KeysSounding{};
   for (Output& out : outputs_) {
     if (out.sounding > 0) out.idle_since = clock_;
     out.sounding = 0;
-    out.keys.fill(0);
     out.bend = kBendCentre;
     out.range = method_.declare_bend_range ? kUnknownRange : Range{};
   }
@@ -555,6 +601,11 @@ std::string printed(const char* format, auto... values) {
   std::string text(static_cast<size_t>(size), '\0');
   std::snprintf(text.data(), text.size() + 1, format, values...);
   return text;
+}
+
+// "1 note", "2 notes".
+std::string count(uint64_t n, const char* thing) {
+  return std::to_string(n) + " " + thing + (n == 1 ? "" : "s");
 }
 
 std::string channel_list(uint16_t channels) {
@@ -572,6 +623,10 @@ std::string channel_list(uint16_t channels) {
 PolyReport retune_poly(std::string input, const KeyTable& keys, const Method& method, io::ByteSink& out) {
   const smf::File file = smf::read_file(std::move(input));
   std::vector<TrackWriter> writers(file.tracks.size());
+  for (size_t t = 0; t < writers.size(); ++t) {
+    const size_t size = file.tracks[t].end - file.tracks[t].begin;
+    writers[t].bytes().reserve(2 * size + 64);  // untouched pages cost nothing
+  }
   PolyReport report;
   if (file.format == smf::kFormatIndependent) {
     for (size_t t = 0; t < file.tracks.size(); ++t) Spreader(keys, method, report).play(file, {t}, writers);
@@ -597,28 +652,28 @@ std::string retune_poly(std::string input, const KeyTable& keys, const Method& m
 std::string overflow_summary(const PolyReport& report) {
   std::string text;
   if (report.approximate > 0)
-    text += printed(
-        "retune: %llu notes sounded with more different bends at once than there are channels: each went to the "
-        "channel whose bend was nearest, at most %.1f cents off\n",
-        static_cast<unsigned long long>(report.approximate), report.max_cents_off);
+    text = count(report.approximate, "note") +
+           printed(" sounded with more different bends at once than there are channels: each went to the "
+                   "channel whose bend was nearest, at most %.1f cents off",
+                   report.max_cents_off);
   if (report.dropped > 0)
-    text += printed("retune: %llu notes left out: every channel held the same key for another channel's notes\n",
-                   static_cast<unsigned long long>(report.dropped));
-  return text;
+    text += (text.empty() ? "" : "; ") + count(report.dropped, "note") +
+            " left out: every channel held the same key for another channel's notes";
+  return text.empty() ? text : text + "\n";
 }
 
 std::string poly_details(const PolyReport& report) {
-  std::string text = printed("retune: %llu pitch-bend events inserted\n", static_cast<unsigned long long>(report.bends));
+  std::string text = count(report.bends, "pitch-bend event") + " inserted\n";
   for (int s = 0; s < kChannels; ++s) {
     const PolyReport::Source& source = report.sources[s];
     if (source.notes == 0) continue;
-    text += printed("  channel %d: %llu notes, at most %d different bends at once, on channels %s", s + 1,
-                   static_cast<unsigned long long>(source.notes), source.most_bends,
-                   channel_list(source.channels).c_str());
+    text += printed("  channel %d: ", s + 1) + count(source.notes, "note") + ", up to " +
+            count(static_cast<uint64_t>(source.most_bends), "bend") + " at once, on channels " +
+            channel_list(source.channels);
     const uint16_t borrowed = source.channels & static_cast<uint16_t>(~(1u << s));
     if (borrowed) text += " (borrowed: " + channel_list(borrowed) + ")";
-    if (source.approximate) text += printed(", %llu placed approximately", static_cast<unsigned long long>(source.approximate));
-    if (source.dropped) text += printed(", %llu left out", static_cast<unsigned long long>(source.dropped));
+    if (source.approximate) text += ", " + std::to_string(source.approximate) + " placed approximately";
+    if (source.dropped) text += ", " + std::to_string(source.dropped) + " left out";
     text += "\n";
   }
   return text;

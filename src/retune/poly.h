@@ -38,10 +38,11 @@ std::string retune_poly(std::string input, const KeyTable& keys, const Method& m
 // The same, written to `out`.
 PolyReport retune_poly(std::string input, const KeyTable& keys, const Method& method, io::ByteSink& out);
 
-// What was played out of tune or left out, in a line each; empty when
-// nothing was.
+// What was played out of tune or left out, in one line; empty when nothing
+// was.
 std::string overflow_summary(const PolyReport& report);
-// Per source channel: notes, bends at once, channels, approximations.
+// The bends written; then a line per source channel: notes, bends at once,
+// channels, approximations.
 std::string poly_details(const PolyReport& report);
 
 }  // namespace retune

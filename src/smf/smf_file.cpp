@@ -1,5 +1,6 @@
 #include "smf/smf_file.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace retune::smf {
@@ -7,6 +8,7 @@ namespace retune::smf {
 namespace {
 
 constexpr uint32_t kMaxTrackLength = 0xFFFFFFFF;
+constexpr uint64_t kMaxDelta = 0x0FFFFFFF;  // four bytes of seven bits
 
 [[noreturn]] void end_of_input() { throw io::Failure(io::kExitIoError, io::kEndOfInputMessage); }
 
@@ -108,7 +110,25 @@ bool TrackEvents::next(TimedEvent& event) {
   return true;
 }
 
+void TrackWriter::fill_pause_before(uint64_t tick) {
+  // The input's events are at most kMaxDelta apart, so the one left out last
+  // is close enough to both the last written and `tick`.
+  if (tick - tick_ > kMaxDelta && left_out_) {
+    left_out_ = false;
+    channel(left_out_tick_, filler_[0], filler_[1], filler_[2]);
+  }
+}
+
+void TrackWriter::leave_out(uint64_t tick, const uint8_t (&filler)[3]) {
+  fill_pause_before(tick);
+  left_out_ = true;
+  left_out_tick_ = tick;
+  std::copy(filler, filler + 3, filler_);
+}
+
 void TrackWriter::delta(uint64_t tick) {
+  fill_pause_before(tick);
+  left_out_ = false;
   uint64_t delta = tick - tick_;
   tick_ = tick;
   char bytes[10];
@@ -120,7 +140,8 @@ void TrackWriter::delta(uint64_t tick) {
 
 void TrackWriter::channel(uint64_t tick, uint8_t status, uint8_t data1, uint8_t data2) {
   delta(tick);
-  if (status != running_status_) bytes_.push_back(static_cast<char>(status));
+  // A data byte with its top bit set would be read as a status byte.
+  if (status != running_status_ || (data1 & kStatusBit)) bytes_.push_back(static_cast<char>(status));
   running_status_ = status;
   bytes_.push_back(static_cast<char>(data1));
   if (channel_data_bytes(status) == 2) bytes_.push_back(static_cast<char>(data2));
@@ -162,9 +183,10 @@ void write_file(const File& file, const std::vector<std::string>& tracks, io::By
       io::fail(io::kExitBadEvent, "MIDI track %d too long after retuning, maximum is %u bytes\n", static_cast<int>(t),
                kMaxTrackLength);
     const auto length = static_cast<uint32_t>(tracks[t].size());
-    const char head[8] = {'M', 'T', 'r', 'k', static_cast<char>(length >> 24), static_cast<char>(length >> 16),
+    const char size[4] = {static_cast<char>(length >> 24), static_cast<char>(length >> 16),
                           static_cast<char>(length >> 8), static_cast<char>(length)};
-    put(head, sizeof head);
+    put(kTrackChunk, 4);
+    put(size, sizeof size);
     put(tracks[t].data(), tracks[t].size());
   }
   blocks_before(tracks.size());

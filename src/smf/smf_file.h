@@ -76,7 +76,8 @@ class TrackEvents {
 
 // Builds a track's event bytes from events with absolute ticks, given in time
 // order. A channel message leaves out its status byte when the one before it
-// in the track had the same; any other event states its status.
+// in the track had the same (and its first data byte cannot be taken for a
+// status); any other event states its status.
 class TrackWriter {
  public:
   // A channel message: `status` and its one or two data bytes.
@@ -84,15 +85,23 @@ class TrackWriter {
   // An event as the file has it, with its status stated where it ran on the
   // status before.
   void copy(uint64_t tick, const TimedEvent& event);
+  // An event of the input at `tick` that is not written. Where leaving it out
+  // would make the pause before the next event too long for a delta time,
+  // `filler` (a channel message that changes nothing then) takes its place.
+  void leave_out(uint64_t tick, const uint8_t (&filler)[3]);
   const std::string& bytes() const { return bytes_; }
   std::string& bytes() { return bytes_; }
 
  private:
+  void fill_pause_before(uint64_t tick);
   void delta(uint64_t tick);
 
   std::string bytes_;
   uint64_t tick_ = 0;
   uint8_t running_status_ = 0;  // 0: the next event states its status
+  bool left_out_ = false;       // an event was left out since the last written
+  uint64_t left_out_tick_ = 0;
+  uint8_t filler_[3] = {};
 };
 
 // Writes the file with each track's events replaced by `tracks[i]`: the same

@@ -4,7 +4,7 @@
 // that channel is the note's own (the file's bend on its source plus the
 // key's offset) at its start and at every change while it sounds; the
 // channel's settings are its source's; everything that is no note message of
-// a retuned channel is unchanged. Notes that sound while more different
+// a retuned channel is unchanged. Notes that start while more different
 // (source, offset) pairs sound than there are channels may be off or missing.
 #pragma once
 
@@ -207,20 +207,38 @@ class Checker {
     return result_;
   }
   bool passes_through(int channel) const { return channel == 9 || (options_.skipped >> channel & 1); }
+  // Events the mode leaves as they are: all but the well-formed channel
+  // messages of the channels it retunes.
+  bool is_kept(const Event& e) const {
+    return !e.is_channel() || passes_through(e.channel()) || ((e.data[0] | e.data[1]) & 0x80);
+  }
   std::vector<Event> kept(const std::vector<Event>& events) const {
     std::vector<Event> k;
     for (const Event& e : events)
-      if (!e.is_channel() || passes_through(e.channel())) k.push_back(e);
+      if (is_kept(e)) k.push_back(e);
     return k;
   }
-  static bool is_reset(const Event& e) {
-    if (e.status != 0xF0) return false;
-    const std::string& b = e.body;
+  // Whether a GM, GM2, GS or XG reset ends with `e`: a system-exclusive
+  // message whole in an F0 event, in packets (an F0 event, then F7 events
+  // that continue it up to one that ends with F7), or escaped in F7 events
+  // from its F0 on. `joined` holds a track's message so far, `joining`
+  // whether one is open.
+  static bool ends_reset(const Event& e, std::string& joined, bool& joining) {
+    if (e.status == 0xF0 || (e.status == 0xF7 && !e.body.empty() && e.body[0] == '\xF0')) {
+      joined = e.status == 0xF0 ? e.body : e.body.substr(1);
+      joining = true;
+    } else if (e.status == 0xF7 && joining) {
+      joined += e.body;
+    } else {
+      return false;
+    }
+    if (joined.empty() || joined.back() != '\xF7') return false;
+    joining = false;
     auto is = [&](std::initializer_list<int> want) {
-      if (b.size() != want.size()) return false;
+      if (joined.size() != want.size()) return false;
       size_t i = 0;
       for (int w : want) {
-        const auto got = static_cast<uint8_t>(b[i++]);
+        const auto got = static_cast<uint8_t>(joined[i++]);
         if (w == -2 ? (got & 0xF0) != 0x10 : (w >= 0 && got != w)) return false;
       }
       return true;
@@ -251,13 +269,15 @@ class Checker {
     std::array<std::array<std::vector<size_t>, 128>, 16> open;  // awaiting their note-off
     std::array<std::vector<size_t>, 16> held;                   // waiting for the pedal
     for (int c = 0; c < 16; ++c) history[c] = {{0, 0, now[c]}};
+    std::map<size_t, std::pair<std::string, bool>> sysex;  // per track: the message joined so far, open
     auto end = [&](size_t n, uint64_t tick, size_t seq) {
       notes[n].end_tick = tick;
       notes[n].end_seq = seq;
     };
     for (size_t seq = 0; seq < steps.size(); ++seq) {
       const Event& e = *steps[seq].event;
-      if (is_reset(e)) {
+      auto& [joined, joining] = sysex[steps[seq].track];
+      if (ends_reset(e, joined, joining)) {
         for (int c = 0; c < 16; ++c) {
           for (auto& keys : open[c])
             for (size_t n : keys) end(n, e.tick, seq);
@@ -271,9 +291,8 @@ class Checker {
         }
         continue;
       }
-      if (!e.is_channel()) continue;
+      if (is_kept(e)) continue;
       const int c = e.channel();
-      if (passes_through(c)) continue;
       Settings& s = now[c];
       const int d1 = e.data[0], d2 = e.data[1];
       const bool is_off = e.kind() == 0x80 || (e.kind() == 0x90 && d2 == 0);
@@ -380,12 +399,15 @@ class Checker {
 
     int channels = 0;
     for (int c = 0; c < 16; ++c) channels += !passes_through(c);
-    // Notes sounding, by end, for the pairs count; and how many of them are off.
+    // Notes sounding, by end, for the pairs count. A note that starts while
+    // more pairs sound than there are channels may be placed on a channel of
+    // another bend or source; while such a note sounds, the channels no longer
+    // hold one pair each, and later notes may be placed so too.
     using Sounding = std::pair<size_t, size_t>;  // end seq, note
     std::priority_queue<Sounding, std::vector<Sounding>, std::greater<>> sounding;
     std::map<std::pair<int, double>, int> pairs;
-    std::vector<bool> bad(in_notes.size());
-    int bad_sounding = 0;
+    std::vector<bool> crowded(in_notes.size());
+    int crowded_sounding = 0;
     for (size_t i = 0; i < in_notes.size(); ++i) {
       const Note& n = in_notes[i];
       while (!sounding.empty() && sounding.top().first <= n.on_seq) {
@@ -393,10 +415,12 @@ class Checker {
         sounding.pop();
         const auto pair = std::make_pair(in_notes[j].channel, options_.offset[in_notes[j].key]);
         if (--pairs[pair] == 0) pairs.erase(pair);
-        bad_sounding -= bad[j];
+        crowded_sounding -= crowded[j];
       }
       const auto pair = std::make_pair(n.channel, options_.offset[n.key]);
-      const bool overflow = bad_sounding > 0 || static_cast<int>(pairs.size() + !pairs.count(pair)) > channels;
+      const bool overflow = crowded_sounding > 0 || static_cast<int>(pairs.size() + !pairs.count(pair)) > channels;
+      crowded[i] = overflow;
+      crowded_sounding += overflow;
       ++pairs[pair];
       sounding.push({n.end_seq, i});
       ++result_.notes;
@@ -405,8 +429,6 @@ class Checker {
                                 std::to_string(n.channel + 1) + ", tick " + std::to_string(n.on_tick) + "): ";
       auto [first, last] = unmatched.equal_range(key_of(n));
       if (first == last) {
-        bad[i] = true;
-        ++bad_sounding;
         ++result_.missing;
         if (!overflow) fail(where + "not in the output");
         continue;
@@ -426,8 +448,6 @@ class Checker {
       if (!problem.empty()) check_note(n, out_notes[chosen->second], in_history, out_history, &cents);
       unmatched.erase(chosen);
       if (!problem.empty()) {
-        bad[i] = true;
-        ++bad_sounding;
         ++result_.off;
         result_.max_cents_off = std::max(result_.max_cents_off, cents);
         if (!overflow) fail(where + problem);

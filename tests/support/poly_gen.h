@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -27,18 +26,29 @@ struct DenseOptions {
 
 inline std::string generate_dense(const DenseOptions& options) {
   Random rng(options.seed);
-  // Per track: (tick, order, bytes without delta time).
   struct Timed {
     uint64_t tick;
-    uint64_t order;
-    std::string bytes;
+    std::string bytes;  // without the delta time
   };
-  std::vector<std::vector<Timed>> tracks(17);
-  uint64_t order = 0;
+  std::vector<std::vector<Timed>> tracks(17);  // the section at hand
+  std::vector<std::string> bodies(17);
+  std::vector<uint64_t> last(17);
   size_t size = 0;
   auto put = [&](int track, uint64_t tick, std::string bytes) {
-    size += bytes.size() + 2;
-    tracks[track].push_back({tick, order++, std::move(bytes)});
+    size += bytes.size() + 1;  // most delta times take a byte
+    tracks[track].push_back({tick, std::move(bytes)});
+  };
+  // Sections do not overlap in time: each is written out when it is made.
+  auto flush = [&] {
+    for (size_t t = 0; t < tracks.size(); ++t) {
+      std::stable_sort(tracks[t].begin(), tracks[t].end(),
+                       [](const Timed& a, const Timed& b) { return a.tick < b.tick; });
+      for (const Timed& e : tracks[t]) {
+        bodies[t] += vlq(static_cast<uint32_t>(e.tick - last[t])) + e.bytes;
+        last[t] = e.tick;
+      }
+      tracks[t].clear();
+    }
   };
   auto msg = [](int status, int a, int b = -1) {
     std::string m{static_cast<char>(status), static_cast<char>(a)};
@@ -109,19 +119,9 @@ inline std::string generate_dense(const DenseOptions& options) {
       put(10, t + 60, msg(0x89, k, 0));
     }
     tick += length;
+    flush();
   }
-  std::vector<std::string> bodies;
-  for (auto& events : tracks) {
-    std::stable_sort(events.begin(), events.end(),
-                     [](const Timed& a, const Timed& b) { return a.tick < b.tick; });
-    std::string body;
-    uint64_t last = 0;
-    for (const Timed& e : events) {
-      body += vlq(static_cast<uint32_t>(e.tick - last)) + e.bytes;
-      last = e.tick;
-    }
-    bodies.push_back(body + vlq(0) + hex("FF 2F 00"));
-  }
+  for (std::string& body : bodies) body += vlq(0) + hex("FF 2F 00");
   return smf(bodies, 1);
 }
 
