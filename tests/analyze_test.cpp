@@ -76,10 +76,10 @@ TEST(Analyze, LiteralReports) {
        "  resets: none\n"
        "  recommended: the plain bends: no channel needs two bends at once, has bends of its own or sets another "
        "bend range\n"},
-      // The resets end the note before them; drums on channel 10.
+      // The resets end the note before them, the second in two packets; drums on channel 10.
       {"resets",
-       smf({hex("00 F0 05 7E 7F 09 01 F7 00 90 3C 40 60 F0 08 43 10 4C 00 00 7E 00 F7 00 90 40 40 60 80 40 40 00 "
-                "3C 40 00 FF 2F 00"),
+       smf({hex("00 F0 05 7E 7F 09 01 F7 00 90 3C 40 60 F0 04 43 10 4C 00 00 F7 04 00 7E 00 F7 00 90 40 40 60 80 40 "
+                "40 00 3C 40 00 FF 2F 00"),
             hex("00 99 24 40 00 26 40 60 89 24 40 00 26 40 00 FF 2F 00")}),
        {},
        "f: format 1, 2 tracks, 96 ticks per quarter note, length 192 ticks (1.000 s)\n"
