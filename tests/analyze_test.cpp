@@ -188,4 +188,48 @@ TEST(Analyze, CommandLine) {
   EXPECT_EQ(json_alone.err, "Option --json goes with --analyze\n");
 }
 
+// Standard error on a terminal, by way of util-linux's `script`; what the
+// terminal showed, line ends as written.
+Result on_terminal(std::vector<std::string> args) {
+  std::string command = "'" RETUNE_BIN "'";
+  for (const std::string& arg : args) command += " '" + arg + "'";
+  Result r = run_program("script", {"-qec", command, "/dev/null"});
+  std::erase(r.out, '\r');
+  return r;
+}
+
+TEST(PlainMethodHint, OnATerminalOnly) {
+  if (run_program("script", {"-V"}).status != 0) GTEST_SKIP() << "script (util-linux) is not installed";
+  TempDir dir;
+  const std::string chords = (dir / "chords.mid").string();
+  const std::string bends = (dir / "bends.mid").string();
+  const std::string melody = (dir / "melody.mid").string();
+  write_file(chords, kChords);
+  write_file(bends, one_track("00 90 3C 40 30 E0 00 48 30 80 3C 40 00 FF 2F 00"));
+  write_file(melody, one_track("00 90 3C 40 60 80 3C 40 00 90 3E 40 60 3E 00 00 FF 2F 00"));
+  const std::string out = (dir / "out.mid").string();
+  const std::string tail =
+      " play out of tune with these bends: --poly plays them in tune on any General MIDI synth, --mts on a synth "
+      "that honours the MIDI Tuning Standard\n";
+  const struct {
+    std::vector<std::string> args;
+    std::string hint;
+  } cases[] = {
+      {{"--tuning", "meantone", chords, out}, "retune: chords (2 notes)" + tail},
+      {{"--tuning", "meantone", bends, out}, "retune: the file's own pitch bends (1)" + tail},
+      {{"--tuning", "meantone", melody, out}, ""},
+      {{"--tuning", "meantone", "--mts", chords, out}, ""},
+      {{"--tuning", "meantone", "--skip-channel", "1", chords, out}, ""},
+  };
+  for (const auto& c : cases) {
+    const Result seen = on_terminal(c.args);
+    EXPECT_EQ(seen.status, 0) << c.args[2];
+    EXPECT_EQ(seen.out, c.hint) << c.args[2];
+    // Not on a terminal: exactly what scripts saw before.
+    const Result r = run_program(RETUNE_BIN, c.args);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "") << c.args[2];
+  }
+}
+
 }  // namespace
