@@ -119,7 +119,12 @@ TEST(Analyze, MoreBendsAtOnceThanPolyHasChannels) {
   const retune::Analysis analysis =
       retune::analyze(file, retune::KeyTable::from_pitch_classes(kMeantone), {});
   EXPECT_EQ(analysis.most_pairs, 24);
-  EXPECT_EQ(analysis.advice, retune::Analysis::Advice::kMts);
+  EXPECT_NE(retune::analysis_json(analysis, "f").find("\"method\":\"mts\""), std::string::npos);
+  // A tuning of the keys one by one needs the single-note tuning messages.
+  retune::KeyTable by_key = retune::KeyTable::from_pitch_classes(kMeantone);
+  by_key.offset[72] += 1;
+  EXPECT_NE(retune::analysis_json(retune::analyze(file, by_key, {}), "f").find("\"method\":\"mts=keys\""),
+            std::string::npos);
   // Without a tuning, every pitch class counts as a bend of its own.
   EXPECT_EQ(retune::analyze(file, retune::every_class_its_own(), {}).channels[1].most_bends, 12);
 }

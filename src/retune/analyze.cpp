@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 #include <queue>
 #include <span>
 #include <tuple>
@@ -333,12 +334,14 @@ void advise(Analysis& analysis, const KeyTable& keys, const Method& method) {
     ++analysis.poly_channels;
   }
   analysis.drums = !method.skips(kDrumChannel) && analysis.channels[kDrumChannel].notes > 0;
+  const std::optional<Tuning> cent = keys.pitch_classes();
   const double mts_limit = max_offset(Method{.mts = true});
-  for (int key = 0; key < kKeys; ++key)
-    if (keys.mapped[key] && !(std::fabs(keys.offset[key]) <= mts_limit)) analysis.mts_fits = false;
+  analysis.mts_fits = cent && std::all_of(cent->begin(), cent->end(), [mts_limit](double c) {
+                        return std::fabs(c) <= mts_limit;
+                      });
 
   if (!(analysis.chords | analysis.own_bends | analysis.own_ranges)) analysis.advice = Analysis::Advice::kPlain;
-  else if (analysis.most_pairs <= analysis.poly_channels || !analysis.mts_fits) analysis.advice = Analysis::Advice::kPoly;
+  else if (analysis.most_pairs <= analysis.poly_channels) analysis.advice = Analysis::Advice::kPoly;
   else analysis.advice = Analysis::Advice::kMts;
 }
 
@@ -465,6 +468,10 @@ std::string plain_faults(const Analysis& analysis) {
   return joined(faults, ", ", [](const std::string& fault) { return fault; });
 }
 
+// The tuning messages that can carry the tuning: of the twelve pitch classes,
+// or of every key.
+const char* mts_option(const Analysis& analysis) { return analysis.mts_fits ? "--mts" : "--mts=keys"; }
+
 std::string advice_text(const Analysis& analysis) {
   const char* drums = analysis.drums ? ", with --skip-drums to leave the drums on channel 10 unbent" : "";
   if (analysis.advice == Analysis::Advice::kPlain)
@@ -472,23 +479,20 @@ std::string advice_text(const Analysis& analysis) {
                    "bend range",
                    drums);
   const std::string why = " (the plain bends would play out of tune: " + plain_faults(analysis) + ")";
-  const bool fits = analysis.most_pairs <= analysis.poly_channels;
   if (analysis.advice == Analysis::Advice::kMts)
-    return printed("--mts on a synth that honours the MIDI Tuning Standard%s: more bends sound at once than --poly "
+    return printed("%s on a synth that honours the MIDI Tuning Standard%s: more bends sound at once than --poly "
                    "has channels%s",
-                   drums, why.c_str());
-  if (!fits)
-    return "--poly, though more bends sound at once than it has channels and some notes will be approximate: the "
-           "tuning is beyond what --mts can express" + why;
-  return printed("--poly%s; on a synth that honours the MIDI Tuning Standard, --mts%s", why.c_str(), drums);
+                   mts_option(analysis), drums, why.c_str());
+  return printed("--poly%s; on a synth that honours the MIDI Tuning Standard, %s%s", why.c_str(),
+                 mts_option(analysis), drums);
 }
 
-const char* advice_name(Analysis::Advice advice) {
-  switch (advice) {
+const char* advice_name(const Analysis& analysis) {
+  switch (analysis.advice) {
     case Analysis::Advice::kPoly:
       return "poly";
     case Analysis::Advice::kMts:
-      return "mts";
+      return analysis.mts_fits ? "mts" : "mts=keys";
     default:
       return "plain";
   }
@@ -584,7 +588,7 @@ std::string analysis_json(const Analysis& analysis, const std::string& name) {
     return printed("{\"tick\":%s,\"kind\":\"%s\"}", number(reset.tick).c_str(), reset.kind);
   });
   text += printed("],\"most_bends\":%d,\"poly_channels\":%d,\"recommendation\":{\"method\":\"%s\",",
-                  analysis.most_pairs, analysis.poly_channels, advice_name(analysis.advice));
+                  analysis.most_pairs, analysis.poly_channels, advice_name(analysis));
   text += "\"chords\":" + json_channels(analysis.chords) + ",\"own_bends\":" + json_channels(analysis.own_bends) +
           ",\"own_ranges\":" + json_channels(analysis.own_ranges);
   text += printed(",\"drums\":%s,\"mts_fits\":%s}}\n", analysis.drums ? "true" : "false",

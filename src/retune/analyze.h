@@ -55,7 +55,7 @@ struct Analysis {
   uint16_t own_bends = 0;    // bit n: channel n has bends the plain method would cut
   uint16_t own_ranges = 0;   // bit n: channel n sets another bend range than the bends are made for
   bool drums = false;        // notes on channel 10, which the plain method bends
-  bool mts_fits = true;      // every offset within what --mts can express
+  bool mts_fits = false;     // twelve offsets within what --mts can express; else --mts=keys
 };
 
 // For a report without a tuning: every pitch class has an offset of its own,
