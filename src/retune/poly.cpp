@@ -296,8 +296,8 @@ void Spreader::dispatch(const TimedEvent& event, size_t track, TrackWriter& out)
   const uint8_t status = event.event.status;
   if (smf::class_of(status) != smf::StatusClass::kChannel) {
     out.copy(tick_, event);
-    const bool sysex = status == smf::kSysEx || status == smf::kSysExEscape;
-    if (sysex && sysex_[track].take(event.event, event.payload()) && is_reset(sysex_[track].message())) reset();
+    if (smf::is_sysex(status) && sysex_[track].take(event.event, event.payload()) && is_reset(sysex_[track].message()))
+      reset();
     return;
   }
   const uint8_t source = smf::channel_of(status);

@@ -129,13 +129,10 @@ void TrackWriter::leave_out(uint64_t tick, const uint8_t (&filler)[3]) {
 void TrackWriter::delta(uint64_t tick) {
   fill_pause_before(tick);
   left_out_ = false;
-  uint64_t delta = tick - tick_;
+  // The input's events are at most kMaxDelta apart, and so are these.
+  uint8_t bytes[4];
+  bytes_.append(reinterpret_cast<const char*>(bytes), write_vlq(static_cast<uint32_t>(tick - tick_), bytes));
   tick_ = tick;
-  char bytes[10];
-  size_t n = sizeof bytes;
-  bytes[--n] = static_cast<char>(delta & 0x7F);
-  while (delta >>= 7) bytes[--n] = static_cast<char>(0x80 | (delta & 0x7F));
-  bytes_.append(bytes + n, sizeof bytes - n);
 }
 
 void TrackWriter::channel(uint64_t tick, uint8_t status, uint8_t data1, uint8_t data2) {
