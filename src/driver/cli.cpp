@@ -2,6 +2,7 @@
 // files; the usage and help texts.
 #include "driver/cli.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -75,6 +76,14 @@ constexpr char kOptionsHelp[] =
     "  --in-place          replace every FILE by its retuned copy\n"
     "  -j, --jobs N        retune N files at a time; the default is one per CPU\n"
     "\n"
+    "Analysis (writes no MIDI file):\n"
+    "  --analyze           report on each FILE: notes and the bends they need at once\n"
+    "                      per channel under the tuning given (without one, each pitch\n"
+    "                      class counts as a bend of its own), the file's own bends and\n"
+    "                      bend ranges, resets, and the method that suits it; the\n"
+    "                      other arguments are [c1 ... c12] FILE... (- for standard input)\n"
+    "  --json              with --analyze, one line of JSON per file\n"
+    "\n"
     "Other:\n"
     "  --verbose           report on standard error what was inserted\n"
     "  -h, --help          print this help and exit\n"
@@ -113,7 +122,7 @@ int parse_number(const char* text, int low, int high, const char* option) {
 enum class Opt {
   kHelp, kVersion, kListTunings, kPrintOffsets, kVerbose,
   kTuning, kScl, kKbm, kA4, kRoot, kMts, kPoly, kInBends, kBendRange, kSkipChannel, kSkipDrums,
-  kOutputDir, kInPlace, kJobs,
+  kOutputDir, kInPlace, kJobs, kAnalyze, kJson,
   kCount
 };
 
@@ -149,6 +158,8 @@ constexpr OptionSpec kOptionSpecs[] = {
     {"--output-dir", 'd', Takes::kValue, true, Opt::kOutputDir},
     {"--in-place", 0, Takes::kNothing, false, Opt::kInPlace},
     {"--jobs", 'j', Takes::kValue, true, Opt::kJobs},
+    {"--analyze", 0, Takes::kNothing, false, Opt::kAnalyze},
+    {"--json", 0, Takes::kNothing, false, Opt::kJson},
 };
 
 // An option is "--name" or "-" and a letter; "-" alone, "-10" and "-.5" are
@@ -176,6 +187,7 @@ class Parser {
   void note_value(const OptionSpec& spec, const char* text, const std::string& value);
   void check_combinations() const;
   void take_positional();
+  void take_analyzed();
 
   int argc_;
   char** argv_;
@@ -322,6 +334,12 @@ void Parser::apply(const OptionSpec& spec, const char* value) {
       options_.jobs = parse_number(value, 1, kMaxWorkers, "-j");
       canonical = std::to_string(options_.jobs);
       break;
+    case Opt::kAnalyze:
+      if (options_.action == Options::Action::kRetune) options_.action = Options::Action::kAnalyze;
+      break;
+    case Opt::kJson:
+      options_.json = true;
+      break;
     default:  // the actions that win over everything, decided at the end
       break;
   }
@@ -345,9 +363,13 @@ void Parser::check_combinations() const {
     refuse("Option --mts with every channel skipped leaves nothing to tune\n");
   if (options_.output_dir && options_.in_place) refuse("Give either --output-dir or --in-place, not both\n");
   if (options_.jobs && !options_.batch()) refuse("Option -j goes with --output-dir or --in-place\n");
+  const bool analyze = options_.action == Options::Action::kAnalyze;
+  if (options_.json && !analyze) refuse("Option --json goes with --analyze\n");
+  if (analyze && options_.batch()) refuse("Option --analyze writes no files: not with --output-dir or --in-place\n");
 }
 
 void Parser::take_positional() {
+  if (options_.action == Options::Action::kAnalyze) return take_analyzed();
   const char* program = argc_ > 0 ? argv_[0] : "retune";
   size_t next = 0;
   const size_t count = positional_.size();
@@ -374,6 +396,24 @@ void Parser::take_positional() {
   auto file = [](const char* arg) { return std::strcmp(arg, "-") == 0 ? nullptr : arg; };
   if (next < count) options_.infile = file(positional_[next++]);
   if (next < count) options_.outfile = file(positional_[next++]);
+}
+
+bool is_number(const char* text) {
+  char* end = nullptr;
+  std::strtod(text, &end);
+  return end != text && *end == '\0';
+}
+
+// The files to analyse ("-" standard input), after twelve offsets when no
+// tuning option is given and the first twelve arguments are numbers.
+void Parser::take_analyzed() {
+  auto next = positional_.begin();
+  if (!options_.tuning.by_name() && positional_.size() >= kPitchClasses &&
+      std::all_of(next, next + kPitchClasses, is_number)) {
+    options_.tuning.offsets.assign(next, next + kPitchClasses);
+    next += kPitchClasses;
+  }
+  for (; next != positional_.end(); ++next) options_.files.push_back(std::strcmp(*next, "-") == 0 ? nullptr : *next);
 }
 
 }  // namespace

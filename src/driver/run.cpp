@@ -6,6 +6,7 @@
 
 #include "driver/batch.h"
 #include "driver/files.h"
+#include "retune/analyze.h"
 #include "retune/poly.h"
 
 namespace retune::driver {
@@ -96,6 +97,36 @@ FileReport retune_file(const char* infile, const char* outfile, const Method& me
   return report;
 }
 
+namespace {
+
+// Reports on every file; one that cannot be read is a failure of its own,
+// named, and the others go on. Returns the status of the first failure.
+int analyze_files(const Options& options) {
+  const bool tuned = options.tuning.by_name() || !options.tuning.offsets.empty();
+  const KeyTable keys = tuned ? playable_tuning(options.tuning, options.method) : every_class_its_own();
+  std::vector<const char*> files = options.files;
+  if (files.empty()) files.push_back(nullptr);
+  int status = io::kExitSuccess;
+  for (const char* path : files) {
+    const std::string name = path ? path : "-";
+    std::string report;
+    try {
+      InputFile input(path);
+      io::FdSource source(input.fd());
+      const Analysis analysis = analyze(io::read_all(source), keys, options.method);
+      report = options.json ? analysis_json(analysis, name) : analysis_text(analysis, name);
+    } catch (const io::Failure& failure) {
+      write_all(STDERR_FILENO, name + ": " + failure.message());
+      if (options.json) report = failure_json(name, failure.message(), failure.status());
+      if (status == io::kExitSuccess) status = failure.status();
+    }
+    print(report);
+  }
+  return status;
+}
+
+}  // namespace
+
 int run(int argc, char** argv) {
   install_signal_cleanup();
   const char* program = argc > 0 ? argv[0] : "retune";
@@ -114,6 +145,8 @@ int run(int argc, char** argv) {
       case Options::Action::kPrintOffsets:
         print(format_tuning(playable_tuning(options.tuning, options.method)));
         break;
+      case Options::Action::kAnalyze:
+        return analyze_files(options);
       default:
         if (options.batch()) return run_batch(options);
         {
@@ -122,6 +155,7 @@ int run(int argc, char** argv) {
           const std::string warning = warnings(report);
           if (!warning.empty()) write_all(STDERR_FILENO, "retune: " + warning);
           if (options.verbose) write_all(STDERR_FILENO, "retune: " + verbose_report(report, options.method));
+          if (isatty(STDERR_FILENO)) write_all(STDERR_FILENO, plain_method_hint(report.counts));
         }
         break;
     }
