@@ -4,9 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <optional>
-#include <queue>
 #include <span>
-#include <tuple>
 
 #include "retune/messages.h"
 #include "smf/smf_file.h"
@@ -45,32 +43,6 @@ const char* reset_kind(std::span<const uint8_t> message) {
       return "XG";
     default:
       return message[3] == 0x03 ? "GM2" : "GM";
-  }
-}
-
-// Calls `visit` with every event of `tracks` and its track, merged in time:
-// earliest tick first, and at the same tick the earlier track first.
-template <typename Visit>
-void merged_events(const smf::File& file, const std::vector<size_t>& tracks, Visit visit) {
-  struct Cursor {
-    smf::TrackEvents events;
-    TimedEvent next;
-    size_t track;
-  };
-  std::vector<Cursor> cursors;
-  cursors.reserve(tracks.size());
-  for (size_t t : tracks) cursors.push_back({smf::TrackEvents(file, file.tracks[t]), {}, t});
-  auto later = [&cursors](size_t a, size_t b) {
-    return std::tie(cursors[a].next.tick, cursors[a].track) > std::tie(cursors[b].next.tick, cursors[b].track);
-  };
-  std::priority_queue<size_t, std::vector<size_t>, decltype(later)> queue(later);
-  for (size_t i = 0; i < cursors.size(); ++i)
-    if (cursors[i].events.next(cursors[i].next)) queue.push(i);
-  while (!queue.empty()) {
-    const size_t i = queue.top();
-    queue.pop();
-    visit(cursors[i].next, cursors[i].track);
-    if (cursors[i].events.next(cursors[i].next)) queue.push(i);
   }
 }
 
@@ -176,16 +148,10 @@ class Survey {
   bool moved_by_poly(int channel) const { return channel != kDrumChannel && !method_.skips(channel); }
   double offset_of(uint8_t key) const { return keys_.mapped[key] ? keys_.offset[key] : 0.0; }
 
-  // The bend a note of `offset` needs on the channel now: the file's bend,
-  // rescaled to the range the bends are made for, plus the offset; clamped.
+  // The bend a note of `offset` needs on the channel now.
   int bend_for(const State& state, double offset) const {
     const double file_range = state.range_semitones + state.range_cents / 100.0;
-    const double range = method_.declare_bend_range ? method_.bend_range : file_range;
-    if (!(range > 0)) return state.bend;
-    double file = state.bend - kBendCentre;
-    if (file_range != range) file = std::round(file * file_range / range);
-    const double value = kBendCentre + file + bend_units(offset, range);
-    return static_cast<int>(std::clamp(value, 0.0, static_cast<double>(kBendMax)));
+    return note_bend(state.bend, file_range, offset, bends_range(method_, file_range));
   }
 
   // A key starts (+1) or stops (-1) sounding on the channel.
@@ -361,16 +327,10 @@ Analysis analyze(std::string bytes, const KeyTable& keys, const Method& method) 
   analysis.tracks = file.tracks.size();
   for (int c = 0; c < kChannels; ++c) analysis.channels[c].skipped = method.skips(c);
 
-  std::vector<std::vector<size_t>> timelines;
-  if (file.format == smf::kFormatIndependent) {
-    for (size_t t = 0; t < file.tracks.size(); ++t) timelines.push_back({t});
-  } else {
-    timelines.emplace_back(file.tracks.size());
-    for (size_t t = 0; t < file.tracks.size(); ++t) timelines.back()[t] = t;
-  }
-  for (const std::vector<size_t>& tracks : timelines) {
+  for (const std::vector<size_t>& tracks : smf::timelines(file)) {
     Survey survey(keys, method, file, analysis);
-    merged_events(file, tracks, [&survey](const TimedEvent& event, size_t track) { survey.visit(event, track); });
+    smf::MergedEvents events(file, tracks);
+    while (const TimedEvent* event = events.next()) survey.visit(*event, events.track());
     analysis.length_ticks = std::max(analysis.length_ticks, survey.end_tick());
     analysis.length_seconds = std::max(analysis.length_seconds, survey.end_seconds());
   }

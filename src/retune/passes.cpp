@@ -14,7 +14,6 @@ using io::ByteWriter;
 
 namespace {
 
-inline constexpr uint32_t kMaxTrackLength = 0xFFFFFFFF;
 inline constexpr uint8_t kEndOfTrack = 0x2F;  // meta event type
 
 // Pass 1: copies the input event by event and inserts what the method asks
@@ -62,7 +61,7 @@ class Insertion {
       // A length of 2^31 or more counts as negative: nothing to walk.
       const int64_t walked = copy_events(in, static_cast<int32_t>(length));
       if (setup_pending_) insert_setup();
-      layout.track_bytes[track] = checked_length(track, walked + inserted_);
+      layout.track_bytes[track] = smf::checked_track_length(track, static_cast<uint64_t>(walked + inserted_));
       ++track;
     }
     layout.tail = smf::copy_rest(in, out_);
@@ -193,13 +192,6 @@ class Insertion {
                "--mts tunes the twelve pitch classes alike in every octave, within 100 cents either way; "
                "for this tuning use --mts=keys\n");
     return *cent;
-  }
-
-  static int64_t checked_length(int track, int64_t length) {
-    if (length > kMaxTrackLength)
-      io::fail(io::kExitBadEvent, "MIDI track %d too long after retuning, maximum is %u bytes\n", track,
-               kMaxTrackLength);
-    return length;
   }
 
   void insert(std::span<const uint8_t> bytes) {

@@ -36,6 +36,18 @@ PlayedKey play_key(const KeyTable& table, int byte, int range) {
   return {static_cast<uint8_t>(played), static_cast<uint8_t>(value & 0x7F), static_cast<uint8_t>(value >> 7)};
 }
 
+double bends_range(const Method& method, double file_range) {
+  return method.declare_bend_range ? method.bend_range : file_range;
+}
+
+int note_bend(int file_bend, double file_range, double cents, double range) {
+  if (!(range > 0)) return file_bend;
+  double file = file_bend - kBendCentre;
+  if (file_range != range) file = std::round(file * file_range / range);
+  const double value = kBendCentre + file + bend_units(cents, range);
+  return static_cast<int>(std::clamp(value, 0.0, static_cast<double>(kBendMax)));
+}
+
 double max_offset(const Method& method) {
   if (method.mts_keys) return 100.0 * (kKeys - 1);  // beyond it, no key would stay on the keyboard
   return method.mts ? 100.0 : 100.0 * method.bend_range;

@@ -4,7 +4,6 @@
 #include <bit>
 #include <cmath>
 #include <cstdio>
-#include <queue>
 #include <tuple>
 #include <vector>
 
@@ -239,38 +238,9 @@ class Spreader {
 };
 
 void Spreader::play(const smf::File& file, const std::vector<size_t>& tracks, std::vector<TrackWriter>& writers) {
-  struct Cursor {
-    smf::TrackEvents events;
-    TimedEvent next;
-    size_t track;
-  };
   sysex_.resize(file.tracks.size());
-  std::vector<Cursor> cursors;
-  cursors.reserve(tracks.size());
-  for (size_t t : tracks) cursors.push_back({smf::TrackEvents(file, file.tracks[t]), {}, t});
-  if (cursors.size() == 1) {
-    Cursor& c = cursors.front();
-    while (c.events.next(c.next)) handle(c.next, c.track, writers[c.track]);
-    return;
-  }
-  // Earliest tick first; at the same tick, the earlier track.
-  auto later = [&cursors](size_t a, size_t b) {
-    return std::tie(cursors[a].next.tick, cursors[a].track) > std::tie(cursors[b].next.tick, cursors[b].track);
-  };
-  std::priority_queue<size_t, std::vector<size_t>, decltype(later)> queue(later);
-  for (size_t i = 0; i < cursors.size(); ++i)
-    if (cursors[i].events.next(cursors[i].next)) queue.push(i);
-  while (!queue.empty()) {
-    const size_t i = queue.top();
-    queue.pop();
-    // A track goes on for as long as its events come before every other's.
-    bool more;
-    do {
-      handle(cursors[i].next, cursors[i].track, writers[cursors[i].track]);
-      more = cursors[i].events.next(cursors[i].next);
-    } while (more && (queue.empty() || later(queue.top(), i)));
-    if (more) queue.push(i);
-  }
+  smf::MergedEvents events(file, tracks);
+  while (const TimedEvent* event = events.next()) handle(*event, events.track(), writers[events.track()]);
 }
 
 void Spreader::handle(const TimedEvent& event, size_t track, TrackWriter& out) {
@@ -363,7 +333,7 @@ void Spreader::controller(uint8_t source, uint8_t controller, uint8_t value) {
 }
 
 double Spreader::out_range(uint8_t source) const {
-  return method_.declare_bend_range ? method_.bend_range : sources_[source].state.range.in_semitones();
+  return bends_range(method_, sources_[source].state.range.in_semitones());
 }
 
 Range Spreader::declared_range(uint8_t source) const {
@@ -371,17 +341,9 @@ Range Spreader::declared_range(uint8_t source) const {
   return {static_cast<uint8_t>(method_.bend_range), 0};
 }
 
-// The file's bend on the source, in units of the output's range, plus the
-// offset; clamped to the 14 bits.
 int Spreader::bend_for(uint8_t source, double offset) const {
   const ChannelState& state = sources_[source].state;
-  const double range = out_range(source);
-  if (!(range > 0)) return state.bend;  // a channel that does not bend
-  double file = state.bend - kBendCentre;
-  const double file_range = state.range.in_semitones();
-  if (file_range != range) file = std::round(file * file_range / range);
-  const double value = kBendCentre + file + bend_units(offset, range);
-  return static_cast<int>(std::clamp(value, 0.0, static_cast<double>(kBendMax)));
+  return note_bend(state.bend, state.range.in_semitones(), offset, out_range(source));
 }
 
 void Spreader::write_bend(int o, int bend) {
@@ -628,13 +590,7 @@ PolyReport retune_poly(std::string input, const KeyTable& keys, const Method& me
     writers[t].bytes().reserve(2 * size + 64);  // untouched pages cost nothing
   }
   PolyReport report;
-  if (file.format == smf::kFormatIndependent) {
-    for (size_t t = 0; t < file.tracks.size(); ++t) Spreader(keys, method, report).play(file, {t}, writers);
-  } else {
-    std::vector<size_t> all(file.tracks.size());
-    for (size_t t = 0; t < all.size(); ++t) all[t] = t;
-    Spreader(keys, method, report).play(file, all, writers);
-  }
+  for (const std::vector<size_t>& tracks : smf::timelines(file)) Spreader(keys, method, report).play(file, tracks, writers);
   std::vector<std::string> tracks;
   tracks.reserve(writers.size());
   for (TrackWriter& writer : writers) tracks.push_back(std::move(writer.bytes()));

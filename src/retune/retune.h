@@ -58,6 +58,17 @@ struct Method {
   bool skips(int channel) const { return (skipped_channels >> channel) & 1; }
 };
 
+// The range, in semitones, of the bends on a channel whose notes each have a
+// bend of their own: the user's when `method` declares one, else the range the
+// file sets on the channel.
+double bends_range(const Method& method, double file_range);
+
+// The bend a note needs on a channel that the file bends by `file_bend`, made
+// for `file_range` semitones: the file's bend rescaled to `range`, plus
+// `cents` in units of `range`; clamped to 0..16383. On a channel of range 0,
+// which does not bend, the file's bend stays.
+int note_bend(int file_bend, double file_range, double cents, double range);
+
 // The largest offset, in cents either way, that `method` can express.
 double max_offset(const Method& method);
 

@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <tuple>
 
 namespace retune::smf {
 
 namespace {
 
-constexpr uint32_t kMaxTrackLength = 0xFFFFFFFF;
 constexpr uint64_t kMaxDelta = 0x0FFFFFFF;  // four bytes of seven bits
 
 [[noreturn]] void end_of_input() { throw io::Failure(io::kExitIoError, io::kEndOfInputMessage); }
@@ -110,6 +110,50 @@ bool TrackEvents::next(TimedEvent& event) {
   return true;
 }
 
+std::vector<std::vector<size_t>> timelines(const File& file) {
+  std::vector<std::vector<size_t>> lists;
+  if (file.format == kFormatIndependent) {
+    for (size_t t = 0; t < file.tracks.size(); ++t) lists.push_back({t});
+  } else {
+    lists.emplace_back(file.tracks.size());
+    for (size_t t = 0; t < file.tracks.size(); ++t) lists.back()[t] = t;
+  }
+  return lists;
+}
+
+bool MergedEvents::Later::operator()(size_t a, size_t b) const {
+  const Cursor& x = (*cursors)[a];
+  const Cursor& y = (*cursors)[b];
+  return std::tie(x.next.tick, x.track) > std::tie(y.next.tick, y.track);
+}
+
+MergedEvents::MergedEvents(const File& file, const std::vector<size_t>& tracks) {
+  cursors_.reserve(tracks.size());
+  for (size_t t : tracks) {
+    cursors_.push_back({TrackEvents(file, file.tracks[t]), {}, t});
+    if (cursors_.back().events.next(cursors_.back().next)) waiting_.push_back(cursors_.size() - 1);
+  }
+  std::make_heap(waiting_.begin(), waiting_.end(), Later{&cursors_});
+}
+
+const TimedEvent* MergedEvents::next() {
+  const Later later{&cursors_};
+  if (current_ != SIZE_MAX) {
+    Cursor& cursor = cursors_[current_];
+    if (cursor.events.next(cursor.next)) {
+      // A track goes on for as long as its events come before every other's.
+      if (waiting_.empty() || later(waiting_.front(), current_)) return &cursor.next;
+      waiting_.push_back(current_);
+      std::push_heap(waiting_.begin(), waiting_.end(), later);
+    }
+  }
+  if (waiting_.empty()) return nullptr;
+  std::pop_heap(waiting_.begin(), waiting_.end(), later);
+  current_ = waiting_.back();
+  waiting_.pop_back();
+  return &cursors_[current_].next;
+}
+
 void TrackWriter::fill_pause_before(uint64_t tick) {
   // The input's events are at most kMaxDelta apart, so the one left out last
   // is close enough to both the last written and `tick`.
@@ -176,10 +220,7 @@ void write_file(const File& file, const std::vector<std::string>& tracks, io::By
   put(file.bytes.data(), kHeaderChunkSize);
   for (size_t t = 0; t < tracks.size(); ++t) {
     blocks_before(t);
-    if (tracks[t].size() > kMaxTrackLength)
-      io::fail(io::kExitBadEvent, "MIDI track %d too long after retuning, maximum is %u bytes\n", static_cast<int>(t),
-               kMaxTrackLength);
-    const auto length = static_cast<uint32_t>(tracks[t].size());
+    const uint32_t length = checked_track_length(static_cast<int>(t), tracks[t].size());
     const char size[4] = {static_cast<char>(length >> 24), static_cast<char>(length >> 16),
                           static_cast<char>(length >> 8), static_cast<char>(length)};
     put(kTrackChunk, 4);

@@ -74,6 +74,38 @@ class TrackEvents {
   uint64_t tick_ = 0;
 };
 
+// The tracks that play together, each list in track order: all of them, or in
+// a format 2 file each on its own.
+std::vector<std::vector<size_t>> timelines(const File& file);
+
+// The events of some tracks merged in time: the earliest tick first, and at
+// one tick the earlier track's first.
+class MergedEvents {
+ public:
+  MergedEvents(const File& file, const std::vector<size_t>& tracks);
+  // The next event, or null after the last; it stays valid until the next
+  // call.
+  const TimedEvent* next();
+  // The track of the event next() gave last.
+  size_t track() const { return cursors_[current_].track; }
+
+ private:
+  struct Cursor {
+    TrackEvents events;
+    TimedEvent next;
+    size_t track;
+  };
+  // Orders the waiting cursors into a heap with the earliest on top.
+  struct Later {
+    const std::vector<Cursor>* cursors;
+    bool operator()(size_t a, size_t b) const;
+  };
+
+  std::vector<Cursor> cursors_;
+  std::vector<size_t> waiting_;  // a heap of the cursors with events left, but the current one
+  size_t current_ = SIZE_MAX;    // the cursor of the event given last
+};
+
 // Builds a track's event bytes from events with absolute ticks, given in time
 // order. A channel message leaves out its status byte when the one before it
 // in the track had the same (and its first data byte cannot be taken for a

@@ -58,6 +58,12 @@ Header copy_header_chunk(ByteReader& in, ByteWriter& out, const Messages& messag
   return {format, ntracks};
 }
 
+uint32_t checked_track_length(int track, uint64_t length) {
+  if (length > kMaxTrackLength)
+    fail(io::kExitBadEvent, "MIDI track %d too long after retuning, maximum is %u bytes\n", track, kMaxTrackLength);
+  return static_cast<uint32_t>(length);
+}
+
 void copy_track_type(int track, ByteReader& in, ByteWriter& out, const Messages& messages) {
   if (!is(copy_type(in, out), kTrackChunk)) fail(io::kExitBadChunk, messages.track_header, track);
 }

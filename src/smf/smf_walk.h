@@ -14,6 +14,7 @@ inline constexpr char kHeaderChunk[] = "MThd";
 inline constexpr char kTrackChunk[] = "MTrk";
 inline constexpr uint32_t kHeaderLength = 6;
 inline constexpr int kMaxTracks = 1024;
+inline constexpr uint32_t kMaxTrackLength = 0xFFFFFFFF;  // what a track chunk's length field holds
 
 inline constexpr uint8_t kStatusBit = 0x80;
 inline constexpr uint8_t kNoteOff = 0x80;
@@ -67,6 +68,10 @@ void copy_track_type(int track, io::ByteReader& in, io::ByteWriter& out, const M
 // What stands where a track is expected: the track, or an alien chunk (a
 // type of four printable characters other than "MTrk"), which readers skip.
 enum class Chunk { kTrack, kAlien };
+
+// The length of track `track` as it is to be written; one longer than the
+// length field can hold is a failure.
+uint32_t checked_track_length(int track, uint64_t length);
 
 // Copies the type of the chunk where track `track` is expected; a type that
 // is neither is a failure.
