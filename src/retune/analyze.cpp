@@ -7,6 +7,7 @@
 #include <span>
 
 #include "retune/messages.h"
+#include "smf/controllers.h"
 #include "smf/smf_file.h"
 #include "smf/sysex.h"
 
@@ -15,20 +16,7 @@ namespace retune {
 namespace {
 
 using smf::TimedEvent;
-
-constexpr int kChannels = 16;
-constexpr int kDrumChannel = 9;
-
-constexpr uint8_t kDataEntry = 6;
-constexpr uint8_t kDataEntryLsb = 38;
-constexpr uint8_t kSustain = 64;
-constexpr uint8_t kNrpnLsb = 98;
-constexpr uint8_t kNrpnMsb = 99;
-constexpr uint8_t kRpnLsb = 100;
-constexpr uint8_t kRpnMsb = 101;
-constexpr uint8_t kResetAllControllers = 121;
-constexpr uint8_t kNullParameter = 0x7F;
-constexpr uint8_t kPedalDown = 64;
+using namespace smf::gm;
 
 constexpr uint8_t kTempo = 0x51;
 constexpr double kDefaultTempo = 500000;  // microseconds per quarter note

@@ -3,18 +3,15 @@
 #include <algorithm>
 #include <cmath>
 
+#include "smf/controllers.h"
 #include "smf/sysex.h"
 
 namespace retune {
 
 namespace {
 
-constexpr uint8_t kDataEntry = 0x06;
-constexpr uint8_t kDataEntryFine = 0x26;
-constexpr uint8_t kRpnFine = 0x64;
-constexpr uint8_t kRpnCoarse = 0x65;
-constexpr uint8_t kNoParameter = 0x7F;  // both halves: no parameter selected
-constexpr uint8_t kBendRangeParameter = 0x00;
+using namespace smf::gm;
+
 constexpr uint8_t kTuningProgramParameter = 0x03;
 constexpr uint8_t kTuningBankParameter = 0x04;
 
@@ -80,21 +77,21 @@ bool matches(const ResetPattern& pattern, std::span<const uint8_t> message) {
 
 Bytes bend_range_setting(const Method& method) {
   Bytes bytes;
-  for (int channel = 0; channel < 16; ++channel) {
+  for (int channel = 0; channel < kChannels; ++channel) {
     if (method.skips(channel)) continue;
-    add_controller(bytes, channel, kRpnCoarse, kBendRangeParameter);
-    add_controller(bytes, channel, kRpnFine, kBendRangeParameter);
+    add_controller(bytes, channel, kRpnMsb, kBendRangeParameter);
+    add_controller(bytes, channel, kRpnLsb, kBendRangeParameter);
     add_controller(bytes, channel, kDataEntry, static_cast<uint8_t>(method.bend_range));
-    add_controller(bytes, channel, kDataEntryFine, 0x00);
-    add_controller(bytes, channel, kRpnCoarse, kNoParameter);
-    add_controller(bytes, channel, kRpnFine, kNoParameter);
+    add_controller(bytes, channel, kDataEntryLsb, 0x00);
+    add_controller(bytes, channel, kRpnMsb, kNullParameter);
+    add_controller(bytes, channel, kRpnLsb, kNullParameter);
   }
   return bytes;
 }
 
 Bytes scale_octave_tuning(const Tuning& cent, const Method& method) {
   uint32_t mask = 0;  // bit n: channel n
-  for (int channel = 0; channel < 16; ++channel)
+  for (int channel = 0; channel < kChannels; ++channel)
     if (!method.skips(channel)) mask |= 1u << channel;
   Bytes body(std::begin(kScaleOctaveHeader), std::end(kScaleOctaveHeader));
   body.push_back(static_cast<uint8_t>(mask >> 14));
@@ -137,15 +134,15 @@ Bytes single_note_tuning(const KeyTable& table) {
 
 Bytes tuning_program_selection(const Method& method) {
   Bytes bytes;
-  for (int channel = 0; channel < 16; ++channel) {
+  for (int channel = 0; channel < kChannels; ++channel) {
     if (method.skips(channel)) continue;
-    add_controller(bytes, channel, kRpnCoarse, 0x00);
-    add_controller(bytes, channel, kRpnFine, kTuningBankParameter);
+    add_controller(bytes, channel, kRpnMsb, 0x00);
+    add_controller(bytes, channel, kRpnLsb, kTuningBankParameter);
     add_controller(bytes, channel, kDataEntry, 0x00);
-    add_controller(bytes, channel, kRpnFine, kTuningProgramParameter);
+    add_controller(bytes, channel, kRpnLsb, kTuningProgramParameter);
     add_controller(bytes, channel, kDataEntry, kTuningProgram);
-    add_controller(bytes, channel, kRpnCoarse, kNoParameter);
-    add_controller(bytes, channel, kRpnFine, kNoParameter);
+    add_controller(bytes, channel, kRpnMsb, kNullParameter);
+    add_controller(bytes, channel, kRpnLsb, kNullParameter);
   }
   return bytes;
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "retune/messages.h"
+#include "smf/controllers.h"
 #include "smf/smf_file.h"
 #include "smf/sysex.h"
 
@@ -17,32 +18,9 @@ namespace {
 
 using smf::TimedEvent;
 using smf::TrackWriter;
+using namespace smf::gm;
 
-constexpr int kChannels = 16;
-constexpr int kDrumChannel = 9;
 constexpr uint8_t kNone = 0xFF;
-
-constexpr uint8_t kBankSelect = 0;
-constexpr uint8_t kModulation = 1;
-constexpr uint8_t kDataEntry = 6;
-constexpr uint8_t kVolume = 7;
-constexpr uint8_t kBalance = 8;
-constexpr uint8_t kPan = 10;
-constexpr uint8_t kExpression = 11;
-constexpr uint8_t kBankSelectLsb = 32;
-constexpr uint8_t kDataEntryLsb = 38;
-constexpr uint8_t kSustain = 64;
-constexpr uint8_t kSoftPedal = 67;
-constexpr uint8_t kDataIncrement = 96;
-constexpr uint8_t kDataDecrement = 97;
-constexpr uint8_t kNrpnLsb = 98;
-constexpr uint8_t kNrpnMsb = 99;
-constexpr uint8_t kRpnLsb = 100;
-constexpr uint8_t kRpnMsb = 101;
-constexpr uint8_t kFirstModeMessage = 120;
-constexpr uint8_t kResetAllControllers = 121;
-constexpr uint8_t kNullParameter = 0x7F;
-constexpr uint8_t kPedalDown = 64;
 
 // Controllers that hold a setting of their own. Bank select and the parameter
 // numbers are settings too, but are carried over in their own order; data

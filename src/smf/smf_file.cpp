@@ -112,7 +112,7 @@ bool TrackEvents::next(TimedEvent& event) {
 
 std::vector<std::vector<size_t>> timelines(const File& file) {
   std::vector<std::vector<size_t>> lists;
-  if (file.format == kFormatIndependent) {
+  if (file.format == kIndependentTracks) {
     for (size_t t = 0; t < file.tracks.size(); ++t) lists.push_back({t});
   } else {
     lists.emplace_back(file.tracks.size());

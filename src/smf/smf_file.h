@@ -16,7 +16,6 @@
 namespace retune::smf {
 
 inline constexpr size_t kHeaderChunkSize = 14;  // type, length, format, tracks, division
-inline constexpr uint16_t kFormatIndependent = 2;  // every track a sequence of its own
 
 // One track's events as the reader walks them: from the first event up to the
 // end of the one that reaches the declared length (it may run past it).
