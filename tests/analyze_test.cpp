@@ -129,6 +129,17 @@ TEST(Analyze, MoreBendsAtOnceThanPolyHasChannels) {
   EXPECT_EQ(retune::analyze(file, retune::every_class_its_own(), {}).channels[1].most_bends, 12);
 }
 
+TEST(Analyze, KeysBeyondTheBendsCountByTheBendsTheyGet) {
+  // C# and D at +300 and +400 cents are played on E and F#, unbent like C:
+  // one bend. Within a range of 12 semitones they stay and are bent: three.
+  retune::KeyTable keys = retune::KeyTable::from_pitch_classes({});
+  keys.offset[61] = 300;
+  keys.offset[62] = 400;
+  const std::string chord = one_track("00 90 3C 40 00 3D 40 00 3E 40 60 80 3C 40 00 3D 40 00 3E 40 00 FF 2F 00");
+  EXPECT_EQ(retune::analyze(chord, keys, {}).channels[0].most_bends, 1);
+  EXPECT_EQ(retune::analyze(chord, keys, with(0, 12)).channels[0].most_bends, 3);
+}
+
 TEST(Analyze, JsonReadsBackOneObjectPerFile) {
   TempDir dir;
   const std::string weird = "we\"ird\\\n\xff.mid";  // quote, backslash, line end, no UTF-8

@@ -8,6 +8,7 @@
 #include "poly_check.h"
 #include "poly_gen.h"
 #include "retune/poly.h"
+#include "retune/tunings.h"
 #include "run_binary.h"
 
 using namespace smf_test;
@@ -28,6 +29,18 @@ Method poly(int bend_range = 0, uint16_t skipped = 0, bool ignore_bends = false)
   m.skipped_channels = skipped;
   m.ignore_file_bends = ignore_bends;
   return m;
+}
+
+// Three offsets, two of them beyond two semitones: on a range of two, every
+// third key is played three keys up and every third four keys down, with the
+// bends of kThreeOffsets.
+KeyTable three_offsets_moved() {
+  KeyTable keys;
+  for (int k = 0; k < retune::kKeys; ++k) {
+    keys.mapped[k] = true;
+    keys.offset[k] = std::array{0.0, 312.0, -417.0}[k % 3];
+  }
+  return keys;
 }
 
 // Three offsets by key, every fifth key unmapped (played at 0 cents).
@@ -108,6 +121,33 @@ TEST(Poly, LiteralOutputs) {
   }
 }
 
+TEST(Poly, KeysBeyondTheBendRangeArePlayedOnTheNearestKey) {
+  // E at +250 cents: on key 67 (G) at -50 cents, 8192 - 2048 = 6144 (00 30),
+  // its aftertouch and note-off there too; within a range of 12 semitones it
+  // stays, at 8192 + 1706 (2A 4D).
+  KeyTable keys = KeyTable::from_pitch_classes(kThreeOffsets);
+  keys.offset[64] = 250;
+  const struct {
+    const char* input;
+    const char* output;
+  } cases[] = {
+      {"00 90 3C 40 00 90 40 40 10 A0 40 20 10 80 3C 40 00 80 40 40",
+       "00 E0 00 40 00 90 3C 40 00 E1 00 30 00 91 43 40 10 A1 43 20 10 80 3C 40 00 81 43 40"},
+      {"00 B0 65 00 00 64 00 00 06 0C 00 90 40 40",
+       "00 B0 65 00 00 64 00 00 06 0C 00 E0 2A 4D 00 90 40 40"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(to_hex(retune::retune_poly(smf({hex(c.input)}, 0), keys, poly())), to_hex(smf({hex(c.output)}, 0)));
+
+  // A tuning of the keys far beyond the bends is played, not refused.
+  TempDir dir;
+  const std::string in = (dir / "in.mid").string();
+  write_file(in, smf({hex("00 90 3C 40 00 90 48 40 00 90 24 40 60 80 3C 40 00 80 48 40 00 80 24 40")}, 0));
+  const Result r = run_program(RETUNE_BIN, {"--poly", "--tuning", "edo:19", in});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, retune::retune_poly(read_file(in), retune::builtin_table("edo:19", 0), poly()));
+}
+
 TEST(Poly, FormatTwoTracksAreSequencesOfTheirOwn) {
   const std::string track = hex("00 90 3C 40 00 90 40 40 60 80 3C 40 00 80 40 40 00 FF 2F 00");
   const std::string expected = hex("00 E0 00 40 00 90 3C 40 00 E1 4F 3B 00 91 40 40 60 80 3C 40 00 81 40 40 00 FF 2F 00");
@@ -145,16 +185,20 @@ struct DenseCase {
   KeyTable keys;
   Method method;
   int max_sources;
+  bool fits;  // never more different bends at once than channels
 };
 
 TEST(Poly, DenseFilesPassTheChecker) {
   const DenseCase cases[] = {
-      {"three offsets", KeyTable::from_pitch_classes(kThreeOffsets), poly(), 3},
-      {"three offsets, the user's range", KeyTable::from_pitch_classes(kThreeOffsets), poly(12), 3},
+      {"three offsets", KeyTable::from_pitch_classes(kThreeOffsets), poly(), 3, true},
+      {"three offsets, the user's range", KeyTable::from_pitch_classes(kThreeOffsets), poly(12), 3, true},
       {"three offsets, bends ignored, channels skipped", KeyTable::from_pitch_classes(kThreeOffsets),
-       poly(0, 0x0030, true), 3},
-      {"three offsets by key, some keys unmapped", three_offsets_by_key(), poly(), 3},
-      {"meantone, more bends than channels", KeyTable::from_pitch_classes(kMeantone), poly(), 6},
+       poly(0, 0x0030, true), 3, true},
+      {"three offsets by key, some keys unmapped", three_offsets_by_key(), poly(), 3, true},
+      {"three offsets beyond the bends, keys moved", three_offsets_moved(), poly(), 3, true},
+      {"three offsets beyond the user's range, keys moved", three_offsets_moved(), poly(2), 3, true},
+      {"meantone, more bends than channels", KeyTable::from_pitch_classes(kMeantone), poly(), 6, false},
+      {"edo:19, keys moved, more bends than channels", retune::builtin_table("edo:19", 0), poly(), 2, false},
   };
   for (const DenseCase& c : cases) {
     for (uint64_t seed = 1; seed <= 4; ++seed) {
@@ -165,7 +209,7 @@ TEST(Poly, DenseFilesPassTheChecker) {
       EXPECT_GT(r.notes, 500u) << c.name;
       // A note placed approximately may still be right, its bend clamped like the channel's.
       EXPECT_LE(r.off + r.missing, report.approximate + report.dropped) << c.name << ", seed " << seed;
-      if (c.max_sources <= 3) {
+      if (c.fits) {
         EXPECT_EQ(report.approximate + report.dropped, 0u) << c.name << ", seed " << seed;
       } else {
         EXPECT_GT(r.off, 0u) << c.name << ", seed " << seed;

@@ -44,8 +44,6 @@ class FileScratch final : public Scratch {
 
 KeyTable playable_tuning(const TuningChoice& choice, const Method& method) {
   const ResolvedTuning tuning = resolve_tuning(choice, max_offset(method));
-  // --poly plays every key by its own offset, which the bends must reach.
-  if (method.poly) check_range(tuning, max_offset(method));
   if (method.mts) {
     if (!tuning.table.pitch_classes()) {
       std::string source = tuning.source;

@@ -62,9 +62,7 @@ struct Clock {
 class Survey {
  public:
   Survey(const KeyTable& keys, const Method& method, const smf::File& file, Analysis& analysis)
-      : keys_(keys), method_(method), clock_(file.division), analysis_(analysis), sysex_(file.tracks.size()) {
-    for (int channel = 0; channel < kChannels; ++channel) rebend(channel);
-  }
+      : keys_(keys), method_(method), clock_(file.division), analysis_(analysis), sysex_(file.tracks.size()) {}
 
   void visit(const TimedEvent& event, size_t track) {
     if (clock_.valid) seconds_ += static_cast<double>(event.tick - tick_) * clock_.seconds_per_tick(tempo_);
@@ -128,18 +126,18 @@ class Survey {
     bool pedal = false;
     std::array<std::vector<bool>, kKeys> notes;  // per key, first on first off: released and held by the pedal
     int sounding = 0;
+    std::array<double, kKeys> key_cents{};             // what the bend of each key's notes adds
     std::array<int, kKeys> key_bend{};                 // the bend each key's notes need now
     std::array<uint8_t, kBendMax + 1> keys_on_bend{};  // sounding keys that need each bend
     int distinct = 0;                                  // bends the sounding notes need
   };
 
   bool moved_by_poly(int channel) const { return channel != kDrumChannel && !method_.skips(channel); }
-  double offset_of(uint8_t key) const { return keys_.mapped[key] ? keys_.offset[key] : 0.0; }
+  static double file_range(const State& state) { return state.range_semitones + state.range_cents / 100.0; }
 
-  // The bend a note of `offset` needs on the channel now.
-  int bend_for(const State& state, double offset) const {
-    const double file_range = state.range_semitones + state.range_cents / 100.0;
-    return note_bend(state.bend, file_range, offset, bends_range(method_, file_range));
+  // The bend a note needs on the channel now, its bend adding `cents`.
+  int bend_for(const State& state, double cents) const {
+    return note_bend(state.bend, file_range(state), cents, bends_range(method_, file_range(state)));
   }
 
   // A key starts (+1) or stops (-1) sounding on the channel.
@@ -154,12 +152,14 @@ class Survey {
     analysis_.most_pairs = std::max(analysis_.most_pairs, pairs_);
   }
 
-  // The file's bend or bend range changed: every key needs another bend.
+  // The file's bend or bend range changed: every sounding key needs another
+  // bend.
   void rebend(int channel) {
     State& state = states_[channel];
     for (int key = 0; key < kKeys; ++key)
       if (!state.notes[key].empty()) count_key(channel, key, -1);
-    for (int key = 0; key < kKeys; ++key) state.key_bend[key] = bend_for(state, offset_of(static_cast<uint8_t>(key)));
+    for (int key = 0; key < kKeys; ++key)
+      if (!state.notes[key].empty()) state.key_bend[key] = bend_for(state, state.key_cents[key]);
     for (int key = 0; key < kKeys; ++key)
       if (!state.notes[key].empty()) count_key(channel, key, +1);
   }
@@ -170,7 +170,11 @@ class Survey {
     ++stats.notes;
     state.notes[key].push_back(false);
     stats.most_sounding = std::max(stats.most_sounding, ++state.sounding);
-    if (state.notes[key].size() == 1) count_key(channel, key, +1);
+    if (state.notes[key].size() > 1) return;
+    // Where the key is played is settled as it starts to sound, as --poly does.
+    state.key_cents[key] = place_key(keys_, key, bends_range(method_, file_range(state))).cents;
+    state.key_bend[key] = bend_for(state, state.key_cents[key]);
+    count_key(channel, key, +1);
   }
 
   void note_off(uint8_t channel, uint8_t key) {
@@ -260,7 +264,6 @@ class Survey {
   void reset() {
     for (State& state : states_) state = State{};
     pairs_ = 0;
-    for (int channel = 0; channel < kChannels; ++channel) rebend(channel);
   }
 
   const KeyTable& keys_;

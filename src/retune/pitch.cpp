@@ -24,7 +24,7 @@ void getPitch(uint8_t& bb, uint8_t& tt, int note, const Tuning& cent, int range)
   tt = static_cast<uint8_t>(value >> 7);
 }
 
-PlayedKey play_key(const KeyTable& table, int byte, int range) {
+KeyPlace place_key(const KeyTable& table, int byte, double range) {
   const int key = byte < kKeys ? byte : byte % kPitchClasses;
   double offset = table.mapped[key] ? table.offset[key] : 0.0;
   int played = byte;
@@ -32,8 +32,13 @@ PlayedKey play_key(const KeyTable& table, int byte, int range) {
     played = static_cast<int>(std::clamp(key + std::round(offset / 100), 0.0, kKeys - 1.0));
     offset -= 100.0 * (played - key);
   }
-  const int value = bend_value(offset, range);
-  return {static_cast<uint8_t>(played), static_cast<uint8_t>(value & 0x7F), static_cast<uint8_t>(value >> 7)};
+  return {static_cast<uint8_t>(played), offset};
+}
+
+PlayedKey play_key(const KeyTable& table, int byte, int range) {
+  const KeyPlace place = place_key(table, byte, range);
+  const int value = bend_value(place.cents, range);
+  return {place.key, static_cast<uint8_t>(value & 0x7F), static_cast<uint8_t>(value >> 7)};
 }
 
 double bends_range(const Method& method, double file_range) {

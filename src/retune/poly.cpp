@@ -123,8 +123,9 @@ struct ChannelState {
 };
 
 struct Note {
-  uint8_t out;    // its output channel, kNone when it was left out
-  bool released;  // its note-off came, the pedal holds it
+  uint8_t out;     // its output channel, kNone when it was left out
+  uint8_t played;  // the key it is played on there
+  bool released;   // its note-off came, the pedal holds it
 };
 
 struct Source {
@@ -143,13 +144,17 @@ struct Output {
   uint64_t idle_since = 0;
 };
 
-// The notes sounding on an output channel, per key, and whose they are: one
-// source per key, so that every note-off ends the note it means.
+// The notes sounding on an output channel, per key played, and whose they
+// are: one key of one source per key played, so that every note-off ends the
+// note it means.
 struct KeysSounding {
   std::array<uint32_t, 128> count{};
   std::array<uint8_t, 128> source{};
+  std::array<uint8_t, 128> key{};  // of the source
 
-  bool free_for(uint8_t key, uint8_t from) const { return count[key] == 0 || source[key] == from; }
+  bool free_for(uint8_t played, uint8_t from, uint8_t from_key) const {
+    return count[played] == 0 || (source[played] == from && key[played] == from_key);
+  }
 };
 
 // Plays one timeline (the merged tracks of a file, or one track of a format 2
@@ -186,7 +191,7 @@ class Spreader {
   void reset();
 
   int free_channel(uint8_t source, int bend) const;
-  int nearest_channel(uint8_t source, uint8_t key, int bend) const;
+  int nearest_channel(uint8_t source, KeyPlace place, uint8_t key, int bend) const;
   void take_on(int o, uint8_t source);
   void write_bend(int o, int bend);
   void rebend(uint8_t source);
@@ -200,7 +205,6 @@ class Spreader {
   void for_each_carrier(uint8_t source, F f) const {
     for (unsigned bits = carried_[source]; bits; bits &= bits - 1) f(std::countr_zero(bits));
   }
-  double offset_of(uint8_t key) const { return keys_.mapped[key] ? keys_.offset[key] : 0.0; }
 
   const KeyTable& keys_;
   const Method& method_;
@@ -358,14 +362,14 @@ int Spreader::free_channel(uint8_t source, int bend) const {
 }
 
 // No channel is free: the busy one whose bend is nearest, its source's own
-// first. None where another source's note of the same key sounds, since the
+// first. None where another key's note sounds on the key played, since the
 // two notes' ends could not be told apart.
-int Spreader::nearest_channel(uint8_t source, uint8_t key, int bend) const {
+int Spreader::nearest_channel(uint8_t source, KeyPlace place, uint8_t key, int bend) const {
   int best = -1;
   std::tuple<bool, int> best_rank;
   for (int o = 0; o < kChannels; ++o) {
     const Output& out = outputs_[o];
-    if (!out.usable || !keys_sounding_[o].free_for(key, source)) continue;
+    if (!out.usable || !keys_sounding_[o].free_for(place.key, source, key)) continue;
     const std::tuple<bool, int> rank{out.carrier != source, std::abs(out.bend - bend)};
     if (best < 0 || rank < best_rank) best = o, best_rank = rank;
   }
@@ -431,12 +435,15 @@ void Spreader::note_on(uint8_t source, uint8_t key, uint8_t velocity) {
   Source& src = sources_[source];
   PolyReport::Source& stats = report_.sources[source];
   ++stats.notes;
-  const double offset = offset_of(key);
+  // A key whose offset the bends cannot reach is played on a neighbour.
+  const KeyPlace place = place_key(keys_, key, out_range(source));
+  const double offset = place.cents;
   const int bend = bend_for(source, offset);
   int o = -1;
   for_each_carrier(source, [&](int c) {
     const Output& out = outputs_[c];
-    if (o < 0 && out.sounding > 0 && out.offset == offset && keys_sounding_[c].free_for(key, source)) o = c;
+    if (o < 0 && out.sounding > 0 && out.offset == offset && keys_sounding_[c].free_for(place.key, source, key))
+      o = c;
   });
   if (o < 0) {
     o = free_channel(source, bend);
@@ -447,11 +454,11 @@ void Spreader::note_on(uint8_t source, uint8_t key, uint8_t velocity) {
     }
   }
   if (o < 0) {
-    o = nearest_channel(source, key, bend);
+    o = nearest_channel(source, place, key, bend);
     if (o < 0) {
       ++stats.dropped;
       ++report_.dropped;
-      src.notes[key].push_back({kNone, false});
+      src.notes[key].push_back({kNone, place.key, false});
       return;
     }
     ++stats.approximate;
@@ -460,11 +467,13 @@ void Spreader::note_on(uint8_t source, uint8_t key, uint8_t velocity) {
     report_.max_cents_off = std::max(report_.max_cents_off, off);
   }
   Output& out = outputs_[o];
-  out_->channel(tick_, static_cast<uint8_t>(smf::kNoteOn | o), key, velocity);
+  out_->channel(tick_, static_cast<uint8_t>(smf::kNoteOn | o), place.key, velocity);
   ++out.sounding;
-  ++keys_sounding_[o].count[key];
-  keys_sounding_[o].source[key] = source;
-  src.notes[key].push_back({static_cast<uint8_t>(o), false});
+  KeysSounding& sounding = keys_sounding_[o];
+  ++sounding.count[place.key];
+  sounding.source[place.key] = source;
+  sounding.key[place.key] = key;
+  src.notes[key].push_back({static_cast<uint8_t>(o), place.key, false});
   stats.channels |= static_cast<uint16_t>(1u << o);
   int bends = 0;
   for_each_carrier(source, [&](int c) { bends += outputs_[c].sounding > 0; });
@@ -482,7 +491,7 @@ void Spreader::note_off(uint8_t source, uint8_t status, uint8_t key, uint8_t vel
     notes.erase(notes.begin() + static_cast<ptrdiff_t>(i));
     return;
   }
-  out_->channel(tick_, static_cast<uint8_t>(smf::kind_of(status) | o), key, velocity);
+  out_->channel(tick_, static_cast<uint8_t>(smf::kind_of(status) | o), notes[i].played, velocity);
   if (src.state.pedal_down()) {
     notes[i].released = true;
     ++src.held;
@@ -494,7 +503,7 @@ void Spreader::note_off(uint8_t source, uint8_t status, uint8_t key, uint8_t vel
 void Spreader::end_note(uint8_t source, uint8_t key, size_t index) {
   std::vector<Note>& notes = sources_[source].notes[key];
   Output& out = outputs_[notes[index].out];
-  --keys_sounding_[notes[index].out].count[key];
+  --keys_sounding_[notes[index].out].count[notes[index].played];
   if (--out.sounding == 0) out.idle_since = clock_;
   notes.erase(notes.begin() + static_cast<ptrdiff_t>(index));
 }
@@ -511,11 +520,11 @@ void Spreader::release_pedal(uint8_t source) {
 }
 
 void Spreader::poly_pressure(uint8_t source, uint8_t key, uint8_t value) {
-  uint32_t written = 0;  // bit n: channel n
-  for (const Note& note : sources_[source].notes[key]) {
-    if (note.out == kNone || (written >> note.out & 1)) continue;
-    out_->channel(tick_, static_cast<uint8_t>(smf::kPolyPressure | note.out), key, value);
-    written |= 1u << note.out;
+  const std::vector<Note>& notes = sources_[source].notes[key];
+  for (auto note = notes.begin(); note != notes.end(); ++note) {
+    auto same = [&](const Note& other) { return other.out == note->out && other.played == note->played; };
+    if (note->out == kNone || std::any_of(notes.begin(), note, same)) continue;
+    out_->channel(tick_, static_cast<uint8_t>(smf::kPolyPressure | note->out), note->played, value);
   }
 }
 

@@ -29,19 +29,27 @@ int bend_value(double cents, int range);
 // The two data bytes (LSB, MSB) of the pitch bend that retunes `note`.
 void getPitch(uint8_t& bb, uint8_t& tt, int note, const Tuning& cent, int range = kDefaultBendRange);
 
-// How a key byte of a note event is played under the bend methods: on which
-// key, with which bend (LSB, MSB).
+// Where a key byte of a note event is played under the bend methods, and by
+// how many cents its bend is to move it.
+struct KeyPlace {
+  uint8_t key;
+  double cents;
+};
+
+// A key whose offset lies within ±`range` semitones keeps its place and its
+// offset; one beyond it is played on the nearest key (key + round(offset /
+// 100)), the rest of the offset left to the bend; an unmapped key keeps its
+// place unbent. A byte above 127 is no key: it keeps its place, with the
+// offset of the key of its pitch class in the lowest octave.
+KeyPlace place_key(const KeyTable& table, int byte, double range);
+
+// How the plain bends play a key byte: on which key, with which bend (LSB,
+// MSB) for a range of `range` semitones.
 struct PlayedKey {
   uint8_t key;
   uint8_t lsb;
   uint8_t msb;
 };
-
-// A key whose offset lies within ±`range` semitones keeps its place and gets
-// the bend for its offset; one beyond it is played on the nearest key
-// (key + round(offset / 100)), with the bend for the rest; an unmapped key is
-// played unbent. A byte above 127 is no key: it keeps its place, with the
-// bend of the key of its pitch class in the lowest octave.
 PlayedKey play_key(const KeyTable& table, int byte, int range);
 
 // What the inserted events are and which channels they leave alone.

@@ -1,11 +1,13 @@
 // An independent check of the polyphonic mode's output against its input,
 // with a MIDI reader of its own: every input note is played once, on some
-// channel, at its ticks, in its track, with its velocity; the bend in force on
-// that channel is the note's own (the file's bend on its source plus the
-// key's offset) at its start and at every change while it sounds; the
-// channel's settings are its source's; everything that is no note message of
-// a retuned channel is unchanged. Notes that start while more different
-// (source, offset) pairs sound than there are channels may be off or missing.
+// channel, at its ticks, in its track, with its velocity, on its key or, when
+// the bends cannot reach its offset, on the nearest key; the bend in force on
+// that channel is the note's own (the file's bend on its source plus what is
+// left of the key's offset) at its start and at every change while it
+// sounds; its polyphonic aftertouch follows it; the channel's settings are its
+// source's; everything that is no note message of a retuned channel is
+// unchanged. Notes that start while more different (source, bend) pairs sound
+// than there are channels may be off or missing.
 #pragma once
 
 #include <algorithm>
@@ -14,6 +16,7 @@
 #include <cstdint>
 #include <map>
 #include <queue>
+#include <set>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -200,6 +203,13 @@ class Checker {
     size_t track, off_track = SIZE_MAX;
     uint64_t on_tick, off_tick = UINT64_MAX, end_tick = UINT64_MAX;
     size_t on_seq, end_seq = SIZE_MAX;
+    int played = key;   // the key it sounds on in the output
+    double cents = 0;   // what its bend adds to the file's
+  };
+  struct Pressure {
+    size_t seq;
+    uint64_t tick;
+    int channel, key, value;
   };
 
   Result fail(std::string problem) {
@@ -259,7 +269,8 @@ class Checker {
   // Walks a timeline: the settings of every channel as they change, and its
   // notes, paired first on first off per channel and key, ended by resets
   // and, in the input, kept sounding by the pedal.
-  void walk(const std::vector<Step>& steps, bool is_input, std::array<History, 16>& history, std::vector<Note>& notes) {
+  void walk(const std::vector<Step>& steps, bool is_input, std::array<History, 16>& history, std::vector<Note>& notes,
+            std::vector<Pressure>& pressures) {
     std::array<Settings, 16> now;
     // The parameter data entry goes to: a registered one (its numbers) unless
     // a non-registered one was selected last.
@@ -298,7 +309,7 @@ class Checker {
       const bool is_off = e.kind() == 0x80 || (e.kind() == 0x90 && d2 == 0);
       if (e.kind() == 0x90 && d2 > 0) {
         open[c][d1].push_back(notes.size());
-        notes.push_back({c, d1, d2, steps[seq].track, SIZE_MAX, e.tick, UINT64_MAX, UINT64_MAX, seq, SIZE_MAX});
+        notes.push_back({c, d1, d2, steps[seq].track, SIZE_MAX, e.tick, UINT64_MAX, UINT64_MAX, seq, SIZE_MAX, d1, 0});
       } else if (is_off) {
         if (open[c][d1].empty()) continue;
         const size_t n = open[c][d1].front();
@@ -322,6 +333,8 @@ class Checker {
           for (size_t n : held[c]) end(n, e.tick, seq);
           held[c].clear();
         }
+      } else if (e.kind() == 0xA0) {
+        pressures.push_back({seq, e.tick, c, d1, d2});
       } else if (e.kind() == 0xC0) {
         s.program = d1;
       } else if (e.kind() == 0xD0) {
@@ -359,11 +372,25 @@ class Checker {
     return want;
   }
 
+  // Where a note is to sound, by the range its bends are made for at its
+  // start: a key whose offset lies beyond the range goes to the nearest key,
+  // the bend making up the rest.
+  void place(Note& n, const Settings& source) const {
+    const double range = options_.bend_range ? options_.bend_range : source.range_semitones();
+    const double offset = options_.offset[n.key];
+    n.played = n.key;
+    n.cents = offset;
+    if (std::abs(offset) > 100 * range) {
+      n.played = std::clamp(n.key + static_cast<int>(std::lround(offset / 100)), 0, 127);
+      n.cents = offset - 100.0 * (n.played - n.key);
+    }
+  }
+
   // Empty when the note's channel holds what it should at its start and at
   // the end of every tick it sounds through.
   std::string check_note(const Note& n, const Note& m, const std::array<History, 16>& in,
                          const std::array<History, 16>& out, double* cents_off) const {
-    const double offset = options_.offset[n.key];
+    const double offset = n.cents;
     const History& src = in[n.channel];
     const History& dst = out[m.channel];
     const Settings want = expected(at_seq(src, n.on_seq), offset);
@@ -388,11 +415,17 @@ class Checker {
   void timeline(const Smf& in, const Smf& out, const std::vector<size_t>& tracks) {
     std::array<History, 16> in_history, out_history;
     std::vector<Note> in_notes, out_notes;
-    walk(merge(in, tracks), true, in_history, in_notes);
-    walk(merge(out, tracks), false, out_history, out_notes);
+    std::vector<Pressure> in_pressures, out_pressures;
+    walk(merge(in, tracks), true, in_history, in_notes, in_pressures);
+    walk(merge(out, tracks), false, out_history, out_notes, out_pressures);
+    for (Note& n : in_notes) place(n, at_seq(in_history[n.channel], n.on_seq));
+    std::multimap<std::pair<int, int>, const Pressure*> pressed;  // by channel and key
+    for (const Pressure& p : in_pressures) pressed.emplace(std::make_pair(p.channel, p.key), &p);
+    std::set<std::tuple<uint64_t, int, int, int>> written;  // tick, channel, key, value
+    for (const Pressure& p : out_pressures) written.emplace(p.tick, p.channel, p.key, p.value);
 
     using Key = std::tuple<size_t, uint64_t, int, int, uint64_t, size_t>;
-    auto key_of = [](const Note& n) { return Key{n.track, n.on_tick, n.key, n.velocity, n.off_tick, n.off_track}; };
+    auto key_of = [](const Note& n) { return Key{n.track, n.on_tick, n.played, n.velocity, n.off_tick, n.off_track}; };
     std::multimap<Key, size_t> unmatched;
     for (size_t i = 0; i < out_notes.size(); ++i)
       if (!passes_through(out_notes[i].channel)) unmatched.emplace(key_of(out_notes[i]), i);
@@ -413,11 +446,11 @@ class Checker {
       while (!sounding.empty() && sounding.top().first <= n.on_seq) {
         const size_t j = sounding.top().second;
         sounding.pop();
-        const auto pair = std::make_pair(in_notes[j].channel, options_.offset[in_notes[j].key]);
+        const auto pair = std::make_pair(in_notes[j].channel, in_notes[j].cents);
         if (--pairs[pair] == 0) pairs.erase(pair);
         crowded_sounding -= crowded[j];
       }
-      const auto pair = std::make_pair(n.channel, options_.offset[n.key]);
+      const auto pair = std::make_pair(n.channel, n.cents);
       const bool overflow = crowded_sounding > 0 || static_cast<int>(pairs.size() + !pairs.count(pair)) > channels;
       crowded[i] = overflow;
       crowded_sounding += overflow;
@@ -425,7 +458,8 @@ class Checker {
       sounding.push({n.end_seq, i});
       ++result_.notes;
 
-      const std::string where = "note " + std::to_string(i) + " (key " + std::to_string(n.key) + ", channel " +
+      const std::string where = "note " + std::to_string(i) + " (key " + std::to_string(n.key) + " on " +
+                                std::to_string(n.played) + ", channel " +
                                 std::to_string(n.channel + 1) + ", tick " + std::to_string(n.on_tick) + "): ";
       auto [first, last] = unmatched.equal_range(key_of(n));
       if (first == last) {
@@ -446,7 +480,13 @@ class Checker {
         }
       }
       if (!problem.empty()) check_note(n, out_notes[chosen->second], in_history, out_history, &cents);
+      const Note& m = out_notes[chosen->second];
       unmatched.erase(chosen);
+      auto [p, p_end] = pressed.equal_range({n.channel, n.key});
+      for (; p != p_end && problem.empty(); ++p)
+        if (p->second->seq > n.on_seq && p->second->seq < n.end_seq &&
+            !written.count({p->second->tick, m.channel, m.key, p->second->value}))
+          problem = "no aftertouch at tick " + std::to_string(p->second->tick);
       if (!problem.empty()) {
         ++result_.off;
         result_.max_cents_off = std::max(result_.max_cents_off, cents);
