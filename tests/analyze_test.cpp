@@ -140,6 +140,22 @@ TEST(Analyze, KeysBeyondTheBendsCountByTheBendsTheyGet) {
   EXPECT_EQ(retune::analyze(chord, keys, with(0, 12)).channels[0].most_bends, 3);
 }
 
+TEST(Analyze, AllNotesOffEndsTheNotesAsThePedalAllows) {
+  // C and E, then all notes off (7B) or all sound off (78), then G and B.
+  const struct {
+    const char* events;
+    int most_sounding;
+  } cases[] = {
+      {"00 90 3C 40 00 40 40 10 B0 7B 00 00 90 43 40 00 47 40", 2},
+      {"00 B0 40 7F 00 90 3C 40 00 40 40 10 B0 7B 00 00 90 43 40 00 47 40", 4},
+      {"00 B0 40 7F 00 90 3C 40 00 40 40 10 B0 78 00 00 90 43 40 00 47 40", 2},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(retune::analyze(one_track(c.events), retune::every_class_its_own(), {}).channels[0].most_sounding,
+              c.most_sounding)
+        << c.events;
+}
+
 TEST(Analyze, JsonReadsBackOneObjectPerFile) {
   TempDir dir;
   const std::string weird = "we\"ird\\\n\xff.mid";  // quote, backslash, line end, no UTF-8

@@ -113,6 +113,18 @@ TEST(Poly, LiteralOutputs) {
       {"a reset, here in two packets, ends every note: a note-off after it has none to end",
        "00 90 3C 40 00 F0 03 7E 7F 09 00 F7 02 01 F7 10 80 3C 40", poly(),
        "00 E0 00 40 00 90 3C 40 00 F0 03 7E 7F 09 00 F7 02 01 F7"},
+      {"all notes off ends the source's notes: the note-offs after it have none to end",
+       "00 90 3C 40 00 90 40 40 10 B0 7B 00 10 80 3C 40 00 80 40 40", poly(),
+       "00 E0 00 40 00 90 3C 40 00 E1 4F 3B 00 91 40 40 10 B0 7B 00 00 B1 7B 00"},
+      // Two channels for notes: D (7914, 6A 3D) finds them both busy, and
+      // goes to the nearest bend, while the pedal holds C and E.
+      {"all notes off leaves the pedal's notes sounding",
+       "00 B0 40 7F 00 90 3C 40 00 90 40 40 10 B0 7B 00 00 90 3E 40", poly(0, 0xFFFC),
+       "00 B0 40 7F 00 E0 00 40 00 90 3C 40 00 B1 40 7F 00 E1 4F 3B 00 91 40 40 10 B0 7B 00 00 B1 7B 00 00 90 3E 40"},
+      {"all sound off ends them too",
+       "00 B0 40 7F 00 90 3C 40 00 90 40 40 10 B0 78 00 00 90 3E 40", poly(0, 0xFFFC),
+       "00 B0 40 7F 00 E0 00 40 00 90 3C 40 00 B1 40 7F 00 E1 4F 3B 00 91 40 40 10 B0 78 00 00 B1 78 00 00 E0 6A 3D "
+       "00 90 3E 40"},
       {"a skipped channel passes through and takes no notes",
        "00 90 3C 40 00 40 40", poly(0, 0x0002), "00 E0 00 40 00 90 3C 40 00 E2 4F 3B 00 92 40 40"},
   };

@@ -192,8 +192,20 @@ class Survey {
   }
 
   void release_pedal(uint8_t channel) {
+    states_[channel].pedal = false;
+    end_released(channel);
+  }
+
+  // All notes off lets every note go, as its note-off would; all sound off
+  // ends them, the pedal's too.
+  void let_go(uint8_t channel, bool sound_off) {
     State& state = states_[channel];
-    state.pedal = false;
+    for (std::vector<bool>& notes : state.notes) std::fill(notes.begin(), notes.end(), true);
+    if (sound_off || !state.pedal) end_released(channel);
+  }
+
+  void end_released(uint8_t channel) {
+    State& state = states_[channel];
     for (int key = 0; key < kKeys; ++key) {
       std::vector<bool>& notes = state.notes[key];
       const auto kept = std::remove(notes.begin(), notes.end(), true);
@@ -223,6 +235,10 @@ class Survey {
       case kDataEntry:
       case kDataEntryLsb:
         if (!state.nrpn && state.rpn[0] == 0 && state.rpn[1] == 0) set_range(channel, controller, value);
+        break;
+      case kAllNotesOff:
+      case kAllSoundOff:
+        let_go(channel, controller == kAllSoundOff);
         break;
       case kResetAllControllers:
         state.nrpn = false;

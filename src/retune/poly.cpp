@@ -197,6 +197,7 @@ class Spreader {
   void rebend(uint8_t source);
   void end_note(uint8_t source, uint8_t key, size_t index);
   void release_pedal(uint8_t source);
+  void let_go(uint8_t source, bool sound_off);
 
   double out_range(uint8_t source) const;
   Range declared_range(uint8_t source) const;
@@ -311,6 +312,7 @@ void Spreader::controller(uint8_t source, uint8_t controller, uint8_t value) {
     });
   }
   if ((controller == kSustain && value < kPedalDown) || controller == kResetAllControllers) release_pedal(source);
+  if (controller == kAllNotesOff || controller == kAllSoundOff) let_go(source, controller == kAllSoundOff);
   if (sets_range || controller == kResetAllControllers) rebend(source);
 }
 
@@ -517,6 +519,31 @@ void Spreader::release_pedal(uint8_t source) {
       if (notes[i].released) end_note(source, static_cast<uint8_t>(key), i);
   }
   src.held = 0;
+}
+
+// All notes off: every note of the source is let go as by its note-off, so
+// that the pedal still holds it; all sound off: every note ends. Only where
+// the message goes: a note placed on a channel of another source sounds on
+// until its own note-off.
+void Spreader::let_go(uint8_t source, bool sound_off) {
+  Source& src = sources_[source];
+  const bool hold = !sound_off && src.state.pedal_down();
+  for (int key = 0; key < kKeys; ++key) {
+    std::vector<Note>& notes = src.notes[key];
+    for (size_t i = notes.size(); i-- > 0;) {
+      if (notes[i].out == kNone) {
+        notes.erase(notes.begin() + static_cast<ptrdiff_t>(i));
+      } else if (!(carried_[source] >> notes[i].out & 1)) {
+        continue;
+      } else if (!hold) {
+        src.held -= notes[i].released;
+        end_note(source, static_cast<uint8_t>(key), i);
+      } else if (!notes[i].released) {
+        notes[i].released = true;
+        ++src.held;
+      }
+    }
+  }
 }
 
 void Spreader::poly_pressure(uint8_t source, uint8_t key, uint8_t value) {

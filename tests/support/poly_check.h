@@ -329,9 +329,20 @@ class Checker {
           rpn[c] = {127, 127};
           nrpn[c] = false;
         }
-        if (is_input && (d1 == 121 || (d1 == 64 && d2 < 64))) {
+        if (is_input && (d1 == 121 || (d1 == 64 && d2 < 64) || d1 == 120)) {
           for (size_t n : held[c]) end(n, e.tick, seq);
           held[c].clear();
+        }
+        if (d1 == 120 || d1 == 123) {  // all sound off, all notes off: a note-off for every note
+          for (auto& keys : open[c]) {
+            for (size_t n : keys) {
+              notes[n].off_tick = e.tick;
+              notes[n].off_track = steps[seq].track;
+              if (is_input && d1 == 123 && s.controllers[5] >= 64) held[c].push_back(n);
+              else end(n, e.tick, seq);
+            }
+            keys.clear();
+          }
         }
       } else if (e.kind() == 0xA0) {
         pressures.push_back({seq, e.tick, c, d1, d2});
@@ -493,7 +504,9 @@ class Checker {
         if (!overflow) fail(where + problem);
       }
     }
-    if (!unmatched.empty()) fail("an output note that is no input note");
+    // A note placed on a channel of another source sounds on there after its
+    // own source's all-notes-off: it stands for a note counted missing.
+    if (unmatched.size() > result_.missing) fail("an output note that is no input note");
   }
 
   Options options_;

@@ -3,8 +3,8 @@
 // in sections; in each, a few channels play chords of up to 12 notes (some
 // legato, some ended by note-on with velocity 0), under the sustain pedal or
 // not, with controller ramps, bend ramps of their own, polyphonic and channel
-// aftertouch, program and bank changes, bend-range settings; channel 10
-// drums throughout; now and then a GM reset. Every note ends before the next
+// aftertouch, all notes off and all sound off, program and bank changes,
+// bend-range settings; channel 10 drums throughout; now and then a GM reset. Every note ends before the next
 // section, so no more than `max_sources` channels sound at once.
 #pragma once
 
@@ -104,6 +104,7 @@ inline std::string generate_dense(const DenseOptions& options) {
         }
         for (int k : keys) put(track, t, msg(0x90 | c, k, 1 + static_cast<int>(rng.below(127))));
         if (rng.chance(25)) put(track, (t + end) / 2, msg(0xA0 | c, keys[0], static_cast<int>(rng.below(128))));
+        if (rng.chance(4)) put(track, (t + end) / 2, msg(0xB0 | c, rng.chance(50) ? 123 : 120, 0));  // all notes/sound off
         if (pedal && rng.chance(20)) {  // pedal lifted and put down again
           put(track, (t + end) / 2, msg(0xB0 | c, 64, 0));
           put(track, (t + end) / 2 + 1, msg(0xB0 | c, 64, 100));
