@@ -32,7 +32,9 @@ struct PolyReport {
 };
 
 // Retunes a whole file in memory by `keys` and `method` (its bend range,
-// skipped channels and the file's own bends). Channel 10 is left alone.
+// skipped channels and the file's own bends). Channel 10 is left alone. A key
+// whose offset lies beyond the bend range is played on the nearest key, as
+// the plain bends play it.
 std::string retune_poly(std::string input, const KeyTable& keys, const Method& method,
                         PolyReport* report = nullptr);
 // The same, written to `out`.
