@@ -151,13 +151,17 @@ TEST(Poly, KeysBeyondTheBendRangeArePlayedOnTheNearestKey) {
   for (const auto& c : cases)
     EXPECT_EQ(to_hex(retune::retune_poly(smf({hex(c.input)}, 0), keys, poly())), to_hex(smf({hex(c.output)}, 0)));
 
-  // A tuning of the keys far beyond the bends is played, not refused.
+  // A tuning of the keys far beyond the bends is played, not refused: of C4,
+  // C5 and C2, at 0, -442 and +884 cents, the last two are moved.
   TempDir dir;
   const std::string in = (dir / "in.mid").string();
   write_file(in, smf({hex("00 90 3C 40 00 90 48 40 00 90 24 40 60 80 3C 40 00 80 48 40 00 80 24 40")}, 0));
-  const Result r = run_program(RETUNE_BIN, {"--poly", "--tuning", "edo:19", in});
+  const Result r = run_program(RETUNE_BIN, {"--poly", "--tuning", "edo:19", "--verbose", in});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, retune::retune_poly(read_file(in), retune::builtin_table("edo:19", 0), poly()));
+  EXPECT_EQ(r.err,
+            "retune: 3 pitch-bend events inserted, 2 notes moved to the nearest key\n"
+            "  channel 1: 3 notes, up to 3 bends at once, on channels 1 2 3 (borrowed: 2 3)\n");
 }
 
 TEST(Poly, FormatTwoTracksAreSequencesOfTheirOwn) {

@@ -439,6 +439,7 @@ void Spreader::note_on(uint8_t source, uint8_t key, uint8_t velocity) {
   ++stats.notes;
   // A key whose offset the bends cannot reach is played on a neighbour.
   const KeyPlace place = place_key(keys_, key, out_range(source));
+  report_.moved += place.key != key;
   const double offset = place.cents;
   const int bend = bend_for(source, offset);
   int o = -1;
@@ -633,7 +634,9 @@ std::string overflow_summary(const PolyReport& report) {
 }
 
 std::string poly_details(const PolyReport& report) {
-  std::string text = count(report.bends, "pitch-bend event") + " inserted\n";
+  std::string text = count(report.bends, "pitch-bend event") + " inserted";
+  if (report.moved) text += ", " + count(report.moved, "note") + " moved to the nearest key";
+  text += "\n";
   for (int s = 0; s < kChannels; ++s) {
     const PolyReport::Source& source = report.sources[s];
     if (source.notes == 0) continue;
