@@ -7,6 +7,7 @@
 #include <span>
 
 #include "retune/messages.h"
+#include "retune/parameters.h"
 #include "smf/controllers.h"
 #include "smf/smf_file.h"
 #include "smf/sysex.h"
@@ -119,10 +120,8 @@ class Survey {
  private:
   struct State {
     int bend = kBendCentre;
-    int range_semitones = kDefaultBendRange;
-    int range_cents = 0;
-    bool nrpn = false;
-    uint8_t rpn[2] = {kNullParameter, kNullParameter};  // MSB, LSB
+    Selection selection;
+    Range range;
     bool pedal = false;
     std::array<std::vector<bool>, kKeys> notes;  // per key, first on first off: released and held by the pedal
     int sounding = 0;
@@ -133,7 +132,7 @@ class Survey {
   };
 
   bool moved_by_poly(int channel) const { return channel != kDrumChannel && !method_.skips(channel); }
-  static double file_range(const State& state) { return state.range_semitones + state.range_cents / 100.0; }
+  static double file_range(const State& state) { return state.range.in_semitones(); }
 
   // The bend a note needs on the channel now, its bend adding `cents`.
   int bend_for(const State& state, double cents) const {
@@ -218,31 +217,19 @@ class Survey {
 
   void controller(uint8_t channel, uint8_t controller, uint8_t value) {
     State& state = states_[channel];
+    if (state.selection.select(controller, value)) return;
+    if (state.range.enter(state.selection, controller, value)) return range_set(channel);
     switch (controller) {
       case kSustain:
         if (value >= kPedalDown) state.pedal = true;
         else release_pedal(channel);
-        break;
-      case kRpnMsb:
-      case kRpnLsb:
-        state.nrpn = false;
-        state.rpn[controller == kRpnLsb] = value;
-        break;
-      case kNrpnMsb:
-      case kNrpnLsb:
-        state.nrpn = true;
-        break;
-      case kDataEntry:
-      case kDataEntryLsb:
-        if (!state.nrpn && state.rpn[0] == 0 && state.rpn[1] == 0) set_range(channel, controller, value);
         break;
       case kAllNotesOff:
       case kAllSoundOff:
         let_go(channel, controller == kAllSoundOff);
         break;
       case kResetAllControllers:
-        state.nrpn = false;
-        state.rpn[0] = state.rpn[1] = kNullParameter;
+        state.selection = Selection{};
         state.bend = kBendCentre;
         release_pedal(channel);
         rebend(channel);
@@ -252,11 +239,11 @@ class Survey {
     }
   }
 
-  void set_range(uint8_t channel, uint8_t controller, uint8_t value) {
-    State& state = states_[channel];
-    (controller == kDataEntry ? state.range_semitones : state.range_cents) = value;
+  // Data entry changed the bend range.
+  void range_set(uint8_t channel) {
+    const Range& range = states_[channel].range;
     std::vector<Analysis::RangeSetting>& ranges = analysis_.channels[channel].ranges;
-    const Analysis::RangeSetting setting{tick_, state.range_semitones, state.range_cents};
+    const Analysis::RangeSetting setting{tick_, range.semitones, range.cents};
     // The semitones and cents of one setting come at one tick.
     if (!ranges.empty() && ranges.back().tick == tick_) ranges.back() = setting;
     else if (ranges.empty() || ranges.back().semitones != setting.semitones || ranges.back().cents != setting.cents)

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "retune/messages.h"
+#include "retune/parameters.h"
 #include "smf/controllers.h"
 #include "smf/smf_file.h"
 #include "smf/sysex.h"
@@ -49,24 +50,6 @@ bool is_data_entry(uint8_t controller) {
          controller == kDataDecrement;
 }
 
-// The parameter that data entry changes: registered or not, and its numbers.
-struct Selection {
-  bool nrpn = false;  // the one selected last is a non-registered parameter
-  uint8_t rpn[2] = {kNullParameter, kNullParameter};   // MSB, LSB
-  uint8_t nrpn_number[2] = {kNullParameter, kNullParameter};
-
-  bool is_bend_range() const { return !nrpn && rpn[0] == 0 && rpn[1] == 0; }
-};
-
-// The bend range as RPN 0 holds it: semitones, cents.
-struct Range {
-  uint8_t semitones = kDefaultBendRange;
-  uint8_t cents = 0;
-
-  bool operator==(const Range&) const = default;
-  double in_semitones() const { return semitones + cents / 100.0; }
-};
-
 // What a channel's bend range is taken to be where the user's must be declared
 // all the same.
 constexpr Range kUnknownRange = {kNullParameter, kNullParameter};
@@ -100,23 +83,9 @@ struct ChannelState {
   void set_controller(uint8_t controller, uint8_t value) {
     if (controller == kResetAllControllers) return reset_controllers();
     if (controller >= kFirstModeMessage) return;
-    if (selection.is_bend_range() && controller == kDataEntry) range.semitones = value;
-    if (selection.is_bend_range() && controller == kDataEntryLsb) range.cents = value;
+    range.enter(selection, controller, value);
+    selection.select(controller, value);
     controllers[controller] = value;
-    switch (controller) {
-      case kRpnMsb:
-      case kRpnLsb:
-        selection.nrpn = false;
-        selection.rpn[controller == kRpnLsb] = value;
-        break;
-      case kNrpnMsb:
-      case kNrpnLsb:
-        selection.nrpn = true;
-        selection.nrpn_number[controller == kNrpnLsb] = value;
-        break;
-      default:
-        break;
-    }
   }
 
   bool pedal_down() const { return controllers[kSustain] >= kPedalDown; }
