@@ -267,8 +267,9 @@ class Checker {
   }
 
   // Walks a timeline: the settings of every channel as they change, and its
-  // notes, paired first on first off per channel and key, ended by resets
-  // and, in the input, kept sounding by the pedal.
+  // notes, paired first on first off per channel and key, ended by resets,
+  // all notes off and all sound off, and in the input kept sounding by the
+  // pedal.
   void walk(const std::vector<Step>& steps, bool is_input, std::array<History, 16>& history, std::vector<Note>& notes,
             std::vector<Pressure>& pressures) {
     std::array<Settings, 16> now;
