@@ -191,9 +191,9 @@ TEST(Properties, AnyReadSizesGiveTheSameBytes) {
   EXPECT_TRUE(out.bytes() == whole);
 }
 
-// Blocks of 128 KiB and more go file to file in the kernel: a long sysex
-// dump in pass 1, whole tracks in pass 2.
-TEST(Properties, LargeBlocksCopiedByTheKernelArriveIntact) {
+// Blocks longer than a buffer, between real files: a long sysex dump in
+// pass 1, whole tracks in pass 2.
+TEST(Properties, LargeBlocksArriveIntact) {
   TempDir dir;
   std::string dump(300000, '\0');
   for (size_t i = 0; i < dump.size(); ++i) dump[i] = static_cast<char>(i % 127);
@@ -213,7 +213,7 @@ TEST(Properties, LargeBlocksCopiedByTheKernelArriveIntact) {
   EXPECT_EQ(check_retuned(in, out, cent), "");
   EXPECT_TRUE(out == retune::retune_bytes(in, cent));
 
-  // The dump cut short: the kernel copies what there is, then end of input.
+  // The dump cut short: what there is is copied, then end of input.
   write_file(dir / "in.mid", in.substr(0, 200000));
   const Result cut = run_program(RETUNE_BIN, args, RunOptions().at(dir.path().string()));
   EXPECT_EQ(cut.err, "File format error: EOF encountered\n");

@@ -78,7 +78,6 @@ class Insertion {
  private:
   // Copies events until `tracksize` bytes are read; returns how many were.
   int64_t copy_events(ByteReader& in, int64_t tracksize) {
-    const uint64_t start = in.position();
     int64_t walked = 0;
     while (walked < tracksize) {
       smf::Event event;
@@ -91,7 +90,7 @@ class Insertion {
         copy_payload(in, event);
       else if (smf::kind_of(event.status) == smf::kNoteOn)
         after_note_on(event);
-      walked = static_cast<int64_t>(in.position() - start);
+      walked += static_cast<int64_t>(event.size());
     }
     return walked;
   }

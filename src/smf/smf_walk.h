@@ -51,7 +51,7 @@ void copy_track_type(int track, io::ByteReader& in, io::ByteWriter& out, const M
 // Reads a variable-length quantity of at most 4 bytes from [p, end) into
 // `value`; returns its size in bytes, or 0 when it runs past `end`. A fourth
 // byte that is not the last is a failure.
-size_t read_vlq(const uint8_t* p, const uint8_t* end, uint32_t& value);
+inline size_t read_vlq(const uint8_t* p, const uint8_t* end, uint32_t& value);
 
 // One track event as the file has it: delta time, status or running status,
 // the data bytes its status calls for, and for meta and system-exclusive
@@ -85,5 +85,107 @@ class EventReader {
   uint8_t running_status_ = 0;  // the last status byte read
   bool status_seen_ = false;    // a status byte has been read at all
 };
+
+// The reader runs once per event in every pass: it is defined here, where
+// the passes can inline it.
+namespace detail {
+
+[[noreturn]] void fail_delta_time();
+[[noreturn]] void fail_no_running_status();
+
+// What follows a status byte.
+enum class StatusClass { kChannel, kMeta, kSysEx, kOneDataByte, kRealTime };
+
+inline StatusClass class_of(uint8_t status) {
+  if (status < kSysEx) return StatusClass::kChannel;
+  switch (status) {
+    case kMetaEvent:
+      return StatusClass::kMeta;
+    case kSysEx:
+    case kSysExEscape:
+      return StatusClass::kSysEx;
+    case 0xF8:  // timing clock
+    case 0xFA:  // start
+    case 0xFB:  // continue
+    case 0xFC:  // stop
+      return StatusClass::kRealTime;
+    default:
+      return StatusClass::kOneDataByte;
+  }
+}
+
+// Data bytes of a channel message, by the status's high nibble.
+inline constexpr uint8_t kDataBytes[16] = {0, 0, 0, 0, 0, 0, 0, 0, 2, 2, 2, 2, 1, 1, 2, 0};
+
+}  // namespace detail
+
+inline size_t read_vlq(const uint8_t* p, const uint8_t* end, uint32_t& value) {
+  uint32_t v = 0;
+  for (size_t size = 1; size <= 4; ++size) {
+    if (p == end) return 0;
+    const uint8_t byte = *p++;
+    v = (v << 7) | (byte & 0x7F);
+    if (!(byte & 0x80)) {
+      value = v;
+      return size;
+    }
+  }
+  detail::fail_delta_time();
+}
+
+inline bool EventReader::read(const uint8_t* p, const uint8_t* end, Event& event) {
+  using detail::StatusClass;
+  const uint8_t* const start = p;
+  Event e;
+  e.delta_size = static_cast<uint8_t>(read_vlq(p, end, e.delta));
+  if (e.delta_size == 0) return false;
+  p += e.delta_size;
+  if (p == end) return false;
+  // Under running status this byte is the event's first data byte: it is
+  // read below as the first byte after a status.
+  e.running = !(*p & kStatusBit);
+  if (!e.running) {
+    e.status = *p++;
+  } else {
+    if (!status_seen_) detail::fail_no_running_status();
+    e.status = running_status_;
+  }
+  switch (detail::class_of(e.status)) {
+    case StatusClass::kChannel: {
+      const size_t count = detail::kDataBytes[e.status >> 4];  // 1 or 2
+      if (static_cast<size_t>(end - p) < count) return false;
+      e.data[0] = p[0];
+      if (count == 2) e.data[1] = p[1];
+      p += count;
+      break;
+    }
+    case StatusClass::kMeta: {
+      if (p == end) return false;
+      e.data[0] = *p++;  // the type
+      const size_t size = read_vlq(p, end, e.length);
+      if (size == 0) return false;
+      p += size;
+      break;
+    }
+    case StatusClass::kSysEx: {
+      const size_t size = read_vlq(p, end, e.length);
+      if (size == 0) return false;
+      p += size;
+      break;
+    }
+    case StatusClass::kOneDataByte:
+      if (p == end) return false;
+      e.data[0] = *p++;
+      break;
+    case StatusClass::kRealTime:
+      if (e.running) ++p;  // a data byte where none belongs, taken with it
+      break;
+  }
+  e.head_size = static_cast<uint8_t>(p - start);
+  if (!e.running) running_status_ = e.status;
+  status_seen_ = true;
+  event = e;
+  return true;
+}
 
 }  // namespace retune::smf
