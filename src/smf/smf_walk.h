@@ -82,8 +82,7 @@ class EventReader {
   bool read(const uint8_t* p, const uint8_t* end, Event& event);
 
  private:
-  uint8_t running_status_ = 0;  // the last status byte read
-  bool status_seen_ = false;    // a status byte has been read at all
+  uint8_t running_status_ = 0;  // the last status byte read; 0 before the first
 };
 
 // The reader runs once per event in every pass: it is defined here, where
@@ -147,7 +146,7 @@ inline bool EventReader::read(const uint8_t* p, const uint8_t* end, Event& event
   if (!e.running) {
     e.status = *p++;
   } else {
-    if (!status_seen_) detail::fail_no_running_status();
+    if (running_status_ == 0) detail::fail_no_running_status();
     e.status = running_status_;
   }
   switch (detail::class_of(e.status)) {
@@ -182,8 +181,7 @@ inline bool EventReader::read(const uint8_t* p, const uint8_t* end, Event& event
       break;
   }
   e.head_size = static_cast<uint8_t>(p - start);
-  if (!e.running) running_status_ = e.status;
-  status_seen_ = true;
+  running_status_ = e.status;
   event = e;
   return true;
 }
