@@ -135,7 +135,7 @@ class Insertion {
 
   static int64_t checked_length(int track, int64_t length) {
     if (length > kMaxTrackLength)
-      io::fail(io::kExitBadEvent, "MIDI track %d too long after retuning, maximum is %u bytes\n", track,
+      io::fail(io::kExitBadTracks, "MIDI track %d too long after retuning, maximum is %u bytes\n", track,
                kMaxTrackLength);
     return length;
   }

@@ -13,6 +13,7 @@ const Messages kPass1Messages = {
     "MIDI track chunk header incorrect in track %d\n",
 };
 
+// Kept as they are on purpose, odd prefixes and spacing included: scripts match them.
 const Messages kPass2Messages = {
     "pass 2: MIDI track header incorrect\n",
     "pass 2: MIDI track header size incorrect\n",
@@ -43,7 +44,7 @@ int copy_header_chunk(ByteReader& in, ByteWriter& out, const Messages& messages)
   io::putshort(io::getshort(in), out);  // format
   const uint16_t ntracks = io::getshort(in);
   io::putshort(ntracks, out);
-  if (ntracks > kMaxTracks) fail(io::kExitBadEvent, messages.too_many_tracks, kMaxTracks);
+  if (ntracks > kMaxTracks) fail(io::kExitBadTracks, messages.too_many_tracks, kMaxTracks);
   io::putshort(io::getshort(in), out);  // division
   return ntracks;
 }
@@ -54,9 +55,9 @@ void copy_track_type(int track, ByteReader& in, ByteWriter& out, const Messages&
 
 namespace detail {
 
-void fail_delta_time() { fail(io::kExitBadEvent, "%s", kDeltaTimeMessage); }
+void fail_delta_time() { fail(io::kExitBadTracks, "%s", kDeltaTimeMessage); }
 
-void fail_no_running_status() { fail(io::kExitBadEvent, "%s", kNoRunningStatusMessage); }
+void fail_no_running_status() { fail(io::kExitBadTracks, "%s", kNoRunningStatusMessage); }
 
 }  // namespace detail
 
