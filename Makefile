@@ -6,36 +6,52 @@ JOBS     ?= 2
 SECONDS  ?= 60
 MEANTONE := 0 -24 -6.8 10.3 -13.7 3.4 -20.5 -3.4 -27.4 -10.3 6.8 -17.1
 
-.PHONY: all build demo check check-sanitize fuzz bench install clean deps
+.PHONY: all build program demo check check-sanitize fuzz bench install uninstall clean deps
 
 all: build
 
+# The tests need GoogleTest; the program alone only CMake and a compiler.
+NEED_GTEST := yes
+program install: NEED_GTEST :=
 deps:
 	@missing=""; \
 	command -v cmake >/dev/null 2>&1 || missing="$$missing cmake"; \
 	command -v g++ >/dev/null 2>&1 || missing="$$missing g++"; \
-	test -f /usr/include/gtest/gtest.h || missing="$$missing libgtest-dev"; \
+	[ -z "$(NEED_GTEST)" ] || test -f /usr/include/gtest/gtest.h || missing="$$missing libgtest-dev"; \
 	if [ -n "$$missing" ]; then \
 	  echo "Missing:$$missing. Install them with:"; \
 	  echo "  sudo apt-get install -y cmake g++ make libgtest-dev midicsv"; \
 	  exit 1; \
 	fi
 
+CONFIGURE = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
+
+# Everything: the program, the tests and the tools.
 build: deps
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@$(CONFIGURE)
 	@cmake --build $(BUILD) -j $(JOBS)
 
-demo: build
+# The program alone. A build directory set up for PREFIX is used as it is, so
+# that `sudo make install` after `make demo` writes nothing into it.
+program: deps
+	@grep -qxF 'CMAKE_INSTALL_PREFIX:PATH=$(PREFIX)' $(BUILD)/CMakeCache.txt 2>/dev/null || $(CONFIGURE)
+	@cmake --build $(BUILD) -j $(JOBS) --target retune
+
+demo: program
 	@echo "Retuning examples/melody.mid to quarter-comma meantone:"
 	@echo "  retune $(MEANTONE) examples/melody.mid $(BUILD)/melody-meantone.mid"
 	@$(BUILD)/retune --verbose $(MEANTONE) examples/melody.mid $(BUILD)/melody-meantone.mid
 	@echo "Wrote $(BUILD)/melody-meantone.mid ($$(wc -c < examples/melody.mid) bytes in, $$(wc -c < $(BUILD)/melody-meantone.mid) bytes out)."
 
 check: build
-	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	@cd $(BUILD) && ctest --output-on-failure --no-tests=error -j $(JOBS)
 
-install: build
-	@DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX)
+install: program
+	@DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX) --strip
+
+# Removes what `make install` with the same PREFIX and DESTDIR put there.
+uninstall:
+	@DESTDIR=$(DESTDIR) cmake -DBUILD_DIR=$(BUILD) -DPREFIX=$(PREFIX) -P cmake/uninstall.cmake
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-*
@@ -43,7 +59,7 @@ clean:
 # The whole test suite under AddressSanitizer and UndefinedBehaviorSanitizer,
 # then a bounded fuzzing run.
 check-sanitize: deps
-	@cmake -S . -B $(BUILD)-sanitize -DCMAKE_BUILD_TYPE=Debug -DRETUNE_SANITIZE=address,undefined >/dev/null
+	@cmake -S . -B $(BUILD)-sanitize -DCMAKE_BUILD_TYPE=Debug -DRETUNE_SANITIZE=address,undefined,float-cast-overflow >/dev/null
 	@cmake --build $(BUILD)-sanitize -j $(JOBS)
 	@cd $(BUILD)-sanitize && ASAN_OPTIONS=halt_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS)

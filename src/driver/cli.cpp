@@ -7,9 +7,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "retune/scala.h"
+
 namespace retune::driver {
 
 namespace {
+
+constexpr double kMinA4 = 220, kMaxA4 = 880;
 
 constexpr char kUsage[] =
     "usage: %s c1 c2 c3 c4 c5 c6 c7 c8 c9 c10 c11 c12 [infile [outfile]]\n"
@@ -21,17 +25,26 @@ constexpr char kUsage[] =
 
 constexpr char kOptionsHelp[] =
     "\n"
+    "The limits above are those of the default method: a pitch bend after each\n"
+    "note-on, for synths bending 2 semitones. A bend moves the whole channel, hence\n"
+    "no chords. The output options below lift them: --bend-range N allows offsets\n"
+    "up to N*100 cents, and --mts keeps chords in tune.\n"
+    "\n"
     "Options: they come before the other arguments, and -- ends them.\n"
     "\n"
     "Tuning (in place of c1 ... c12, leaving [infile [outfile]]):\n"
     "  --tuning NAME       a built-in tuning; see --list-tunings\n"
-    "  --scl FILE          a Scala scale: 12 notes to a 2/1 octave\n"
-    "  --kbm FILE          with --scl, a linear Scala keyboard mapping: its middle note\n"
-    "                      is the root, and its reference note sounds at its frequency\n"
+    "  --scl FILE          a Scala scale of any size and period; without --kbm, 12 notes\n"
+    "                      repeat on every octave, other sizes run on from key 60\n"
+    "  --kbm FILE          with --scl, a Scala keyboard mapping: which key plays which\n"
+    "                      degree, and the reference key's frequency\n"
     "  --root PC           put the tuning's first degree on pitch class PC (C, C#, Db,\n"
     "                      ..., B, or 0-11); the default is C\n"
+    "  --a4 HZ             shift the whole tuning so that A4 (key 69) sounds at HZ\n"
+    "                      (220-880, e.g. 415 for Baroque pitch); not with --kbm\n"
     "  --list-tunings      list the built-in tunings with their offsets from C, and exit\n"
-    "  --print-offsets     print the twelve offsets the command would use, and exit\n"
+    "  --print-offsets     print the twelve offsets the command would use (or, for a\n"
+    "                      tuning per key, each key and its offset), and exit\n"
     "\n"
     "Output:\n"
     "  --mts               one MIDI Tuning Standard message (scale/octave tuning) at the\n"
@@ -136,6 +149,14 @@ Options parse_command_line(int argc, char** argv) {
     } else if (arg == "--kbm") {
       options.tuning.kbm_path = take_value();
       if (options.tuning.kbm_path.empty()) refuse("Option --kbm needs a file\n");
+    } else if (arg == "--a4") {
+      const char* text = take_value();
+      const std::optional<double> hz = parse_decimal(text);
+      if (!hz || !(*hz >= kMinA4 && *hz <= kMaxA4))
+        io::fail(io::kExitBadArguments, "Invalid value \"%s\" for --a4: expected a frequency from %g to %g Hz\n", text,
+                 kMinA4, kMaxA4);
+      options.tuning.a4 = *hz;
+      options.tuning.a4_text = text;
     } else if (arg == "--root") {
       const char* text = take_value();
       const int root = parse_pitch_class(text);
@@ -163,6 +184,8 @@ Options parse_command_line(int argc, char** argv) {
 
   if (!options.tuning.name.empty() && !options.tuning.scl_path.empty()) refuse("Give either --tuning or --scl, not both\n");
   if (!options.tuning.kbm_path.empty() && options.tuning.scl_path.empty()) refuse("Option --kbm goes with --scl\n");
+  if (!options.tuning.kbm_path.empty() && options.tuning.a4)
+    refuse("Give either --a4 or --kbm, not both: the mapping sets its own reference frequency\n");
   if (!options.tuning.kbm_path.empty() && options.tuning.root) refuse("Give either --root or --kbm, not both: both set the root\n");
   if (options.tuning.root && !options.tuning.by_name()) refuse("Option --root goes with --tuning or --scl\n");
   if (options.method.mts && bend_range_given)

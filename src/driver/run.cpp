@@ -46,12 +46,38 @@ class FileScratch final : public Scratch {
   io::FdSource source_{file_.fd()};
 };
 
+// The tuning as the passes take it: twelve offsets, each within the method's
+// range.
+Tuning pitch_class_offsets(const TuningChoice& choice, const Method& method) {
+  const ResolvedTuning tuning = resolve_tuning(choice, max_offset(method));
+  const std::optional<Tuning> cent = tuning.table.pitch_classes();
+  if (!cent) {
+    std::string source = tuning.source;
+    if (!tuning.shape.empty()) source += " (" + tuning.shape + ")";
+    if (!choice.kbm_path.empty()) source += " with keyboard mapping " + choice.kbm_path;
+    io::fail(io::kExitBadArguments,
+             "%s tunes keys one by one, not by pitch class: retune cannot play such a tuning yet (--print-offsets "
+             "shows it)\n",
+             source.c_str());
+  }
+  check_range(tuning, max_offset(method));
+  return *cent;
+}
+
+// What --print-offsets shows; a tuning by pitch class is checked as a run
+// would check it.
+std::string printed_tuning(const TuningChoice& choice, const Method& method) {
+  const ResolvedTuning tuning = resolve_tuning(choice, max_offset(method));
+  if (tuning.table.pitch_classes()) check_range(tuning, max_offset(method));
+  return format_tuning(tuning.table);
+}
+
 // The run proper: scratch file, input, output, tuning, then the two passes.
 void retune_stream(const Options& options) {
   FileScratch scratch;
   InputFile input(options.infile);
   OutputFile output(options.outfile);
-  const Tuning cent = resolve_tuning(options.tuning, max_offset(options.method));
+  const Tuning cent = pitch_class_offsets(options.tuning, options.method);
 
   io::FdSource in_source(input.fd());
   io::FdSink out_sink(output.fd());
@@ -78,7 +104,7 @@ int run(int argc, char** argv) {
         print(list_tunings());
         break;
       case Options::Action::kPrintOffsets:
-        print(format_offsets(resolve_tuning(options.tuning, max_offset(options.method))) + "\n");
+        print(printed_tuning(options.tuning, options.method));
         break;
       default:
         retune_stream(options);

@@ -1,4 +1,4 @@
-// Resolving the user's choice of tuning into offsets, and showing tunings.
+// Resolving the user's choice of tuning into the keys' tuning, and showing tunings.
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -14,6 +14,31 @@ namespace {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+Tuning positional_offsets(const TuningChoice& choice, double limit) {
+  Tuning cent{};
+  for (int k = 0; k < kPitchClasses; ++k) {
+    const std::optional<double> value = parse_cents(choice.offsets[k]);
+    if (!value || !(std::fabs(*value) <= limit))
+      io::fail(io::kExitBadArguments, "Invalid tuning offset \"%s\" for %s: expected cents from -%g to %g\n",
+               choice.offsets[k], kPitchClassNames[k], limit, limit);
+    cent[k] = *value;
+  }
+  return cent;
+}
+
+// The first mapped key beyond +-limit once `shift` is taken off every key; a
+// tuning that repeats by pitch class is looked at as its twelve classes.
+std::optional<int> key_out_of_range(const KeyTable& table, double limit, double shift) {
+  const int keys = table.pitch_classes() ? kPitchClasses : kKeys;
+  for (int key = 0; key < keys; ++key)
+    if (table.mapped[key] && !(std::fabs(table.offset[key] - shift) <= limit)) return key;
+  return std::nullopt;
+}
+
+std::string key_name(const KeyTable& table, int key) {
+  return table.pitch_classes() ? kPitchClassNames[key] : "key " + std::to_string(key);
+}
 
 }  // namespace
 
@@ -41,36 +66,51 @@ std::optional<double> parse_cents(std::string_view text) {
   return std::strtod(number.c_str(), nullptr);
 }
 
-Tuning resolve_tuning(const TuningChoice& choice, double limit) {
-  Tuning cent{};
+ResolvedTuning resolve_tuning(const TuningChoice& choice, double limit) {
+  ResolvedTuning tuning;
+  const int root = choice.root.value_or(0);
   if (!choice.by_name()) {
-    for (int k = 0; k < kPitchClasses; ++k) {
-      const std::optional<double> value = parse_cents(choice.offsets[k]);
-      if (!value || !(std::fabs(*value) <= limit))
-        io::fail(io::kExitBadArguments, "Invalid tuning offset \"%s\" for %s: expected cents from -%g to %g\n",
-                 choice.offsets[k], kPitchClassNames[k], limit, limit);
-      cent[k] = *value;
-    }
-    return cent;
-  }
-  std::string source;
-  if (!choice.name.empty()) {
-    const NamedTuning* tuning = find_tuning(choice.name);
-    if (!tuning)
-      io::fail(io::kExitBadArguments, "Unknown tuning \"%s\"; see retune --list-tunings\n", choice.name.c_str());
-    cent = offsets_on_root(tuning->degrees(), choice.root.value_or(0));
-    source = "Tuning " + choice.name;
+    tuning.table = KeyTable::from_pitch_classes(positional_offsets(choice, limit));
+    tuning.source = "The offsets";
+  } else if (!choice.name.empty()) {
+    tuning.table = builtin_table(choice.name, root);
+    tuning.source = "Tuning " + choice.name;
   } else {
-    const Degrees degrees = scale_degrees(read_scl(choice.scl_path), choice.scl_path);
-    cent = choice.kbm_path.empty() ? offsets_on_root(degrees, choice.root.value_or(0))
-                                    : offsets_for_mapping(degrees, read_kbm(choice.kbm_path));
-    source = "Scala file " + choice.scl_path;
+    const Scale scale = read_scl(choice.scl_path);
+    tuning.source = "Scala file " + choice.scl_path;
+    char shape[64];
+    std::snprintf(shape, sizeof shape, "%d notes, period %.10g cents", scale.size(), scale.period());
+    tuning.shape = shape;
+    if (choice.kbm_path.empty()) {
+      tuning.table = map_keys(scale, KeyboardMapping::linear(60 + root), "").table;
+    } else {
+      const KeyboardMapping mapping = read_kbm(choice.kbm_path);
+      const MappedKeys keys = map_keys(scale, mapping, choice.kbm_path);
+      tuning.table = keys.table;
+      tuning.reference = "Keyboard mapping " + choice.kbm_path + ", with key " + std::to_string(mapping.reference_note) +
+                         " at " + mapping.frequency_text + " Hz,";
+      tuning.reference_shift = keys.reference_shift;
+    }
   }
-  for (int k = 0; k < kPitchClasses; ++k)
-    if (!(std::fabs(cent[k]) <= limit))
-      io::fail(io::kExitBadArguments, "%s gives %s an offset of %.2f cents: expected cents from -%g to %g\n",
-               source.c_str(), kPitchClassNames[k], cent[k], limit, limit);
-  return cent;
+  if (choice.a4) {
+    tuning.reference_shift = tune_reference(tuning.table, 69, cents_from_equal(69, *choice.a4));
+    tuning.reference = "Option --a4 " + choice.a4_text;
+  }
+  return tuning;
+}
+
+void check_range(const ResolvedTuning& tuning, double limit) {
+  const KeyTable& table = tuning.table;
+  const std::optional<int> key = key_out_of_range(table, limit, 0);
+  if (!key) return;
+  // Blame the reference pitch when the tuning fits without it.
+  if (!tuning.reference.empty() && !key_out_of_range(table, limit, tuning.reference_shift))
+    io::fail(io::kExitBadArguments, "%s gives %s an offset of %.2f cents: expected cents from -%g to %g\n",
+             tuning.reference.c_str(), key_name(table, *key).c_str(), table.offset[*key], limit, limit);
+  const int own = *key_out_of_range(table, limit, tuning.reference_shift);
+  io::fail(io::kExitBadArguments, "%s gives %s an offset of %.2f cents: expected cents from -%g to %g\n",
+           tuning.source.c_str(), key_name(table, own).c_str(), table.offset[own] - tuning.reference_shift, limit,
+           limit);
 }
 
 std::string format_offsets(const Tuning& cent) {
@@ -85,11 +125,28 @@ std::string format_offsets(const Tuning& cent) {
   return text;
 }
 
+std::string format_tuning(const KeyTable& table) {
+  if (const std::optional<Tuning> cent = table.pitch_classes()) return format_offsets(*cent) + "\n";
+  std::string text;
+  for (int key = 0; key < kKeys; ++key) {
+    text += std::to_string(key) + " ";
+    if (table.mapped[key]) {
+      char number[32];
+      const auto result = std::to_chars(number, number + sizeof number, table.offset[key]);
+      text.append(number, result.ptr);
+    } else {
+      text += "x";
+    }
+    text += "\n";
+  }
+  return text;
+}
+
 std::string list_tunings() {
   std::string text;
+  char line[256];
   for (const NamedTuning& tuning : builtin_tunings()) {
-    char line[256];
-    std::snprintf(line, sizeof line, "%-14s %s\n%14s", tuning.name, tuning.description, "");
+    std::snprintf(line, sizeof line, "%-19s %s\n%19s", tuning.name, tuning.description, "");
     text += line;
     for (double c : offsets_on_root(tuning.degrees(), 0)) {
       std::snprintf(line, sizeof line, " %.2f", c);
@@ -97,7 +154,10 @@ std::string list_tunings() {
     }
     text += "\n";
   }
-  return text;
+  std::snprintf(line, sizeof line,
+                "%-19s per key: N equal divisions of the octave, N from %d to %d, linear from key 60\n",
+                "edo:N", kMinEdo, kMaxEdo);
+  return text + line;
 }
 
 }  // namespace retune

@@ -1,5 +1,6 @@
-// Built-in tunings, each worked out from its definition: the sizes of its
-// twelve fifths, or the ratios of its degrees.
+// Tunings: the built-in ones, each worked out from its definition (the sizes
+// of its twelve fifths, or the ratios of its degrees), and the user's choice
+// resolved into the tuning of the 128 keys.
 #pragma once
 
 #include <optional>
@@ -21,8 +22,20 @@ struct NamedTuning {
   Degrees (*degrees)();
 };
 
+// The built-in tunings of twelve degrees. Besides them, edo:N is N equal
+// divisions of the octave, N from kMinEdo to kMaxEdo.
 std::span<const NamedTuning> builtin_tunings();
+inline constexpr int kMinEdo = 5;
+inline constexpr int kMaxEdo = 72;
+
+// The tuning of twelve degrees called `name` or one of its aliases, in any
+// case; null when there is none.
 const NamedTuning* find_tuning(std::string_view name);
+
+// The keys' tuning the built-in `name` gives with its degree 0 on pitch class
+// `root`, unbent: twelve degrees repeat on every octave; edo:N runs linearly
+// from key 60 + root. An unknown name is a Failure that suggests the nearest.
+KeyTable builtin_table(std::string_view name, int root);
 
 // Offsets from equal temperament for `degrees` with its degree 0 on the
 // pitch class `root`, which is left unbent.
@@ -32,19 +45,40 @@ Tuning offsets_on_root(const Degrees& degrees, int root);
 int parse_pitch_class(std::string_view text);
 
 // What the user chose: twelve offsets, a built-in tuning, or a Scala scale
-// with an optional keyboard mapping; and the pitch class of the first degree.
+// with an optional keyboard mapping; the pitch class of the first degree;
+// and the pitch of A4.
 struct TuningChoice {
   std::vector<const char*> offsets;  // the twelve positional offsets, as given
   std::string name;                  // --tuning
   std::string scl_path;              // --scl
   std::string kbm_path;              // --kbm
   std::optional<int> root;           // --root
+  std::optional<double> a4;          // --a4, in hertz
+  std::string a4_text;               // --a4 as given
 
   bool by_name() const { return !name.empty() || !scl_path.empty(); }
 };
 
-// The offsets `choice` gives, each checked against +-`limit` cents.
-Tuning resolve_tuning(const TuningChoice& choice, double limit);
+// A resolved tuning, with what a refusal should blame: the tuning itself, or
+// the reference pitch (a keyboard mapping's frequency, --a4) that moved every
+// key by `reference_shift` cents.
+struct ResolvedTuning {
+  KeyTable table;
+  std::string source;     // "Tuning meantone", "Scala file x.scl", ...
+  std::string shape;      // of a scale: "19 notes, period 1200 cents"
+  std::string reference;  // "Option --a4 415", ...; empty when nothing moved the keys
+  double reference_shift = 0;
+};
+
+// The tuning `choice` gives. The twelve positional offsets are each checked
+// against +-`limit` cents as they are given; nothing else is checked here,
+// since what a method can play depends on the method: see check_range.
+ResolvedTuning resolve_tuning(const TuningChoice& choice, double limit);
+
+// Refuses (status 4) a tuning with a mapped key beyond +-`limit` cents,
+// naming the pitch class (for a tuning that repeats by pitch class) or the
+// key, and blaming the reference pitch when the tuning fits without it.
+void check_range(const ResolvedTuning& tuning, double limit);
 
 // Reads one offset in cents: white space, sign, decimal digits with an
 // optional point, optional exponent; what follows is ignored. Nothing when no
@@ -53,6 +87,11 @@ std::optional<double> parse_cents(std::string_view text);
 
 // Offsets as positional arguments that read back exactly.
 std::string format_offsets(const Tuning& cent);
+
+// What --print-offsets shows: the twelve offsets of a tuning that repeats by
+// pitch class, on one line; otherwise a line "key offset" for each key, "x"
+// for an unmapped one.
+std::string format_tuning(const KeyTable& table);
 
 // The built-in tunings, described, with their offsets from C.
 std::string list_tunings();

@@ -1,0 +1,61 @@
+# bash completion for retune                               -*- shell-script -*-
+# Options, the built-in tuning names (asked of the program being completed, so
+# they are always its own), .scl and .kbm files, MIDI files.
+
+_retune_options='--tuning --scl --kbm --root --a4 --list-tunings --print-offsets
+  --mts --mts=keys --poly --in-bends --bend-range --skip-channel --skip-drums
+  --output-dir -d --in-place -j --analyze --json --verbose --help -h --version --'
+
+# Directories, and the files with one of the extensions given, that start with $cur.
+_retune_files() {
+  local IFS=$'\n' extension
+  compopt -o filenames 2>/dev/null
+  COMPREPLY=($(compgen -d -- "$cur"))
+  for extension; do
+    COMPREPLY+=($(compgen -f -X "!*.$extension" -- "$cur"))
+  done
+}
+
+_retune_tunings() {
+  local line names=()
+  while IFS= read -r line; do
+    [[ $line == [![:space:]]* ]] && names+=("${line%%[[:space:]]*}")
+  done < <("$1" --list-tunings 2>/dev/null)
+  COMPREPLY=($(compgen -W "${names[*]}" -- "$cur"))
+}
+
+_retune() {
+  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]} attached=
+  # bash splits --name=value at the '='.
+  if [[ $cur == = ]]; then
+    cur= attached=1
+  elif [[ $prev == = ]]; then
+    prev=${COMP_WORDS[COMP_CWORD-2]} attached=1
+  fi
+  COMPREPLY=()
+
+  case $prev in
+    --tuning) _retune_tunings "${COMP_WORDS[0]}"; return ;;
+    --scl) _retune_files scl; return ;;
+    --kbm) _retune_files kbm; return ;;
+    --root) COMPREPLY=($(compgen -W 'C C# Db D D# Eb E F F# Gb G G# Ab A A# Bb B' -- "$cur")); return ;;
+    --bend-range) COMPREPLY=($(compgen -W "$(echo {1..24})" -- "$cur")); return ;;
+    --skip-channel) COMPREPLY=($(compgen -W "$(echo {1..16})" -- "$cur")); return ;;
+    --in-bends) COMPREPLY=($(compgen -W 'ignore' -- "$cur")); return ;;
+    --output-dir | -d) compopt -o filenames 2>/dev/null; COMPREPLY=($(compgen -d -- "$cur")); return ;;
+    --a4 | -j) return ;;
+    --mts) if [[ $attached ]]; then COMPREPLY=($(compgen -W 'keys' -- "$cur")); return; fi ;;
+  esac
+
+  local i
+  for ((i = 1; i < COMP_CWORD; i++)); do
+    [[ ${COMP_WORDS[i]} == -- ]] && { _retune_files mid midi MID; return; }
+  done
+  if [[ $cur == -* ]]; then
+    COMPREPLY=($(compgen -W "$_retune_options" -- "$cur"))
+    return
+  fi
+  _retune_files mid midi MID
+}
+
+complete -F _retune retune
