@@ -56,8 +56,8 @@ uninstall:
 clean:
 	rm -rf $(BUILD) $(BUILD)-*
 
-# The whole test suite under AddressSanitizer and UndefinedBehaviorSanitizer,
-# then a bounded fuzzing run.
+# The whole test suite under AddressSanitizer and UndefinedBehaviorSanitizer
+# (float-to-integer overflow included), then a bounded fuzzing run.
 check-sanitize: deps
 	@cmake -S . -B $(BUILD)-sanitize -DCMAKE_BUILD_TYPE=Debug -DRETUNE_SANITIZE=address,undefined,float-cast-overflow >/dev/null
 	@cmake --build $(BUILD)-sanitize -j $(JOBS)
@@ -65,7 +65,8 @@ check-sanitize: deps
 	  ctest --output-on-failure -j $(JOBS)
 	@$(MAKE) --no-print-directory fuzz SECONDS=60
 
-# Coverage-guided fuzzing of both passes: make fuzz SECONDS=N
+# Coverage-guided fuzzing of both passes, the Scala readers and the command
+# line: make fuzz SECONDS=N. Each seed starts with the byte that says which.
 FUZZ_DIR := $(BUILD)-fuzz
 fuzz:
 	@command -v clang++ >/dev/null 2>&1 || { echo "fuzzing needs clang: sudo apt-get install -y clang libclang-rt-14-dev"; exit 1; }
@@ -74,11 +75,17 @@ fuzz:
 	@cmake --build $(FUZZ_DIR) -j $(JOBS) --target retune_fuzz gen_smf
 	@mkdir -p $(FUZZ_DIR)/corpus $(FUZZ_DIR)/seeds
 	@for f in examples/*.mid; do \
-	  (printf '\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0'; cat $$f) > $(FUZZ_DIR)/seeds/$$(basename $$f); \
-	  (printf '\1\13\0\0\20\40\60\100\120\140\160\177\1\2\3\4'; cat $$f) > $(FUZZ_DIR)/seeds/range-$$(basename $$f); \
-	  (printf '\202\0\2\0\177\1\20\30\40\60\70\100\120\140\160\2'; cat $$f) > $(FUZZ_DIR)/seeds/mts-$$(basename $$f); \
+	  (printf '\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0'; cat $$f) > $(FUZZ_DIR)/seeds/$$(basename $$f); \
+	  (printf '\0\1\13\0\0\20\40\60\100\120\140\160\177\1\2\3\4'; cat $$f) > $(FUZZ_DIR)/seeds/range-$$(basename $$f); \
+	  (printf '\0\202\0\2\0\177\1\20\30\40\60\70\100\120\140\160\2'; cat $$f) > $(FUZZ_DIR)/seeds/mts-$$(basename $$f); \
 	done
-	@for n in 1 2 3; do (printf '\0\0\0\0\1\2\3\4\5\6\7\10\11\12\13\14'; $(FUZZ_DIR)/gen_smf 3000 $$n) > $(FUZZ_DIR)/seeds/gen-$$n; done
+	@for n in 1 2 3; do (printf '\0\0\0\0\0\1\2\3\4\5\6\7\10\11\12\13\14'; $(FUZZ_DIR)/gen_smf 3000 $$n) > $(FUZZ_DIR)/seeds/gen-$$n; done
+	@for f in examples/*.scl; do (printf '\1'; cat $$f) > $(FUZZ_DIR)/seeds/$$(basename $$f); done
+	@for f in examples/*.kbm; do (printf '\2'; cat $$f) > $(FUZZ_DIR)/seeds/$$(basename $$f); done
+	@n=0; for line in '--tuning|meantone|--root|D|in.mid|-' '-10|-.5|0|1e1|2|3|4|5|6|7|8|9|-|out.mid|--verbose' \
+	  '--scl=a.scl|--kbm|b.kbm|--mts|--skip-channel|10|--print-offsets|--|-h'; do \
+	  n=$$((n + 1)); printf '\3%s' "$$line" | tr '|' '\0' > $(FUZZ_DIR)/seeds/cli-$$n; \
+	done
 	$(FUZZ_DIR)/retune_fuzz -max_total_time=$(SECONDS) -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
 	  -print_final_stats=1 $(FUZZ_DIR)/corpus $(FUZZ_DIR)/seeds
 

@@ -4,7 +4,7 @@
 
 _retune_options='--tuning --scl --kbm --root --a4 --list-tunings --print-offsets
   --mts --mts=keys --poly --in-bends --bend-range --skip-channel --skip-drums
-  --output-dir -d --in-place -j --analyze --json --verbose --help -h --version --'
+  --output-dir -d --in-place -j --jobs --analyze --json --verbose --help -h --version --'
 
 # Directories, and the files with one of the extensions given, that start with $cur.
 _retune_files() {
@@ -43,7 +43,7 @@ _retune() {
     --skip-channel) COMPREPLY=($(compgen -W "$(echo {1..16})" -- "$cur")); return ;;
     --in-bends) COMPREPLY=($(compgen -W 'ignore' -- "$cur")); return ;;
     --output-dir | -d) compopt -o filenames 2>/dev/null; COMPREPLY=($(compgen -d -- "$cur")); return ;;
-    --a4 | -j) return ;;
+    --a4 | -j | --jobs) return ;;
     --mts) if [[ $attached ]]; then COMPREPLY=($(compgen -W 'keys' -- "$cur")); return; fi ;;
   esac
 

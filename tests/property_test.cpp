@@ -38,7 +38,7 @@ TEST(Properties, GeneratedFilesRetuneExactly) {
 }
 
 // Small files made of arbitrary events of every kind, running status
-// anywhere (also across tracks), odd lengths and trailing bytes.
+// anywhere (also across tracks), odd lengths, alien chunks and trailing bytes.
 std::string random_events(Random& rng, uint8_t& last_status) {
   std::string t;
   const int events = static_cast<int>(rng.below(12));
@@ -77,6 +77,7 @@ TEST(Properties, ArbitraryEventsAndMethodsRetuneExactly) {
     std::string in = header(1, static_cast<uint16_t>(ntracks));
     uint8_t last_status = 0;
     for (int t = 0; t < ntracks; ++t) {
+      if (rng.chance(10)) in += "XFIL" + be32(3) + "abc";
       std::string events = random_events(rng, last_status);
       in += track(events);
     }
@@ -86,6 +87,8 @@ TEST(Properties, ArbitraryEventsAndMethodsRetuneExactly) {
     if (rng.chance(25)) {
       method.mts = true;
       method.bend_range = 1;
+    } else if (rng.chance(15)) {
+      method.mts_keys = true;
     } else if (rng.chance(30)) {
       method.bend_range = 1 + static_cast<int>(rng.below(24));
       method.declare_bend_range = true;
@@ -175,32 +178,34 @@ TEST(Properties, AnyReadSizesGiveTheSameBytes) {
   const std::string whole = retune::retune_bytes(in, cent);  // larger than every buffer
   ASSERT_EQ(check_retuned(in, whole, cent), "");
 
-  retune::TrackLengths track_bytes{};
+  retune::Layout layout;
   TrickleSource source(in, 1);
   retune::io::ByteReader fpi(source);
   retune::io::MemorySink scratch;
   retune::io::ByteWriter fptmp(scratch);
-  retune::pass1(fpi, fptmp, track_bytes, cent);
+  retune::pass1(fpi, fptmp, layout, retune::KeyTable::from_pitch_classes(cent));
   fptmp.flush();
   TrickleSource scratch_source(scratch.bytes(), 2);
   retune::io::ByteReader scratch_reader(scratch_source);
   retune::io::MemorySink out;
   retune::io::ByteWriter fpo(out);
-  retune::pass2(scratch_reader, fpo, track_bytes);
+  retune::pass2(scratch_reader, fpo, layout);
   fpo.flush();
   EXPECT_TRUE(out.bytes() == whole);
 }
 
-// Blocks longer than a buffer, between real files: a long sysex dump in
-// pass 1, whole tracks in pass 2.
+// Blocks longer than a buffer, between real files: a long sysex dump, an
+// alien chunk and trailing bytes in pass 1, whole tracks in pass 2.
 TEST(Properties, LargeBlocksArriveIntact) {
   TempDir dir;
   std::string dump(300000, '\0');
   for (size_t i = 0; i < dump.size(); ++i) dump[i] = static_cast<char>(i % 127);
   dump.back() = '\xF7';
   const std::string big_track = generate_note_track(*std::make_unique<Random>(8), 0, 3 << 20, true);
-  const std::string in = smf({hex("00 F0") + vlq(static_cast<uint32_t>(dump.size())) + dump + hex("00 90 3C 40 00 FF 2F 00"),
-                              big_track});
+  const std::string alien = "XFIL" + be32(static_cast<uint32_t>(dump.size())) + dump;
+  const std::string in = header(1, 2) +
+                         track(hex("00 F0") + vlq(static_cast<uint32_t>(dump.size())) + dump + hex("00 90 3C 40 00 FF 2F 00")) +
+                         alien + track(big_track) + dump;
   write_file(dir / "in.mid", in);
   std::vector<std::string> args(12, "-10");
   args.push_back("in.mid");

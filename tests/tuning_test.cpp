@@ -404,35 +404,33 @@ TEST(TuningOptions, RefusalsNameTheProblem) {
        "Scala file low.kbm is a keyboard mapping: give it with --kbm, and a scale with --scl\n"},
       {{"--scl", "meantone.scl", "--kbm", "wide.scl"},
        "Keyboard mapping wide.scl is a Scala scale: give it with --scl, and a mapping with --kbm\n"},
-      {{"--scl", "wide.scl", "in.mid", "out.mid"}, "Scala file wide.scl gives C# an offset of 201.00 cents: expected cents from -200 to 200\n"},
       // The mapping's frequency is to blame, or the scale, whichever put a
       // key out of range.
-      {{"--scl", "meantone.scl", "--kbm", "low.kbm", "in.mid", "out.mid"},
-       "Keyboard mapping low.kbm, with key 69 at 380.0 Hz, gives C an offset of -243.54 cents: expected cents from -200 to 200\n"},
-      {{"--scl", "wide.scl", "--kbm", "a440.kbm", "in.mid", "out.mid"},
-       "Scala file wide.scl gives C# an offset of 201.00 cents: expected cents from -200 to 200\n"},
-      {{"--tuning", "meantone", "--a4", "380", "in.mid", "out.mid"},
-       "Option --a4 380 gives C an offset of -243.54 cents: expected cents from -200 to 200\n"},
+      {{"--mts", "--scl", "meantone.scl", "--kbm", "low.kbm", "in.mid", "out.mid"},
+       "Keyboard mapping low.kbm, with key 69 at 380.0 Hz, gives C an offset of -243.54 cents: expected cents from -100 to 100\n"},
+      {{"--mts", "--scl", "wide.scl", "--kbm", "a440.kbm", "in.mid", "out.mid"},
+       "Scala file wide.scl gives C# an offset of 201.00 cents: expected cents from -100 to 100\n"},
+      {{"--mts", "--tuning", "meantone", "--a4", "380", "in.mid", "out.mid"},
+       "Option --a4 380 gives C an offset of -243.54 cents: expected cents from -100 to 100\n"},
       {{"--mts", "--tuning", "meantone", "--a4", "415", "in.mid", "out.mid"},
        "Option --a4 415 gives C# an offset of -114.96 cents: expected cents from -100 to 100\n"},
       {{"--a4", "1000", "--tuning", "just"}, "Invalid value \"1000\" for --a4: expected a frequency from 220 to 880 Hz\n"},
       {{"--a4", "0x1b8", "--tuning", "just"}, "Invalid value \"0x1b8\" for --a4: expected a frequency from 220 to 880 Hz\n"},
       {{"--a4", "415", "--scl", "meantone.scl", "--kbm", baroque},
        "Give either --a4 or --kbm, not both: the mapping sets its own reference frequency\n"},
-      {{"--tuning", "edo:19", "in.mid", "out.mid"},
-       "Tuning edo:19 tunes keys one by one, not by pitch class: retune cannot play such a tuning yet (--print-offsets "
-       "shows it)\n"},
-      {{"--scl", "meantone.scl", "--kbm", "narrow.kbm", "in.mid", "out.mid"},
-       "Scala file meantone.scl (12 notes, period 1200 cents) with keyboard mapping narrow.kbm tunes keys one by one, not by pitch class: retune "
-       "cannot play such a tuning yet (--print-offsets shows it)\n"},
-      {{"--scl", "stretched.scl", "in.mid", "out.mid"},
+      {{"--mts", "--tuning", "edo:19", "in.mid", "out.mid"},
+       "Tuning edo:19 tunes keys one by one, not by pitch class: --mts cannot send it; use --mts=keys\n"},
+      {{"--mts", "--scl", "meantone.scl", "--kbm", "narrow.kbm", "in.mid", "out.mid"},
+       "Scala file meantone.scl (12 notes, period 1200 cents) with keyboard mapping narrow.kbm tunes keys one by one, "
+       "not by pitch class: --mts cannot send it; use --mts=keys\n"},
+      {{"--mts", "--scl", "stretched.scl", "in.mid", "out.mid"},
        "Scala file stretched.scl (12 notes, period 1200.0001 cents) tunes keys one by one, not by pitch class: "
-       "retune cannot play such a tuning yet (--print-offsets shows it)\n"},
+       "--mts cannot send it; use --mts=keys\n"},
       {{"--kbm", "x.kbm", "--tuning", "just"}, "Option --kbm goes with --scl\n"},
       {{"--root", "H", "--tuning", "just"}, "Invalid root \"H\": expected a pitch class C, C#, Db, ..., B or 0-11\n"},
       {with_zeros({"--root", "D"}), "Option --root goes with --tuning or --scl\n"},
-      {{"--tuning"}, "Option --tuning needs a value; see " RETUNE_BIN " --help\n"},
-      {{"--frobnicate", "--tuning", "just"}, "Unknown option \"--frobnicate\"; see " RETUNE_BIN " --help\n"},
+      {{"--tuning"}, "Option --tuning needs a value; see retune --help\n"},
+      {{"--frobnicate", "--tuning", "just"}, "Unknown option \"--frobnicate\"; see retune --help\n"},
       {{"--mts", "--bend-range", "2", "--tuning", "just"},
        "Give either --mts or --bend-range, not both: a tuning message uses no pitch bends\n"},
       {{"--bend-range", "25", "--tuning", "just"}, "Invalid value \"25\" for --bend-range: expected 1 to 24\n"},
@@ -505,6 +503,7 @@ TEST(TuningOptions, DoubleDashEndsOptions) {
   EXPECT_EQ(r.out, retune_bytes(melody, offsets_on_root(find_tuning("meantone")->degrees(), 0)));
   // Offsets such as -10 are never options.
   std::vector<std::string> args(12, "-10");
+  args.push_back("--");
   args.push_back("--odd.mid");
   EXPECT_EQ(run_program(RETUNE_BIN, args, RunOptions().at(dir.path().string())).status, 0);
 }

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "retune/retune.h"
+#include "midi_model.h"
 #include "refusal.h"
-#include "smf_builder.h"
 
 using namespace smf_test;
 using retune::Tuning;
@@ -79,8 +79,8 @@ TEST(Walk, FramingAndLengths) {
     std::string out;
     const char* what;
   } cases[] = {
-      {header(1, 0) + "trailing", header(1, 0), "no tracks; trailing bytes dropped"},
-      {smf({"", hex("00 FF 2F 00")}) + "junk", smf({"", hex("00 FF 2F 00")}), "empty track"},
+      {header(1, 0) + "trailing", header(1, 0) + "trailing", "no tracks; trailing bytes kept"},
+      {smf({"", hex("00 FF 2F 00")}) + "junk", smf({"", hex("00 FF 2F 00")}) + "junk", "empty track"},
       // 2^31 and more walks nothing: 0 is written and the next chunk starts right there
       {header(1, 2) + track_declared("", 0x80000000u) + track(hex("00 90 3C 40")),
        header(1, 2) + track_declared("", 0) + track(hex("00 90 3C 40 00 E0 00 40")), "negative length"},
@@ -91,6 +91,31 @@ TEST(Walk, FramingAndLengths) {
        header(0, 1) + track(hex("00 FF 01 05 41 42 43 44 45")), "overrun, no note"},
   };
   for (const auto& c : cases) EXPECT_EQ(to_hex(retuned(c.in)), to_hex(c.out)) << c.what;
+}
+
+TEST(Walk, AlienChunksAndTrailingBytesPassUnchanged) {
+  const std::string note = hex("00 90 3C 40");
+  const std::string bent = hex("00 90 3C 40 00 E0 00 40");
+  const std::string karaoke = "KAR " + be32(3) + "abc";
+  const std::string odd_but_printable = "MThd" + be32(6) + hex("00 00 00 01 00 60");
+  const std::string stray = "\x01\x02" + std::string("MTrk") + be32(0) + std::string(300000, 'z') + "\xFF";
+  const struct {
+    std::string in;
+    std::string out;
+    const char* what;
+  } cases[] = {
+      {header(1, 2) + karaoke + track(note) + "    " + be32(0) + track(note) + karaoke,
+       header(1, 2) + karaoke + track(bent) + "    " + be32(0) + track(bent) + karaoke, "before, between, after"},
+      {header(0, 1) + odd_but_printable + karaoke + track(note), header(0, 1) + odd_but_printable + karaoke + track(bent),
+       "two before the first"},
+      {header(0, 1) + track(note) + stray, header(0, 1) + track(bent) + stray, "any bytes after the last track"},
+      {header(0, 1) + track(note) + "KAR " + be32(100) + "cut short", header(0, 1) + track(bent) + "KAR " + be32(100) + "cut short",
+       "a chunk cut short after the last track"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(to_hex(retuned(c.in)), to_hex(c.out)) << c.what;
+    EXPECT_EQ(check_retuned(c.in, retuned(c.in), {}), "") << c.what;
+  }
 }
 
 TEST(Walk, AcceptsTheTrackLimit) {
@@ -109,7 +134,10 @@ TEST(Walk, RefusesBrokenFramingAndEvents) {
       {"MThx" + be32(6), "MIDI track header incorrect\n", 2},
       {"MThd" + be32(7) + be16(0) + be16(1) + be16(96) + "x", "MIDI track header size incorrect\n", 2},
       {too_many, "Too many tracks in MIDI file, maximum is 1024\n", 3},
-      {header(1, 2) + track("") + "XFIL" + be32(0), "MIDI track chunk header incorrect in track 1\n", 2},
+      {header(1, 2) + track("") + "MTr\x7F" + be32(0), "MIDI track chunk header incorrect in track 1\n", 2},
+      {header(1, 1) + "KAR\xC4" + be32(0), "MIDI track chunk header incorrect in track 0\n", 2},
+      {header(1, 1) + "KAR " + be32(4) + "abc", "File format error: EOF encountered\n", 255},
+      {header(1, 1) + "KAR " + be32(0), "File format error: EOF encountered\n", 255},
       {one_track("FF FF FF FF 00"), "Error in delta time encoding\n", 3},
       {one_track("00 FF 01 FF FF FF FF"), "Error in delta time encoding\n", 3},
       {one_track("00 3C 40"), "No running MIDI command defined\n", 3},
@@ -139,14 +167,14 @@ TEST(Walk, SecondPassChecksTheChunksWithItsOwnMessages) {
       {header(1, 1) + "MTrk" + be32(3) + "ab", "File format error: EOF encountered\n", 255},
   };
   for (const auto& c : cases) {
-    retune::TrackLengths lengths{};
-    lengths.fill(3);
+    retune::Layout layout;
+    layout.track_bytes.fill(3);
     const Refusal r = refusal([&] {
       retune::io::MemorySource source(c.in);
       retune::io::ByteReader in(source);
       retune::io::MemorySink sink;
       retune::io::ByteWriter out(sink);
-      retune::pass2(in, out, lengths);
+      retune::pass2(in, out, layout);
     });
     EXPECT_EQ(r.message, c.message) << to_hex(c.in);
     EXPECT_EQ(r.status, c.status) << to_hex(c.in);
@@ -154,16 +182,18 @@ TEST(Walk, SecondPassChecksTheChunksWithItsOwnMessages) {
 }
 
 TEST(Walk, SecondPassWritesTheRecordedLengthsAndCopiesThatMuch) {
-  retune::TrackLengths lengths{};
-  lengths[0] = 4;
-  const std::string in = header(0, 1) + track_declared(hex("00 FF 2F 00"), 99) + "trailing";
+  retune::Layout layout;
+  layout.track_bytes[0] = 4;
+  layout.alien_bytes[0] = 9;
+  layout.tail = 3;
+  const std::string in = header(0, 1) + "XFIL" + be32(1) + "x" + track_declared(hex("00 FF 2F 00"), 99) + "trailing";
   retune::io::MemorySource source(in);
   retune::io::ByteReader reader(source);
   retune::io::MemorySink sink;
   retune::io::ByteWriter out(sink);
-  retune::pass2(reader, out, lengths);
+  retune::pass2(reader, out, layout);
   out.flush();
-  EXPECT_EQ(sink.bytes(), header(0, 1) + track(hex("00 FF 2F 00")));
+  EXPECT_EQ(sink.bytes(), header(0, 1) + "XFIL" + be32(1) + "x" + track(hex("00 FF 2F 00")) + "tra");
 }
 
 }  // namespace

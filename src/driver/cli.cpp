@@ -1,12 +1,16 @@
-// The command line: options anywhere before the tuning and the files, the
-// usage and help texts.
+// The command line: options anywhere before a lone "--", the tuning and the
+// files; the usage and help texts.
 #include "driver/cli.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
+#include <vector>
 
+#include "driver/files.h"
 #include "retune/scala.h"
 
 namespace retune::driver {
@@ -30,7 +34,11 @@ constexpr char kOptionsHelp[] =
     "no chords. The output options below lift them: --bend-range N allows offsets\n"
     "up to N*100 cents, and --mts keeps chords in tune.\n"
     "\n"
-    "Options: they come before the other arguments, and -- ends them.\n"
+    "An infile or outfile - is standard input or output.\n"
+    "Options may stand anywhere before a lone --, which ends them; offsets such as\n"
+    "-10 are no options. Of --help, --version, --list-tunings and --print-offsets,\n"
+    "the first in this order is done and nothing else; --print-offsets takes no\n"
+    "files. An option that takes one value may be repeated only with that value.\n"
     "\n"
     "Tuning (in place of c1 ... c12, leaving [infile [outfile]]):\n"
     "  --tuning NAME       a built-in tuning; see --list-tunings\n"
@@ -54,6 +62,13 @@ constexpr char kOptionsHelp[] =
     "                      to it and set it at the start of the file\n"
     "  --skip-channel N    leave channel N (1-16) alone; may be repeated\n"
     "  --skip-drums        leave channel 10 alone\n"
+    "\n"
+    "Many files (FILE... in place of [infile [outfile]]; each failure is a line\n"
+    "naming its FILE, and the exit status is that of the first FILE that failed):\n"
+    "  -d, --output-dir DIR\n"
+    "                      retune every FILE into DIR (made if missing), same name\n"
+    "  --in-place          replace every FILE by its retuned copy\n"
+    "  -j, --jobs N        retune N files at a time; the default is one per CPU\n"
     "\n"
     "Other:\n"
     "  --verbose           report on standard error what was inserted\n"
@@ -90,118 +105,261 @@ int parse_number(const char* text, int low, int high, const char* option) {
   return static_cast<int>(value);
 }
 
-}  // namespace
+enum class Opt {
+  kHelp, kVersion, kListTunings, kPrintOffsets, kVerbose,
+  kTuning, kScl, kKbm, kA4, kRoot, kMts, kBendRange, kSkipChannel, kSkipDrums,
+  kOutputDir, kInPlace, kJobs,
+  kCount
+};
 
-Options parse_command_line(int argc, char** argv) {
-  const char* program = argc > 0 ? argv[0] : "retune";
-  Options options;
-  if (argc == 2 && std::strcmp(argv[1], "-h") == 0) {
-    options.action = Options::Action::kHelp;
-    return options;
+// What follows an option: nothing, a value (after "=" or as the next
+// argument), or a value only after "=".
+enum class Takes { kNothing, kValue, kOptionalValue };
+
+struct OptionSpec {
+  std::string_view name;
+  char letter;        // its one-letter form, or 0
+  Takes takes;
+  bool single_value;  // given twice, it must be given the same value
+  Opt id;
+};
+
+constexpr OptionSpec kOptionSpecs[] = {
+    {"--help", 'h', Takes::kNothing, false, Opt::kHelp},
+    {"--version", 0, Takes::kNothing, false, Opt::kVersion},
+    {"--list-tunings", 0, Takes::kNothing, false, Opt::kListTunings},
+    {"--print-offsets", 0, Takes::kNothing, false, Opt::kPrintOffsets},
+    {"--verbose", 0, Takes::kNothing, false, Opt::kVerbose},
+    {"--tuning", 0, Takes::kValue, true, Opt::kTuning},
+    {"--scl", 0, Takes::kValue, true, Opt::kScl},
+    {"--kbm", 0, Takes::kValue, true, Opt::kKbm},
+    {"--a4", 0, Takes::kValue, true, Opt::kA4},
+    {"--root", 0, Takes::kValue, true, Opt::kRoot},
+    {"--mts", 0, Takes::kOptionalValue, false, Opt::kMts},
+    {"--bend-range", 0, Takes::kValue, true, Opt::kBendRange},
+    {"--skip-channel", 0, Takes::kValue, false, Opt::kSkipChannel},
+    {"--skip-drums", 0, Takes::kNothing, false, Opt::kSkipDrums},
+    {"--output-dir", 'd', Takes::kValue, true, Opt::kOutputDir},
+    {"--in-place", 0, Takes::kNothing, false, Opt::kInPlace},
+    {"--jobs", 'j', Takes::kValue, true, Opt::kJobs},
+};
+
+// An option is "--name" or "-" and a letter; "-" alone, "-10" and "-.5" are
+// arguments.
+bool is_option(const char* arg) {
+  return arg[0] == '-' && arg[1] != '\0' && !std::isdigit(static_cast<unsigned char>(arg[1])) && arg[1] != '.';
+}
+
+const OptionSpec* find_option(std::string_view name) {
+  for (const OptionSpec& spec : kOptionSpecs)
+    if (name == spec.name || (name.size() == 2 && name[1] == spec.letter)) return &spec;
+  return nullptr;
+}
+
+class Parser {
+ public:
+  Parser(int argc, char** argv) : argc_(argc), argv_(argv) {}
+
+  Options parse();
+
+ private:
+  void take_option(int& i);
+  void apply(const OptionSpec& spec, const char* value);
+  // Refuses a second, different value of an option that takes one.
+  void note_value(const OptionSpec& spec, const char* text, const std::string& value);
+  void check_combinations() const;
+  void take_positional();
+
+  int argc_;
+  char** argv_;
+  Options options_;
+  std::vector<const char*> positional_;
+  bool given_[static_cast<int>(Opt::kCount)] = {};
+  std::string values_[static_cast<int>(Opt::kCount)];
+  std::string texts_[static_cast<int>(Opt::kCount)];
+};
+
+Options Parser::parse() {
+  bool options_ended = false;
+  for (int i = 1; i < argc_; ++i) {
+    if (options_ended || !is_option(argv_[i]))
+      positional_.push_back(argv_[i]);
+    else if (std::strcmp(argv_[i], "--") == 0)
+      options_ended = true;
+    else
+      take_option(i);
   }
-  bool bend_range_given = false;
-  int i = 1;
-  for (; i < argc && std::strncmp(argv[i], "--", 2) == 0; ++i) {
-    std::string_view arg = argv[i];
-    if (arg == "--") {
-      ++i;
-      break;
+  // One rule of precedence: the first of these in this order is done, and
+  // nothing else.
+  for (const auto& [id, action] : {std::pair{Opt::kHelp, Options::Action::kHelp},
+                                  {Opt::kVersion, Options::Action::kVersion},
+                                  {Opt::kListTunings, Options::Action::kListTunings}})
+    if (given_[static_cast<int>(id)]) {
+      options_.action = action;
+      return options_;
     }
-    // --name=value or --name value
-    const char* value = nullptr;
+  check_combinations();
+  take_positional();
+  return options_;
+}
+
+void Parser::take_option(int& i) {
+  std::string_view arg = argv_[i];
+  const char* value = nullptr;
+  if (arg.starts_with("--")) {  // --name=value or --name value
     const size_t equals = arg.find('=');
     if (equals != std::string_view::npos) {
-      value = argv[i] + equals + 1;
+      value = argv_[i] + equals + 1;
       arg = arg.substr(0, equals);
     }
-    auto take_value = [&]() -> const char* {
-      if (value) return value;
-      if (i + 1 >= argc)
-        io::fail(io::kExitBadArguments, "Option %.*s needs a value; see %s --help\n", static_cast<int>(arg.size()),
-                 arg.data(), program);
-      return argv[++i];
-    };
-    auto no_value = [&] {
-      if (value)
-        io::fail(io::kExitBadArguments, "Option %.*s takes no value\n", static_cast<int>(arg.size()), arg.data());
-    };
-    if (arg == "--help") {
-      no_value();
-      options.action = Options::Action::kHelp;
-    } else if (arg == "--version") {
-      no_value();
-      options.action = Options::Action::kVersion;
-    } else if (arg == "--list-tunings") {
-      no_value();
-      options.action = Options::Action::kListTunings;
-    } else if (arg == "--print-offsets") {
-      no_value();
-      if (options.action == Options::Action::kRetune) options.action = Options::Action::kPrintOffsets;
-    } else if (arg == "--verbose") {
-      no_value();
-      options.verbose = true;
-    } else if (arg == "--tuning") {
-      options.tuning.name = take_value();
-      if (options.tuning.name.empty()) refuse("Option --tuning needs a name\n");
-    } else if (arg == "--scl") {
-      options.tuning.scl_path = take_value();
-      if (options.tuning.scl_path.empty()) refuse("Option --scl needs a file\n");
-    } else if (arg == "--kbm") {
-      options.tuning.kbm_path = take_value();
-      if (options.tuning.kbm_path.empty()) refuse("Option --kbm needs a file\n");
-    } else if (arg == "--a4") {
-      const char* text = take_value();
-      const std::optional<double> hz = parse_decimal(text);
-      if (!hz || !(*hz >= kMinA4 && *hz <= kMaxA4))
-        io::fail(io::kExitBadArguments, "Invalid value \"%s\" for --a4: expected a frequency from %g to %g Hz\n", text,
-                 kMinA4, kMaxA4);
-      options.tuning.a4 = *hz;
-      options.tuning.a4_text = text;
-    } else if (arg == "--root") {
-      const char* text = take_value();
-      const int root = parse_pitch_class(text);
-      if (root < 0) refuse("Invalid root \"%s\": expected a pitch class C, C#, Db, ..., B or 0-11\n", text);
-      options.tuning.root = root;
-    } else if (arg == "--mts") {
-      no_value();
-      options.method.mts = true;
-    } else if (arg == "--bend-range") {
-      options.method.bend_range = parse_number(take_value(), 1, 24, "--bend-range");
-      options.method.declare_bend_range = true;
-      bend_range_given = true;
-    } else if (arg == "--skip-channel") {
-      options.method.skipped_channels |= static_cast<uint16_t>(1u << (parse_number(take_value(), 1, 16, "--skip-channel") - 1));
-    } else if (arg == "--skip-drums") {
-      no_value();
-      options.method.skipped_channels |= 1u << 9;
-    } else {
-      io::fail(io::kExitBadArguments, "Unknown option \"%s\"; see %s --help\n", argv[i], program);
-    }
+  } else if (arg.size() > 2) {  // -xVALUE
+    value = argv_[i] + 2;
+    arg = arg.substr(0, 2);
   }
-  if (options.action == Options::Action::kHelp || options.action == Options::Action::kVersion ||
-      options.action == Options::Action::kListTunings)
-    return options;
-
-  if (!options.tuning.name.empty() && !options.tuning.scl_path.empty()) refuse("Give either --tuning or --scl, not both\n");
-  if (!options.tuning.kbm_path.empty() && options.tuning.scl_path.empty()) refuse("Option --kbm goes with --scl\n");
-  if (!options.tuning.kbm_path.empty() && options.tuning.a4)
-    refuse("Give either --a4 or --kbm, not both: the mapping sets its own reference frequency\n");
-  if (!options.tuning.kbm_path.empty() && options.tuning.root) refuse("Give either --root or --kbm, not both: both set the root\n");
-  if (options.tuning.root && !options.tuning.by_name()) refuse("Option --root goes with --tuning or --scl\n");
-  if (options.method.mts && bend_range_given)
-    refuse("Give either --mts or --bend-range, not both: a tuning message uses no pitch bends\n");
-
-  const int positional = argc - i;
-  if (options.tuning.by_name()) {
-    if (positional >= kPitchClasses) refuse("Give either a tuning option or twelve offsets, not both\n");
-    if (positional > 2) usage_failure(program);
-  } else {
-    if (positional < kPitchClasses || positional > kPitchClasses + 2) usage_failure(program);
-    for (int k = 0; k < kPitchClasses; ++k) options.tuning.offsets.push_back(argv[i++]);
+  const OptionSpec* spec = find_option(arg);
+  if (!spec || (value && spec->takes != Takes::kValue && arg.size() == 2))
+    io::fail(io::kExitBadArguments, "Unknown option \"%s\"; see retune --help\n", argv_[i]);
+  if (value && spec->takes == Takes::kNothing)
+    io::fail(io::kExitBadArguments, "Option %.*s takes no value\n", static_cast<int>(arg.size()), arg.data());
+  if (spec->takes == Takes::kValue && !value) {
+    if (i + 1 >= argc_)
+      io::fail(io::kExitBadArguments, "Option %.*s needs a value; see retune --help\n", static_cast<int>(arg.size()),
+               arg.data());
+    value = argv_[++i];
   }
-  if (i < argc) options.infile = argv[i++];
-  if (i < argc) options.outfile = argv[i++];
-  return options;
+  given_[static_cast<int>(spec->id)] = true;
+  apply(*spec, value);
 }
+
+void Parser::note_value(const OptionSpec& spec, const char* text, const std::string& value) {
+  const int k = static_cast<int>(spec.id);
+  if (!values_[k].empty() && values_[k] != value)
+    io::fail(io::kExitBadArguments, "Option %s given twice with different values: \"%s\" and \"%s\"\n",
+             spec.name.data(), texts_[k].c_str(), text);
+  values_[k] = value;
+  texts_[k] = text;
+}
+
+void Parser::apply(const OptionSpec& spec, const char* value) {
+  TuningChoice& tuning = options_.tuning;
+  Method& method = options_.method;
+  std::string canonical = value ? value : "";
+  switch (spec.id) {
+    case Opt::kPrintOffsets:
+      options_.action = Options::Action::kPrintOffsets;
+      break;
+    case Opt::kVerbose:
+      options_.verbose = true;
+      break;
+    case Opt::kTuning:
+      if (!*value) refuse("Option --tuning needs a name\n");
+      tuning.name = value;
+      break;
+    case Opt::kScl:
+      if (!*value) refuse("Option --scl needs a file\n");
+      tuning.scl_path = value;
+      break;
+    case Opt::kKbm:
+      if (!*value) refuse("Option --kbm needs a file\n");
+      tuning.kbm_path = value;
+      break;
+    case Opt::kA4: {
+      const std::optional<double> hz = parse_decimal(value);
+      if (!hz || !(*hz >= kMinA4 && *hz <= kMaxA4))
+        io::fail(io::kExitBadArguments, "Invalid value \"%s\" for --a4: expected a frequency from %g to %g Hz\n", value,
+                 kMinA4, kMaxA4);
+      tuning.a4 = *hz;
+      tuning.a4_text = value;
+      canonical.resize(32);
+      canonical.resize(static_cast<size_t>(std::snprintf(canonical.data(), canonical.size(), "%.17g", *hz)));
+      break;
+    }
+    case Opt::kRoot:
+      tuning.root = parse_pitch_class(value);
+      if (*tuning.root < 0) refuse("Invalid root \"%s\": expected a pitch class C, C#, Db, ..., B or 0-11\n", value);
+      canonical = std::to_string(*tuning.root);
+      break;
+    case Opt::kMts:
+      // --mts=keys: a tuning of every key rather than of the twelve pitch classes
+      if (value && std::strcmp(value, "keys") != 0) refuse("Invalid value \"%s\" for --mts: expected --mts=keys\n", value);
+      (value ? method.mts_keys : method.mts) = true;
+      if (method.mts && method.mts_keys) refuse("Give either --mts or --mts=keys, not both\n");
+      break;
+    case Opt::kBendRange:
+      method.bend_range = parse_number(value, 1, 24, "--bend-range");
+      method.declare_bend_range = true;
+      canonical = std::to_string(method.bend_range);
+      break;
+    case Opt::kSkipChannel:
+      method.skipped_channels |= static_cast<uint16_t>(1u << (parse_number(value, 1, 16, "--skip-channel") - 1));
+      break;
+    case Opt::kSkipDrums:
+      method.skipped_channels |= 1u << 9;
+      break;
+    case Opt::kOutputDir:
+      if (!*value) refuse("Option --output-dir needs a directory\n");
+      options_.output_dir = value;
+      break;
+    case Opt::kInPlace:
+      options_.in_place = true;
+      break;
+    case Opt::kJobs:
+      options_.jobs = parse_number(value, 1, kMaxWorkers, "-j");
+      canonical = std::to_string(options_.jobs);
+      break;
+    default:  // the actions that win over everything, decided at the end
+      break;
+  }
+  if (spec.single_value) note_value(spec, value, canonical);
+}
+
+void Parser::check_combinations() const {
+  const TuningChoice& tuning = options_.tuning;
+  if (!tuning.name.empty() && !tuning.scl_path.empty()) refuse("Give either --tuning or --scl, not both\n");
+  if (!tuning.kbm_path.empty() && tuning.scl_path.empty()) refuse("Option --kbm goes with --scl\n");
+  if (!tuning.kbm_path.empty() && tuning.a4)
+    refuse("Give either --a4 or --kbm, not both: the mapping sets its own reference frequency\n");
+  if (!tuning.kbm_path.empty() && tuning.root) refuse("Give either --root or --kbm, not both: both set the root\n");
+  if (tuning.root && !tuning.by_name()) refuse("Option --root goes with --tuning or --scl\n");
+  if (!options_.method.bends() && given_[static_cast<int>(Opt::kBendRange)])
+    refuse("Give either --mts or --bend-range, not both: a tuning message uses no pitch bends\n");
+  if (options_.method.mts && options_.method.skipped_channels == 0xFFFF)
+    refuse("Option --mts with every channel skipped leaves nothing to tune\n");
+  if (options_.output_dir && options_.in_place) refuse("Give either --output-dir or --in-place, not both\n");
+  if (options_.jobs && !options_.batch()) refuse("Option -j goes with --output-dir or --in-place\n");
+}
+
+void Parser::take_positional() {
+  const char* program = argc_ > 0 ? argv_[0] : "retune";
+  size_t next = 0;
+  const size_t count = positional_.size();
+  if (options_.tuning.by_name()) {
+    if (count >= kPitchClasses) refuse("Give either a tuning option or twelve offsets, not both\n");
+  } else {
+    if (count < kPitchClasses) usage_failure(program);
+    options_.tuning.offsets.assign(positional_.begin(), positional_.begin() + kPitchClasses);
+    next = kPitchClasses;
+  }
+  const size_t files = count - next;
+  if ((files > 0 || options_.batch()) && options_.action == Options::Action::kPrintOffsets)
+    refuse("Option --print-offsets takes no files\n");
+  if (options_.batch()) {
+    if (files == 0) refuse("Options --output-dir and --in-place need the files to retune\n");
+    for (; next < count; ++next) {
+      if (std::strcmp(positional_[next], "-") == 0) refuse("Options --output-dir and --in-place take files, not -\n");
+      options_.files.push_back(positional_[next]);
+    }
+    return;
+  }
+  if (files > 2) usage_failure(program);
+  // "-" is standard input or output, as in every filter; "./-" is a file.
+  auto file = [](const char* arg) { return std::strcmp(arg, "-") == 0 ? nullptr : arg; };
+  if (next < count) options_.infile = file(positional_[next++]);
+  if (next < count) options_.outfile = file(positional_[next++]);
+}
+
+}  // namespace
+
+Options parse_command_line(int argc, char** argv) { return Parser(argc, argv).parse(); }
 
 }  // namespace retune::driver

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "retune/retune.h"
 #include "retune/tunings.h"
@@ -16,6 +17,14 @@ struct Options {
   bool verbose = false;
   const char* infile = nullptr;   // standard input when null
   const char* outfile = nullptr;  // standard output when null
+
+  // Many files in one run: each into output_dir, or each replaced in place.
+  const char* output_dir = nullptr;
+  bool in_place = false;
+  int jobs = 0;  // worker processes; 0: one per CPU
+  std::vector<const char*> files;
+
+  bool batch() const { return output_dir || in_place; }
 };
 
 // Reads argv; a command line it cannot take is a Failure with status 4.

@@ -3,14 +3,22 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
-#include "io/failure.h"
+#include "io/byte_io.h"
 
 namespace retune::driver {
 
@@ -24,8 +32,15 @@ constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 char pending_temp[PATH_MAX + 32];
 volatile sig_atomic_t have_pending_temp = 0;
 
+// The running workers; 0 marks a free slot.
+volatile pid_t workers[kMaxWorkers];
+
 extern "C" void remove_temp_and_die(int signal_number) {
   if (have_pending_temp) unlink(pending_temp);
+  for (int i = 0; i < kMaxWorkers; ++i)
+    if (workers[i] > 0) kill(workers[i], signal_number);
+  for (int i = 0; i < kMaxWorkers; ++i)
+    if (workers[i] > 0) waitpid(workers[i], nullptr, 0);
   struct sigaction action {};
   action.sa_handler = SIG_DFL;
   sigemptyset(&action.sa_mask);
@@ -70,6 +85,50 @@ std::string resolve_links(std::string path) {
   return path;
 }
 
+// The descriptor that `path` names when it is a name for one of this
+// process's open descriptors (/dev/stdout, /dev/fd/N, /proc/self/fd/N), or -1.
+int named_descriptor(std::string_view path) {
+  int fd = -1;
+  if (path == "/dev/stdin") fd = STDIN_FILENO;
+  if (path == "/dev/stdout") fd = STDOUT_FILENO;
+  if (path == "/dev/stderr") fd = STDERR_FILENO;
+  for (std::string_view prefix : {"/dev/fd/", "/proc/self/fd/"}) {
+    if (!path.starts_with(prefix) || path.size() == prefix.size()) continue;
+    const char* end = path.data() + path.size();
+    const auto [stop, error] = std::from_chars(path.data() + prefix.size(), end, fd);
+    if (error != std::errc() || stop != end) fd = -1;
+  }
+  return fd >= 0 && fcntl(fd, F_GETFL) >= 0 ? fd : -1;
+}
+
+// An unnamed file in `dir` to write and read back: O_TMPFILE where the file
+// system has it, else a named one that loses its name at once.
+int open_unnamed_in(const std::string& dir) {
+#ifdef O_TMPFILE
+  const int fd = open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd >= 0) return fd;
+#endif
+  std::string name = dir + "/" + ScratchFile::kTemplate;
+  const int named = mkostemp(name.data(), O_CLOEXEC);
+  if (named >= 0) unlink(name.c_str());
+  return named;
+}
+
+// Six characters for a temporary name that nothing else is likely to use.
+std::string unique_suffix() {
+  static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  static uint64_t state = static_cast<uint64_t>(getpid()) << 32;
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  uint64_t z = (state += 0x9E3779B97F4A7C15ull ^ static_cast<uint64_t>(now.tv_nsec));
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  z ^= z >> 31;
+  std::string suffix;
+  for (int i = 0; i < 6; ++i, z /= 62) suffix += kAlphabet[z % 62];
+  return suffix;
+}
+
 mode_t creation_mode() {
   const mode_t mask = umask(0);
   umask(mask);
@@ -87,12 +146,37 @@ void install_signal_cleanup() {
   signal(SIGXFSZ, SIG_IGN);
 }
 
+pid_t start_worker() {
+  SignalsHeld held;  // in both processes until the records are right
+  const pid_t parent = getpid();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    for (int i = 0; i < kMaxWorkers; ++i) workers[i] = 0;
+    // A batch killed outright takes its workers with it.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) raise(SIGTERM);
+  } else if (pid > 0) {
+    for (int i = 0; i < kMaxWorkers; ++i)
+      if (workers[i] == 0) {
+        workers[i] = pid;
+        break;
+      }
+  }
+  return pid;
+}
+
+void worker_ended(pid_t pid) {
+  SignalsHeld held;
+  for (int i = 0; i < kMaxWorkers; ++i)
+    if (workers[i] == pid) workers[i] = 0;
+}
+
 ScratchFile::ScratchFile() {
-  char name[sizeof kTemplate];
-  std::memcpy(name, kTemplate, sizeof kTemplate);
-  fd_ = mkstemp(name);
+  fd_ = open_unnamed_in(".");
+  if (fd_ >= 0) return;
+  const char* tmpdir = std::getenv("TMPDIR");
+  fd_ = open_unnamed_in(tmpdir && *tmpdir ? tmpdir : "/tmp");
   if (fd_ < 0) fail(io::kExitCannotOpen, "Can't open tempfile %s for writing\n", kTemplate);
-  unlink(name);  // the open descriptor is all the run needs
 }
 
 ScratchFile::~ScratchFile() { close(fd_); }
@@ -116,7 +200,12 @@ InputFile::~InputFile() {
 
 OutputFile::OutputFile(const char* path) : fd_(STDOUT_FILENO) {
   if (!path) return;
-  fd_ = -1;
+  fd_ = named_descriptor(path);
+  if (fd_ >= 0) {
+    if ((fcntl(fd_, F_GETFL) & O_ACCMODE) == O_RDONLY) fail(io::kExitCannotOpen, "Can't open file %s for writing\n", path);
+    return;
+  }
+  if (*path == '\0') fail(io::kExitCannotOpen, "Can't open file %s for writing\n", path);
   owned_ = true;
   target_ = resolve_links(path);
   struct stat st;
@@ -131,8 +220,15 @@ OutputFile::OutputFile(const char* path) : fd_(STDOUT_FILENO) {
     if (probe < 0) fail(io::kExitCannotOpen, "Can't open file %s for writing\n", path);
     close(probe);
   }
-  std::string temp = target_ + ".retune-XXXXXX";
-  {
+#ifdef O_TMPFILE
+  // Unnamed until complete, so that not even SIGKILL leaves it behind; it is
+  // named later through /proc.
+  if (access("/proc/self/fd", X_OK) == 0)
+    fd_ = open(directory_of(target_).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  unnamed_ = fd_ >= 0;
+#endif
+  if (!unnamed_) {
+    std::string temp = target_ + ".retune-XXXXXX";
     SignalsHeld held;
     fd_ = mkostemp(temp.data(), O_CLOEXEC);
     if (fd_ < 0 || temp.size() >= sizeof pending_temp)
@@ -161,13 +257,36 @@ void OutputFile::abandon() {
   have_pending_temp = 0;
 }
 
+// Links the complete unnamed output under a fresh temporary name beside its
+// target, ready for the rename.
+void OutputFile::name_unnamed() {
+  char fd_path[32];
+  std::snprintf(fd_path, sizeof fd_path, "/proc/self/fd/%d", fd_);
+  SignalsHeld held;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string temp = target_ + ".retune-" + unique_suffix();
+    if (temp.size() >= sizeof pending_temp) break;
+    if (linkat(AT_FDCWD, fd_path, AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      temp_ = temp;
+      std::memcpy(pending_temp, temp.c_str(), temp.size() + 1);
+      have_pending_temp = 1;
+      unnamed_ = false;
+      return;
+    }
+    if (errno != EEXIST) break;
+  }
+  fail(io::kExitIoError, io::kWriteErrorMessage);
+}
+
 void OutputFile::commit() {
+  if (!owned_) return;
+  if (unnamed_) name_unnamed();
   const int fd = fd_;
   fd_ = -1;
-  if (close(fd) != 0) fail(io::kExitIoError, "File write error\n");
+  if (close(fd) != 0) fail(io::kExitIoError, io::kWriteErrorMessage);
   if (temp_.empty()) return;
   SignalsHeld held;
-  if (rename(temp_.c_str(), target_.c_str()) != 0) fail(io::kExitIoError, "File write error\n");
+  if (rename(temp_.c_str(), target_.c_str()) != 0) fail(io::kExitIoError, io::kWriteErrorMessage);
   temp_.clear();
   have_pending_temp = 0;
 }

@@ -6,7 +6,7 @@
 #include <exception>
 #include <new>
 
-#include "driver/cli.h"
+#include "driver/batch.h"
 #include "driver/files.h"
 
 namespace retune::driver {
@@ -25,12 +25,6 @@ void print(const std::string& text) {
     throw io::Failure(io::kExitIoError, io::kWriteErrorMessage);
 }
 
-void report(const Counts& counts, const Options& options) {
-  std::string text = "retune: " + std::to_string(counts.bends) + " pitch-bend events inserted";
-  if (options.method.mts) text += ", " + std::to_string(counts.tuning_messages) + " tuning messages";
-  write_all(STDERR_FILENO, text + "\n");
-}
-
 // The scratch file as pass 1 writes it and pass 2 reads it back.
 class FileScratch final : public Scratch {
  public:
@@ -46,47 +40,44 @@ class FileScratch final : public Scratch {
   io::FdSource source_{file_.fd()};
 };
 
-// The tuning as the passes take it: twelve offsets, each within the method's
-// range.
-Tuning pitch_class_offsets(const TuningChoice& choice, const Method& method) {
+}  // namespace
+
+KeyTable playable_tuning(const TuningChoice& choice, const Method& method) {
   const ResolvedTuning tuning = resolve_tuning(choice, max_offset(method));
-  const std::optional<Tuning> cent = tuning.table.pitch_classes();
-  if (!cent) {
-    std::string source = tuning.source;
-    if (!tuning.shape.empty()) source += " (" + tuning.shape + ")";
-    if (!choice.kbm_path.empty()) source += " with keyboard mapping " + choice.kbm_path;
-    io::fail(io::kExitBadArguments,
-             "%s tunes keys one by one, not by pitch class: retune cannot play such a tuning yet (--print-offsets "
-             "shows it)\n",
-             source.c_str());
+  if (method.mts) {
+    if (!tuning.table.pitch_classes()) {
+      std::string source = tuning.source;
+      if (!tuning.shape.empty()) source += " (" + tuning.shape + ")";
+      if (!choice.kbm_path.empty()) source += " with keyboard mapping " + choice.kbm_path;
+      io::fail(io::kExitBadArguments,
+               "%s tunes keys one by one, not by pitch class: --mts cannot send it; use --mts=keys\n",
+               source.c_str());
+    }
+    check_range(tuning, max_offset(method));
   }
-  check_range(tuning, max_offset(method));
-  return *cent;
+  return tuning.table;
 }
 
-// What --print-offsets shows; a tuning by pitch class is checked as a run
-// would check it.
-std::string printed_tuning(const TuningChoice& choice, const Method& method) {
-  const ResolvedTuning tuning = resolve_tuning(choice, max_offset(method));
-  if (tuning.table.pitch_classes()) check_range(tuning, max_offset(method));
-  return format_tuning(tuning.table);
+std::string verbose_report(const Counts& counts, const Method& method) {
+  std::string text = std::to_string(counts.bends) + " pitch-bend events inserted";
+  if (!method.bends()) text += ", " + std::to_string(counts.tuning_messages) + " tuning messages";
+  if (counts.moved_keys > 0) text += ", " + std::to_string(counts.moved_keys) + " keys moved to the nearest key";
+  return text + "\n";
 }
 
-// The run proper: scratch file, input, output, tuning, then the two passes.
-void retune_stream(const Options& options) {
+Counts retune_file(const char* infile, const char* outfile, const Method& method,
+                   const std::function<KeyTable()>& tuning) {
   FileScratch scratch;
-  InputFile input(options.infile);
-  OutputFile output(options.outfile);
-  const Tuning cent = pitch_class_offsets(options.tuning, options.method);
+  InputFile input(infile);
+  OutputFile output(outfile);
+  const KeyTable table = tuning();
 
   io::FdSource in_source(input.fd());
   io::FdSink out_sink(output.fd());
-  const Counts counts = run_passes(in_source, scratch, out_sink, cent, options.method);
+  const Counts counts = run_passes(in_source, scratch, out_sink, table, method);
   output.commit();
-  if (options.verbose) report(counts, options);
+  return counts;
 }
-
-}  // namespace
 
 int run(int argc, char** argv) {
   install_signal_cleanup();
@@ -104,10 +95,15 @@ int run(int argc, char** argv) {
         print(list_tunings());
         break;
       case Options::Action::kPrintOffsets:
-        print(printed_tuning(options.tuning, options.method));
+        print(format_tuning(playable_tuning(options.tuning, options.method)));
         break;
       default:
-        retune_stream(options);
+        if (options.batch()) return run_batch(options);
+        {
+          const Counts counts = retune_file(options.infile, options.outfile, options.method,
+                                            [&] { return playable_tuning(options.tuning, options.method); });
+          if (options.verbose) write_all(STDERR_FILENO, "retune: " + verbose_report(counts, options.method));
+        }
         break;
     }
     return io::kExitSuccess;

@@ -1,76 +1,70 @@
 #include "retune/retune.h"
 
+#include <algorithm>
+#include <cmath>
 #include <optional>
+
+#include "retune/messages.h"
+#include "smf/sysex.h"
 
 namespace retune {
 
 using io::ByteReader;
 using io::ByteWriter;
-using io::putb;
 
 namespace {
 
 inline constexpr uint32_t kMaxTrackLength = 0xFFFFFFFF;
-
-// MIDI Tuning Standard scale/octave tuning, 2-byte form, real time, all
-// devices; the channel mask and the twelve values follow.
-constexpr uint8_t kMtsHeader[] = {0x7F, 0x7F, 0x08, 0x09};
-constexpr uint32_t kMtsLength = sizeof kMtsHeader + 3 + 2 * kPitchClasses + 1;
-
-// Sysex bodies (the bytes after the length) that reset a synthesizer's
-// tuning; kAny matches any device byte, kAnyLow any low nibble.
-constexpr int kAny = -1;
-constexpr int kAnyLow = -2;
-struct ResetPattern {
-  int bytes[10];
-  uint32_t size;
-};
-constexpr ResetPattern kResets[] = {
-    {{0x7E, kAny, 0x09, 0x01, 0xF7}, 5},                                // GM System On
-    {{0x7E, kAny, 0x09, 0x03, 0xF7}, 5},                                // GM2 System On
-    {{0x41, kAny, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7}, 10},  // GS reset
-    {{0x43, kAnyLow, 0x4C, 0x00, 0x00, 0x7E, 0x00, 0xF7}, 8},           // XG System On
-};
-
-constexpr uint32_t kLongestReset = 10;
-
-bool matches(const ResetPattern& pattern, const uint8_t* body, uint32_t size) {
-  if (size != pattern.size) return false;
-  for (uint32_t i = 0; i < size; ++i) {
-    const int want = pattern.bytes[i];
-    if (want == kAnyLow ? (body[i] & 0xF0) != 0x10 : want != kAny && body[i] != want) return false;
-  }
-  return true;
-}
-
-bool is_reset(const uint8_t* body, uint32_t size) {
-  for (const ResetPattern& pattern : kResets)
-    if (matches(pattern, body, size)) return true;
-  return false;
-}
+inline constexpr uint8_t kEndOfTrack = 0x2F;  // meta event type
 
 // Pass 1: copies the input event by event and inserts what the method asks
-// for: bends after note-ons, bend-range settings, tuning messages, and the
+// for: bends after note-ons, the method's setup of the synthesizer (bend
+// ranges, tuning messages) at the start and after every reset, and the
 // status bytes that running status needs again after an insertion.
 class Insertion {
  public:
-  Insertion(const Tuning& cent, const Method& method, ByteWriter& out) : cent_(cent), method_(method), out_(out) {
-    for (int pitch_class = 0; pitch_class < kPitchClasses; ++pitch_class)
-      getPitch(bends_[pitch_class][0], bends_[pitch_class][1], pitch_class, cent, method.bend_range);
+  Insertion(const KeyTable& table, const Method& method, ByteWriter& out) : method_(method), out_(out) {
+    if (method.bends()) {
+      for (int byte = 0; byte < 256; ++byte) {
+        played_[byte] = play_key(table, byte, method.bend_range);
+        if (played_[byte].key != byte) ++counts_.moved_keys;
+      }
+    }
+    moves_keys_ = counts_.moved_keys > 0;
+    bent_channels_ = method.bends() ? static_cast<uint16_t>(~method.skipped_channels) : 0;
+    if (method.declare_bend_range) setup_ = bend_range_setting(method);
+    if (method.mts) {
+      setup_ = scale_octave_tuning(twelve_offsets(table), method);
+      setup_messages_ = 1;
+    }
+    if (method.mts_keys) {
+      setup_ = single_note_tuning(table);
+      const Bytes selection = tuning_program_selection(method);
+      setup_.insert(setup_.end(), selection.begin(), selection.end());
+      setup_messages_ = 2;
+    }
   }
 
-  void copy_file(ByteReader& in, TrackLengths& track_bytes) {
-    const int ntracks = smf::copy_header_chunk(in, out_, smf::kPass1Messages);
-    for (int track = 0; track < ntracks; ++track) {
-      smf::copy_track_type(track, in, out_, smf::kPass1Messages);
+  void copy_file(ByteReader& in, Layout& layout) {
+    const smf::Header header = smf::copy_header_chunk(in, out_, smf::kPass1Messages);
+    for (int track = 0; track < header.ntracks;) {
+      if (smf::copy_chunk_type(track, in, out_, smf::kPass1Messages) == smf::Chunk::kAlien) {
+        layout.alien_bytes[track] += smf::copy_alien_chunk(in, out_);
+        continue;
+      }
       const uint32_t length = io::getint(in);
       io::putint(length, out_);
       inserted_ = 0;
-      if (track == 0) begin_file();
+      // Each track of a format 2 file is a sequence of its own.
+      setup_pending_ = !setup_.empty() && (track == 0 || header.format == smf::kIndependentTracks);
+      sysex_ = {};
       // A length of 2^31 or more counts as negative: nothing to walk.
       const int64_t walked = copy_events(in, static_cast<int32_t>(length));
-      track_bytes[track] = checked_length(track, walked + inserted_);
+      if (setup_pending_) insert_setup();
+      layout.track_bytes[track] = checked_length(track, walked + inserted_);
+      ++track;
     }
+    layout.tail = smf::copy_rest(in, out_);
   }
 
   const Counts& counts() const { return counts_; }
@@ -80,13 +74,10 @@ class Insertion {
   int64_t copy_events(ByteReader& in, int64_t tracksize) {
     int64_t walked = 0;
     while (walked < tracksize) {
-      smf::Event event;
-      if (!reader_.read(in.data(), in.end(), event)) {
-        in.fill(smf::kLongestHead);
-        if (!reader_.read(in.data(), in.end(), event)) throw io::Failure(io::kExitIoError, io::kEndOfInputMessage);
-      }
+      const smf::Event event = next_event(in);
+      if (setup_pending_ && !may_precede_setup(event)) insert_setup();
       copy_head(in, event);
-      if (event.length > 0)
+      if (event.status >= smf::kSysEx)
         copy_payload(in, event);
       else if (smf::kind_of(event.status) == smf::kNoteOn)
         after_note_on(event);
@@ -95,42 +86,84 @@ class Insertion {
     return walked;
   }
 
+  smf::Event next_event(ByteReader& in) {
+    smf::Event event;
+    if (!reader_.read(in.data(), in.end(), event)) {
+      in.fill(smf::kLongestHead);
+      if (!reader_.read(in.data(), in.end(), event)) throw io::Failure(io::kExitIoError, io::kEndOfInputMessage);
+    }
+    return event;
+  }
+
+  // The setup waits for the resets a file may start with, since a reset
+  // would undo it: past the meta and system-exclusive events at its first
+  // tick, but not past the end of the track; and never between the packets
+  // of a system-exclusive message. The scale/octave tuning message has
+  // always led the file, and still does.
+  bool may_precede_setup(const smf::Event& event) const {
+    if (method_.mts) return false;
+    if (smf::is_sysex(event.status)) return event.delta == 0 || sysex_.in_message();
+    return event.delta == 0 && event.status == smf::kMetaEvent && event.data[0] != kEndOfTrack;
+  }
+
   // After an inserted event, a player would take a running-status event as
   // data of the inserted one: its status is restated after its delta time.
+  // A note played on another key has its key byte replaced.
   void copy_head(ByteReader& in, const smf::Event& event) {
     const uint8_t* head = in.data();
-    if (restate_status_ && event.running) {
-      out_.write(head, event.delta_size);
-      insert({event.status});
-      out_.write(head + event.delta_size, event.head_size - event.delta_size);
-    } else {
+    const bool restate = restate_status_ && event.running;
+    const bool moved = moves_keys_ && plays_key(event) && played_[event.data[0]].key != event.data[0];
+    if (!restate && !moved) {
       out_.write(head, event.head_size);
+    } else {
+      out_.write(head, event.delta_size);
+      if (restate) insert({event.status});
+      // The key and the byte after it end the head.
+      const size_t rest = moved ? event.head_size - 2u : event.head_size;
+      out_.write(head + event.delta_size, rest - event.delta_size);
+      if (moved) {
+        out_.put(played_[event.data[0]].key);
+        out_.put(event.data[1]);
+      }
     }
     restate_status_ = false;
     in.skip(event.head_size);
   }
 
-  void copy_payload(ByteReader& in, const smf::Event& event) {
-    const bool may_be_reset = method_.mts && event.status == smf::kSysEx && event.length <= kLongestReset;
-    if (may_be_reset && in.fill(event.length) && is_reset(in.data(), event.length)) {
-      in.copy_to(out_, event.length);
-      insert_tuning_message();
-      return;
-    }
-    in.copy_to(out_, event.length);
+  // Note-on, note-off and polyphonic pressure: the events that name a key.
+  bool plays_key(const smf::Event& event) const {
+    const uint8_t kind = smf::kind_of(event.status);
+    return (kind == smf::kNoteOn || kind == smf::kNoteOff || kind == smf::kPolyPressure) &&
+           bends(smf::channel_of(event.status));
   }
 
-  void begin_file() {
-    if (method_.declare_bend_range) insert_bend_range();
-    if (method_.mts) insert_tuning_message();
+  bool bends(uint8_t channel) const { return (bent_channels_ >> channel) & 1; }
+
+  // The payload of a meta or system-exclusive event is copied; where the
+  // method has a setup, it follows every reset.
+  void copy_payload(ByteReader& in, const smf::Event& event) {
+    const bool reset = !setup_.empty() && smf::is_sysex(event.status) && in.fill(smf::SysExJoiner::needs(event)) &&
+                       sysex_.take(event, in.data()) && is_reset(sysex_.message());
+    in.copy_to(out_, event.length);
+    if (reset) insert_setup();
   }
 
   void after_note_on(const smf::Event& event) {
     const uint8_t channel = smf::channel_of(event.status);
-    if (method_.mts || method_.skips(channel)) return;
-    const uint8_t* bend = bends_[event.data[0] % kPitchClasses];  // getPitch, worked out once per class
-    insert({0x00, static_cast<uint8_t>(smf::kPitchBend | channel), bend[0], bend[1]});
+    if (!bends(channel)) return;
+    const PlayedKey& played = played_[event.data[0]];
+    insert({0x00, static_cast<uint8_t>(smf::kPitchBend | channel), played.lsb, played.msb});
     ++counts_.bends;
+  }
+
+  // The offsets of the scale/octave tuning message.
+  static Tuning twelve_offsets(const KeyTable& table) {
+    const std::optional<Tuning> cent = table.pitch_classes();
+    if (!cent || std::any_of(cent->begin(), cent->end(), [](double c) { return !(std::fabs(c) <= 100); }))
+      io::fail(io::kExitBadArguments,
+               "--mts tunes the twelve pitch classes alike in every octave, within 100 cents either way; "
+               "for this tuning use --mts=keys\n");
+    return *cent;
   }
 
   static int64_t checked_length(int track, int64_t length) {
@@ -140,84 +173,70 @@ class Insertion {
     return length;
   }
 
-  void insert(std::initializer_list<uint8_t> bytes) {
-    out_.write(bytes.begin(), bytes.size());
+  void insert(std::span<const uint8_t> bytes) {
+    out_.write(bytes.data(), bytes.size());
     inserted_ += static_cast<int64_t>(bytes.size());
     restate_status_ = true;
   }
+  void insert(std::initializer_list<uint8_t> bytes) { insert(std::span(bytes.begin(), bytes.size())); }
 
-  void insert_bend_range() {
-    const auto range = static_cast<uint8_t>(method_.bend_range);
-    for (uint8_t channel = 0; channel < 16; ++channel) {
-      if (method_.skips(channel)) continue;
-      const auto status = static_cast<uint8_t>(smf::kController | channel);
-      // Select registered parameter 0 (bend range), set it, deselect.
-      for (auto [controller, value] : {std::pair<uint8_t, uint8_t>{0x65, 0x00}, {0x64, 0x00}, {0x06, range},
-                                       {0x26, 0x00}, {0x65, 0x7F}, {0x64, 0x7F}})
-        insert({0x00, status, controller, value});
-    }
+  void insert_setup() {
+    insert(setup_);
+    counts_.tuning_messages += setup_messages_;
+    setup_pending_ = false;
   }
 
-  void insert_tuning_message() {
-    uint32_t mask = 0;  // bit n: channel n
-    for (int channel = 0; channel < 16; ++channel)
-      if (!method_.skips(channel)) mask |= 1u << channel;
-    insert({0x00, smf::kSysEx, kMtsLength});
-    insert({kMtsHeader[0], kMtsHeader[1], kMtsHeader[2], kMtsHeader[3]});
-    insert({static_cast<uint8_t>(mask >> 14), static_cast<uint8_t>((mask >> 7) & 0x7F),
-            static_cast<uint8_t>(mask & 0x7F)});
-    for (double cents : cent_) {
-      const int value = bend_value(cents, 1);
-      insert({static_cast<uint8_t>(value >> 7), static_cast<uint8_t>(value & 0x7F)});
-    }
-    insert({0xF7});
-    ++counts_.tuning_messages;
-  }
-
-  const Tuning& cent_;
   const Method& method_;
   ByteWriter& out_;
   smf::EventReader reader_;
-  uint8_t bends_[kPitchClasses][2];
+  smf::SysExJoiner sysex_;
+  PlayedKey played_[256] = {};  // by key byte: getPitch and the key, worked out once
+  bool moves_keys_ = false;
+  uint16_t bent_channels_ = 0;  // bit n: channel n gets bends
+  Bytes setup_;            // what the method sets on the synthesizer
+  int setup_messages_ = 0;  // tuning messages in it
   Counts counts_;
   int64_t inserted_ = 0;
+  bool setup_pending_ = false;
   bool restate_status_ = false;
 };
 
 }  // namespace
 
-Counts pass1(ByteReader& fpi, ByteWriter& fptmp, TrackLengths& track_bytes, const Tuning& cent, const Method& method) {
-  Insertion pass(cent, method, fptmp);
-  pass.copy_file(fpi, track_bytes);
+Counts pass1(ByteReader& fpi, ByteWriter& fptmp, Layout& layout, const KeyTable& table, const Method& method) {
+  Insertion pass(table, method, fptmp);
+  pass.copy_file(fpi, layout);
   return pass.counts();
 }
 
-void pass2(ByteReader& fptmp, ByteWriter& fpo, const TrackLengths& track_bytes) {
+void pass2(ByteReader& fptmp, ByteWriter& fpo, const Layout& layout) {
   // The scratch file holds exactly what pass 1 wrote, event for event, so
   // walking its events again would only check pass 1's own work: each track
   // is copied as the block of bytes pass 1 counted.
   const smf::Messages& messages = smf::kPass2Messages;
-  const int ntracks = smf::copy_header_chunk(fptmp, fpo, messages);
+  const int ntracks = smf::copy_header_chunk(fptmp, fpo, messages).ntracks;
   for (int track = 0; track < ntracks; ++track) {
+    fptmp.copy_to(fpo, layout.alien_bytes[track]);
     smf::copy_track_type(track, fptmp, fpo, messages);
     io::getint(fptmp);  // the input's length, stale now
-    io::putint(static_cast<uint32_t>(track_bytes[track]), fpo);
-    fptmp.copy_to(fpo, static_cast<uint64_t>(track_bytes[track]));
+    io::putint(static_cast<uint32_t>(layout.track_bytes[track]), fpo);
+    fptmp.copy_to(fpo, static_cast<uint64_t>(layout.track_bytes[track]));
   }
+  fptmp.copy_to(fpo, layout.tail);
 }
 
-Counts run_passes(io::ByteSource& input, Scratch& scratch, io::ByteSink& output, const Tuning& cent,
+Counts run_passes(io::ByteSource& input, Scratch& scratch, io::ByteSink& output, const KeyTable& table,
                   const Method& method) {
-  TrackLengths track_bytes{};
+  Layout layout;
   ByteReader fpi(input);
   ByteWriter fptmp(scratch.sink());
-  const Counts counts = pass1(fpi, fptmp, track_bytes, cent, method);
+  const Counts counts = pass1(fpi, fptmp, layout, table, method);
   fptmp.flush();
 
   ByteReader scratch_reader(scratch.reread());
   ByteWriter fpo(output);
   try {
-    pass2(scratch_reader, fpo, track_bytes);
+    pass2(scratch_reader, fpo, layout);
   } catch (const io::Failure&) {
     // What was written reaches a destination that is written directly.
     try {
@@ -247,11 +266,11 @@ class MemoryScratch final : public Scratch {
 
 }  // namespace
 
-std::string retune_bytes(std::string_view input, const Tuning& cent, const Method& method, Counts* counts) {
+std::string retune_bytes(std::string_view input, const KeyTable& table, const Method& method, Counts* counts) {
   io::MemorySource source(input);
   MemoryScratch scratch;
   io::MemorySink output;
-  const Counts made = run_passes(source, scratch, output, cent, method);
+  const Counts made = run_passes(source, scratch, output, table, method);
   if (counts) *counts = made;
   return output.bytes();
 }

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 
 #include "retune/retune.h"
@@ -20,6 +21,21 @@ void getPitch(uint8_t& bb, uint8_t& tt, int note, const Tuning& cent, int range)
   tt = static_cast<uint8_t>(value >> 7);
 }
 
-double max_offset(const Method& method) { return method.mts ? 100.0 : 100.0 * method.bend_range; }
+PlayedKey play_key(const KeyTable& table, int byte, int range) {
+  const int key = byte < kKeys ? byte : byte % kPitchClasses;
+  double offset = table.mapped[key] ? table.offset[key] : 0.0;
+  int played = byte;
+  if (byte < kKeys && std::fabs(offset) > 100.0 * range) {
+    played = static_cast<int>(std::clamp(key + std::round(offset / 100), 0.0, kKeys - 1.0));
+    offset -= 100.0 * (played - key);
+  }
+  const int value = bend_value(offset, range);
+  return {static_cast<uint8_t>(played), static_cast<uint8_t>(value & 0x7F), static_cast<uint8_t>(value >> 7)};
+}
+
+double max_offset(const Method& method) {
+  if (method.mts_keys) return 100.0 * (kKeys - 1);  // beyond it, no key would stay on the keyboard
+  return method.mts ? 100.0 : 100.0 * method.bend_range;
+}
 
 }  // namespace retune

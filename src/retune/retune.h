@@ -27,31 +27,58 @@ int bend_value(double cents, int range);
 // The two data bytes (LSB, MSB) of the pitch bend that retunes `note`.
 void getPitch(uint8_t& bb, uint8_t& tt, int note, const Tuning& cent, int range = kDefaultBendRange);
 
+// How a key byte of a note event is played under the bend methods: on which
+// key, with which bend (LSB, MSB).
+struct PlayedKey {
+  uint8_t key;
+  uint8_t lsb;
+  uint8_t msb;
+};
+
+// A key whose offset lies within ±`range` semitones keeps its place and gets
+// the bend for its offset; one beyond it is played on the nearest key
+// (key + round(offset / 100)), with the bend for the rest; an unmapped key is
+// played unbent. A byte above 127 is no key: it keeps its place, with the
+// bend of the key of its pitch class in the lowest octave.
+PlayedKey play_key(const KeyTable& table, int byte, int range);
+
 // What the inserted events are and which channels they leave alone.
 struct Method {
-  bool mts = false;          // one tuning message instead of a bend per note
+  bool mts = false;       // one scale/octave tuning message instead of a bend per note
+  bool mts_keys = false;  // a single-note tuning of every key instead of bends
   int bend_range = kDefaultBendRange;
-  bool declare_bend_range = false;  // start the file with a bend-range setting
+  bool declare_bend_range = false;  // set the bend range at the start and after resets
   uint16_t skipped_channels = 0;    // bit n: channel n (0-15) is left alone
 
+  bool bends() const { return !mts && !mts_keys; }
   bool skips(int channel) const { return (skipped_channels >> channel) & 1; }
 };
 
 // The largest offset, in cents either way, that `method` can express.
 double max_offset(const Method& method);
 
-// Each track's length after pass 1: bytes copied plus bytes inserted.
-using TrackLengths = std::array<int64_t, smf::kMaxTracks>;
+// What pass 1 tells pass 2 about the scratch file: each track's length
+// after pass 1 (bytes copied plus bytes inserted), and the blocks that pass 2
+// copies as they are: alien chunks before each track, bytes after the last.
+struct Layout {
+  std::array<int64_t, smf::kMaxTracks> track_bytes{};
+  std::array<uint64_t, smf::kMaxTracks> alien_bytes{};
+  uint64_t tail = 0;
+};
 
 struct Counts {
   uint64_t bends = 0;
   uint64_t tuning_messages = 0;
+  int moved_keys = 0;  // keys played on a neighbour, their offsets being beyond the bend range
 };
 
-Counts pass1(io::ByteReader& fpi, io::ByteWriter& fptmp, TrackLengths& track_bytes, const Tuning& cent,
+// Under the bend methods a key whose offset lies beyond the bend range is
+// played on the nearest key, with the bend for the rest. Under --mts, a
+// tuning that is not twelve offsets within 100 cents is a failure.
+Counts pass1(io::ByteReader& fpi, io::ByteWriter& fptmp, Layout& layout, const KeyTable& table,
              const Method& method = {});
 // Copies the scratch file, each track with the length pass 1 recorded.
-void pass2(io::ByteReader& fptmp, io::ByteWriter& fpo, const TrackLengths& track_bytes);
+void pass2(io::ByteReader& fptmp, io::ByteWriter& fpo, const Layout& layout);
 
 // Where pass 1 leaves the file for pass 2.
 class Scratch {
@@ -64,11 +91,19 @@ class Scratch {
 
 // The whole retuning: pass 1 from `input` into `scratch`, pass 2 from it into
 // `output`, flushed. When pass 2 fails, what it wrote is flushed all the same.
-Counts run_passes(io::ByteSource& input, Scratch& scratch, io::ByteSink& output, const Tuning& cent,
+Counts run_passes(io::ByteSource& input, Scratch& scratch, io::ByteSink& output, const KeyTable& table,
                   const Method& method);
+inline Counts run_passes(io::ByteSource& input, Scratch& scratch, io::ByteSink& output, const Tuning& cent,
+                         const Method& method) {
+  return run_passes(input, scratch, output, KeyTable::from_pitch_classes(cent), method);
+}
 
 // Both passes over bytes in memory.
-std::string retune_bytes(std::string_view input, const Tuning& cent, const Method& method = {},
+std::string retune_bytes(std::string_view input, const KeyTable& table, const Method& method = {},
                          Counts* counts = nullptr);
+inline std::string retune_bytes(std::string_view input, const Tuning& cent, const Method& method = {},
+                                Counts* counts = nullptr) {
+  return retune_bytes(input, KeyTable::from_pitch_classes(cent), method, counts);
+}
 
 }  // namespace retune

@@ -1,5 +1,8 @@
 #include "smf/smf_walk.h"
 
+#include <algorithm>
+#include <array>
+
 namespace retune::smf {
 
 using io::ByteReader;
@@ -23,34 +26,77 @@ const Messages kPass2Messages = {
 
 namespace {
 
-// Copies the 4-byte chunk type and tells whether it is `expected`.
-bool copy_chunk_type(ByteReader& in, ByteWriter& out, const char* expected) {
-  bool matches = true;
-  for (int i = 0; i < 4; ++i) {
-    const uint8_t byte = io::getb(in);
+using ChunkType = std::array<uint8_t, 4>;
+
+ChunkType copy_type(ByteReader& in, ByteWriter& out) {
+  ChunkType type;
+  for (uint8_t& byte : type) {
+    byte = io::getb(in);
     io::putb(byte, out);
-    matches = matches && byte == static_cast<uint8_t>(expected[i]);
   }
-  return matches;
+  return type;
+}
+
+bool is(const ChunkType& type, const char* name) { return std::equal(type.begin(), type.end(), name); }
+
+bool is_printable(const ChunkType& type) {
+  return std::all_of(type.begin(), type.end(), [](uint8_t byte) { return byte >= 0x20 && byte <= 0x7E; });
 }
 
 }  // namespace
 
-int copy_header_chunk(ByteReader& in, ByteWriter& out, const Messages& messages) {
-  if (!copy_chunk_type(in, out, kHeaderChunk)) fail(io::kExitBadChunk, "%s", messages.header);
+Header copy_header_chunk(ByteReader& in, ByteWriter& out, const Messages& messages) {
+  if (!is(copy_type(in, out), kHeaderChunk)) fail(io::kExitBadChunk, "%s", messages.header);
   const uint32_t length = io::getint(in);
   io::putint(length, out);
   if (length != kHeaderLength) fail(io::kExitBadChunk, "%s", messages.header_size);
-  io::putshort(io::getshort(in), out);  // format
+  const uint16_t format = io::getshort(in);
+  io::putshort(format, out);
   const uint16_t ntracks = io::getshort(in);
   io::putshort(ntracks, out);
   if (ntracks > kMaxTracks) fail(io::kExitBadTracks, messages.too_many_tracks, kMaxTracks);
   io::putshort(io::getshort(in), out);  // division
-  return ntracks;
+  return {format, ntracks};
 }
 
 void copy_track_type(int track, ByteReader& in, ByteWriter& out, const Messages& messages) {
-  if (!copy_chunk_type(in, out, kTrackChunk)) fail(io::kExitBadChunk, messages.track_header, track);
+  if (!is(copy_type(in, out), kTrackChunk)) fail(io::kExitBadChunk, messages.track_header, track);
+}
+
+Chunk copy_chunk_type(int track, ByteReader& in, ByteWriter& out, const Messages& messages) {
+  const ChunkType type = copy_type(in, out);
+  if (is(type, kTrackChunk)) return Chunk::kTrack;
+  if (!is_printable(type)) fail(io::kExitBadChunk, messages.track_header, track);
+  return Chunk::kAlien;
+}
+
+uint64_t copy_alien_chunk(ByteReader& in, ByteWriter& out) {
+  const uint32_t length = io::getint(in);
+  io::putint(length, out);
+  in.copy_to(out, length);
+  return 8 + uint64_t{length};
+}
+
+uint64_t copy_rest(ByteReader& in, ByteWriter& out) {
+  uint64_t copied = 0;
+  // fill() is false at the end of the input, or where it cannot be read.
+  while (in.fill(1)) {
+    const size_t size = static_cast<size_t>(in.end() - in.data());
+    out.write(in.data(), size);
+    in.skip(size);
+    copied += size;
+  }
+  return copied;
+}
+
+size_t write_vlq(uint32_t value, uint8_t* out) {
+  size_t size = 1;
+  while (size < 4 && value >> (7 * size)) ++size;
+  for (size_t i = 0; i < size; ++i) {
+    const auto group = static_cast<uint8_t>((value >> (7 * (size - 1 - i))) & 0x7F);
+    out[i] = i + 1 < size ? (group | 0x80) : group;
+  }
+  return size;
 }
 
 namespace detail {

@@ -29,6 +29,7 @@ inline constexpr uint8_t kMetaEvent = 0xFF;
 
 inline constexpr uint8_t kind_of(uint8_t status) { return status & 0xF0; }
 inline constexpr uint8_t channel_of(uint8_t status) { return status & 0x0F; }
+inline constexpr bool is_sysex(uint8_t status) { return status == kSysEx || status == kSysExEscape; }
 
 // The texts a pass reports its framing failures with.
 struct Messages {
@@ -42,16 +43,42 @@ extern const Messages kPass2Messages;
 inline constexpr char kDeltaTimeMessage[] = "Error in delta time encoding\n";
 inline constexpr char kNoRunningStatusMessage[] = "No running MIDI command defined\n";
 
-// Copies and checks the header chunk; returns the number of tracks.
-int copy_header_chunk(io::ByteReader& in, io::ByteWriter& out, const Messages& messages);
+struct Header {
+  int format;
+  int ntracks;
+};
+inline constexpr int kIndependentTracks = 2;  // the format whose tracks are sequences of their own
+
+// Copies and checks the header chunk.
+Header copy_header_chunk(io::ByteReader& in, io::ByteWriter& out, const Messages& messages);
 
 // Copies a track chunk's type; a wrong one is a failure.
 void copy_track_type(int track, io::ByteReader& in, io::ByteWriter& out, const Messages& messages);
+
+// What stands where a track is expected: the track, or an alien chunk (a
+// type of four printable characters other than "MTrk"), which readers skip.
+enum class Chunk { kTrack, kAlien };
+
+// Copies the type of the chunk where track `track` is expected; a type that
+// is neither is a failure.
+Chunk copy_chunk_type(int track, io::ByteReader& in, io::ByteWriter& out, const Messages& messages);
+
+// Copies the rest of an alien chunk, its length and the bytes it declares;
+// returns the chunk's whole size, type included.
+uint64_t copy_alien_chunk(io::ByteReader& in, io::ByteWriter& out);
+
+// Copies whatever follows the last track, as far as it can be read; returns
+// how many bytes that was.
+uint64_t copy_rest(io::ByteReader& in, io::ByteWriter& out);
 
 // Reads a variable-length quantity of at most 4 bytes from [p, end) into
 // `value`; returns its size in bytes, or 0 when it runs past `end`. A fourth
 // byte that is not the last is a failure.
 inline size_t read_vlq(const uint8_t* p, const uint8_t* end, uint32_t& value);
+
+// Writes `value` (below 2^28) as a variable-length quantity to `out`, which
+// has room for 4 bytes; returns its size in bytes.
+size_t write_vlq(uint32_t value, uint8_t* out);
 
 // One track event as the file has it: delta time, status or running status,
 // the data bytes its status calls for, and for meta and system-exclusive

@@ -1,22 +1,38 @@
-// libFuzzer target: arbitrary bytes and arbitrary tunings and methods through
-// both passes in memory. A run that succeeds must give exactly the retuned
-// input; a run that fails must fail with a catalogued message and status.
+// libFuzzer target. The first byte chooses what the rest feeds:
+//  0: a MIDI file, with a tuning and a method, through both passes in memory.
+//     A run that succeeds must give exactly the retuned input; a run that
+//     fails must fail with a catalogued message and status.
+//  1, 2: a Scala scale or keyboard mapping, read and turned into a tuning of
+//     the keys.
+//  3: a command line, its arguments separated by NUL bytes.
+// The text readers and the command line may refuse their input, but only
+// with a Failure of status 4.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "catalogue.h"
+#include "driver/cli.h"
 #include "midi_model.h"
 #include "retune/retune.h"
+#include "retune/scala.h"
 
 namespace {
+
+enum Mode : uint8_t { kMidi, kScale, kMapping, kCommandLine, kModes };
+
+[[noreturn]] void found(const char* what, const std::string& detail) {
+  std::fprintf(stderr, "%s: %s\n", what, detail.c_str());
+  std::abort();
+}
 
 // The first bytes choose the method and the tuning; the rest is the file.
 constexpr size_t kConfigBytes = 16;
 
 retune::Method method_from(const uint8_t* config) {
   retune::Method method;
-  switch (config[0] % 3) {
+  switch (config[0] % 4) {
     case 1:
       method.declare_bend_range = true;
       method.bend_range = 1 + config[1] % 24;
@@ -25,6 +41,9 @@ retune::Method method_from(const uint8_t* config) {
       method.mts = true;
       method.bend_range = 1;
       break;
+    case 3:
+      method.mts_keys = true;
+      break;
     default:
       break;
   }
@@ -32,27 +51,59 @@ retune::Method method_from(const uint8_t* config) {
   return method;
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < kConfigBytes) return 0;
+void fuzz_midi(const uint8_t* data, size_t size) {
+  if (size < kConfigBytes) return;
   const retune::Method method = method_from(data);
   retune::Tuning cent;
   for (int i = 0; i < retune::kPitchClasses; ++i)
-    cent[i] = static_cast<int8_t>(data[4 + i]) / 127.0 * retune::max_offset(method);
+    cent[i] = static_cast<int8_t>(data[4 + i]) / 128.0 * retune::max_offset(method);
   const std::string input(reinterpret_cast<const char*>(data + kConfigBytes), size - kConfigBytes);
   try {
     const std::string output = retune::retune_bytes(input, cent, method);
     const std::string problem = smf_test::check_retuned(input, output, cent, method);
-    if (!problem.empty()) {
-      std::fprintf(stderr, "wrong output: %s\n", problem.c_str());
-      std::abort();
+    if (!problem.empty()) found("wrong output", problem);
+  } catch (const retune::io::Failure& failure) {
+    if (!smf_test::is_catalogued(failure.message(), failure.status()))
+      found("uncatalogued failure", std::to_string(failure.status()) + " " + failure.message());
+  }
+}
+
+void fuzz_text(Mode mode, const std::string& text) {
+  try {
+    if (mode == kScale) {
+      retune::map_keys(retune::parse_scl(text, "fuzz.scl"), retune::KeyboardMapping::linear(60), "");
+    } else if (mode == kMapping) {
+      retune::Scale equal;
+      for (int degree = 1; degree <= retune::kPitchClasses; ++degree) equal.pitches.push_back(100.0 * degree);
+      retune::map_keys(equal, retune::parse_kbm(text, "fuzz.kbm"), "fuzz.kbm");
+    } else {
+      std::vector<std::string> args = {"retune"};
+      for (char c : text) {
+        if (c == '\0')
+          args.emplace_back();
+        else
+          args.back() += c;
+      }
+      std::vector<char*> argv;
+      for (std::string& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      retune::driver::parse_command_line(static_cast<int>(args.size()), argv.data());
     }
   } catch (const retune::io::Failure& failure) {
-    if (!smf_test::is_catalogued(failure.message(), failure.status())) {
-      std::fprintf(stderr, "uncatalogued failure %d: %s", failure.status(), failure.message().c_str());
-      std::abort();
-    }
+    if (failure.status() != retune::io::kExitBadArguments || failure.message().empty() ||
+        failure.message().back() != '\n')
+      found("unexpected failure", std::to_string(failure.status()) + " " + failure.message());
   }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 1) return 0;
+  const auto mode = static_cast<Mode>(data[0] % kModes);
+  if (mode == kMidi)
+    fuzz_midi(data + 1, size - 1);
+  else
+    fuzz_text(mode, std::string(reinterpret_cast<const char*>(data + 1), size - 1));
   return 0;
 }

@@ -47,9 +47,10 @@ class TempDir {
   const fs::path& path() const { return path_; }
   fs::path operator/(const std::string& name) const { return path_ / name; }
   // Names in the directory, sorted.
-  std::vector<std::string> list() const {
+  std::vector<std::string> list() const { return list_of(path_); }
+  static std::vector<std::string> list_of(const fs::path& dir) {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(path_)) names.push_back(entry.path().filename().string());
+    for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
   }
@@ -84,11 +85,13 @@ struct RunOptions {
   std::string stdout_path;  // empty: captured
   std::string cwd;          // empty: a scratch directory of its own
   std::vector<std::string> prefix;  // e.g. a setpriv command in front
+  std::vector<std::string> env;     // NAME=value settings added to the environment
 
   RunOptions& from(std::string path) { stdin_path = std::move(path); return *this; }
   RunOptions& to(std::string path) { stdout_path = std::move(path); return *this; }
   RunOptions& at(std::string dir) { cwd = std::move(dir); return *this; }
   RunOptions& as(std::vector<std::string> command) { prefix = std::move(command); return *this; }
+  RunOptions& with_env(std::string setting) { env.push_back(std::move(setting)); return *this; }
 };
 
 inline Result run_program(const std::string& program, const std::vector<std::string>& args, RunOptions options = {}) {
@@ -107,6 +110,7 @@ inline Result run_program(const std::string& program, const std::vector<std::str
   pid_t pid = fork();
   if (pid == 0) {
     if (chdir(cwd.c_str()) != 0) _exit(126);
+    for (auto& setting : options.env) putenv(setting.data());
     int in = open(options.stdin_path.c_str(), O_RDONLY);
     int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
     int err = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);

@@ -1,0 +1,159 @@
+#include "retune/messages.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "smf/sysex.h"
+
+namespace retune {
+
+namespace {
+
+constexpr uint8_t kDataEntry = 0x06;
+constexpr uint8_t kDataEntryFine = 0x26;
+constexpr uint8_t kRpnFine = 0x64;
+constexpr uint8_t kRpnCoarse = 0x65;
+constexpr uint8_t kNoParameter = 0x7F;  // both halves: no parameter selected
+constexpr uint8_t kBendRangeParameter = 0x00;
+constexpr uint8_t kTuningProgramParameter = 0x03;
+constexpr uint8_t kTuningBankParameter = 0x04;
+
+// MIDI Tuning Standard scale/octave tuning, 2-byte form, real time, all
+// devices; the channel mask and the twelve values follow.
+constexpr uint8_t kScaleOctaveHeader[] = {0x7F, 0x7F, 0x08, 0x09};
+
+// MIDI Tuning Standard single note tuning change, real time, all devices;
+// the tuning program, the number of keys and each key's data follow.
+constexpr uint8_t kSingleNoteHeader[] = {0x7F, 0x7F, 0x08, 0x02};
+constexpr uint8_t kTuningProgram = 0;
+constexpr int kKeysPerMessage = 127;  // the count is a data byte
+
+constexpr int kFractionSteps = 1 << 14;  // of a semitone
+// 7F 7F 7F means "no change": the highest pitch stops a step short of it.
+constexpr int64_t kHighestFrequency = int64_t{kKeys - 1} * kFractionSteps + kFractionSteps - 2;
+
+void add_controller(Bytes& bytes, int channel, uint8_t controller, uint8_t value) {
+  for (uint8_t byte : {uint8_t{0x00}, static_cast<uint8_t>(smf::kController | channel), controller, value})
+    bytes.push_back(byte);
+}
+
+// A system-exclusive event whose message, after F0, is `body`.
+void add_sysex(Bytes& bytes, const Bytes& body) {
+  bytes.push_back(0x00);
+  bytes.push_back(smf::kSysEx);
+  uint8_t length[4];
+  const size_t size = smf::write_vlq(static_cast<uint32_t>(body.size()), length);
+  bytes.insert(bytes.end(), length, length + size);
+  bytes.insert(bytes.end(), body.begin(), body.end());
+}
+
+void add_14_bits(Bytes& bytes, int value) {
+  bytes.push_back(static_cast<uint8_t>(value >> 7));
+  bytes.push_back(static_cast<uint8_t>(value & 0x7F));
+}
+
+// Sysex bodies that reset a synthesizer's tuning; kAny matches any device
+// byte, kAnyLow any low nibble.
+constexpr int kAny = -1;
+constexpr int kAnyLow = -2;
+struct ResetPattern {
+  int bytes[10];
+  size_t size;
+};
+constexpr ResetPattern kResets[] = {
+    {{0x7E, kAny, 0x09, 0x01, 0xF7}, 5},                                // GM System On
+    {{0x7E, kAny, 0x09, 0x03, 0xF7}, 5},                                // GM2 System On
+    {{0x41, kAny, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7}, 10},  // GS reset
+    {{0x43, kAnyLow, 0x4C, 0x00, 0x00, 0x7E, 0x00, 0xF7}, 8},           // XG System On
+};
+
+bool matches(const ResetPattern& pattern, std::span<const uint8_t> message) {
+  if (message.size() != pattern.size) return false;
+  for (size_t i = 0; i < pattern.size; ++i) {
+    const int want = pattern.bytes[i];
+    if (want == kAnyLow ? (message[i] & 0xF0) != 0x10 : want != kAny && message[i] != want) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+Bytes bend_range_setting(const Method& method) {
+  Bytes bytes;
+  for (int channel = 0; channel < 16; ++channel) {
+    if (method.skips(channel)) continue;
+    add_controller(bytes, channel, kRpnCoarse, kBendRangeParameter);
+    add_controller(bytes, channel, kRpnFine, kBendRangeParameter);
+    add_controller(bytes, channel, kDataEntry, static_cast<uint8_t>(method.bend_range));
+    add_controller(bytes, channel, kDataEntryFine, 0x00);
+    add_controller(bytes, channel, kRpnCoarse, kNoParameter);
+    add_controller(bytes, channel, kRpnFine, kNoParameter);
+  }
+  return bytes;
+}
+
+Bytes scale_octave_tuning(const Tuning& cent, const Method& method) {
+  uint32_t mask = 0;  // bit n: channel n
+  for (int channel = 0; channel < 16; ++channel)
+    if (!method.skips(channel)) mask |= 1u << channel;
+  Bytes body(std::begin(kScaleOctaveHeader), std::end(kScaleOctaveHeader));
+  body.push_back(static_cast<uint8_t>(mask >> 14));
+  add_14_bits(body, static_cast<int>(mask & 0x3FFF));
+  for (double cents : cent) add_14_bits(body, bend_value(cents, 1));
+  body.push_back(smf::kEndOfExclusive);
+  Bytes bytes;
+  add_sysex(bytes, body);
+  return bytes;
+}
+
+std::array<uint8_t, 3> note_frequency(double cents) {
+  const double pitch = cents > 0 ? std::min(cents, 100.0 * kKeys) : 0.0;
+  const double semitone = std::floor(pitch / 100);
+  const int64_t fraction = std::llround((pitch - 100 * semitone) / 100 * kFractionSteps);
+  // A fraction that rounds up to a whole step carries into the semitone.
+  const int64_t steps =
+      std::min(static_cast<int64_t>(semitone) * kFractionSteps + fraction, kHighestFrequency);
+  return {static_cast<uint8_t>(steps >> 14), static_cast<uint8_t>((steps >> 7) & 0x7F),
+          static_cast<uint8_t>(steps & 0x7F)};
+}
+
+Bytes single_note_tuning(const KeyTable& table) {
+  Bytes bytes;
+  for (int first = 0; first < kKeys; first += kKeysPerMessage) {
+    const int count = std::min(kKeysPerMessage, kKeys - first);
+    Bytes body(std::begin(kSingleNoteHeader), std::end(kSingleNoteHeader));
+    body.push_back(kTuningProgram);
+    body.push_back(static_cast<uint8_t>(count));
+    for (int key = first; key < first + count; ++key) {
+      body.push_back(static_cast<uint8_t>(key));
+      const double offset = table.mapped[key] ? table.offset[key] : 0.0;
+      for (uint8_t byte : note_frequency(100.0 * key + offset)) body.push_back(byte);
+    }
+    body.push_back(smf::kEndOfExclusive);
+    add_sysex(bytes, body);
+  }
+  return bytes;
+}
+
+Bytes tuning_program_selection(const Method& method) {
+  Bytes bytes;
+  for (int channel = 0; channel < 16; ++channel) {
+    if (method.skips(channel)) continue;
+    add_controller(bytes, channel, kRpnCoarse, 0x00);
+    add_controller(bytes, channel, kRpnFine, kTuningBankParameter);
+    add_controller(bytes, channel, kDataEntry, 0x00);
+    add_controller(bytes, channel, kRpnFine, kTuningProgramParameter);
+    add_controller(bytes, channel, kDataEntry, kTuningProgram);
+    add_controller(bytes, channel, kRpnCoarse, kNoParameter);
+    add_controller(bytes, channel, kRpnFine, kNoParameter);
+  }
+  return bytes;
+}
+
+bool is_reset(std::span<const uint8_t> message) {
+  for (const ResetPattern& pattern : kResets)
+    if (matches(pattern, message)) return true;
+  return false;
+}
+
+}  // namespace retune

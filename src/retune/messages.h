@@ -1,0 +1,42 @@
+// The events the methods insert, as track bytes, each at delta time 0; and
+// the resets after which a synthesizer needs them again.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "retune/retune.h"
+
+namespace retune {
+
+using Bytes = std::vector<uint8_t>;
+
+// The bend range, registered parameter 0, set to `method.bend_range`
+// semitones on every channel that `method` does not skip.
+Bytes bend_range_setting(const Method& method);
+
+// One MIDI Tuning Standard scale/octave tuning message (2-byte form, real
+// time, all devices) of the twelve offsets, for every channel not skipped.
+Bytes scale_octave_tuning(const Tuning& cent, const Method& method);
+
+// MIDI Tuning Standard single note tuning changes (real time, all devices,
+// tuning program 0) of all 128 keys: each mapped key at its offset, each
+// unmapped key at its own equal-tempered pitch.
+Bytes single_note_tuning(const KeyTable& table);
+
+// The frequency data of a single note tuning change for a pitch `cents`
+// above key 0: the semitone, then the 14-bit fraction of the next, MSB
+// first. Pitches beyond the keyboard are held to its ends.
+std::array<uint8_t, 3> note_frequency(double cents);
+
+// Tuning bank 0 and tuning program 0 selected, registered parameters 4 and
+// 3, on every channel that `method` does not skip.
+Bytes tuning_program_selection(const Method& method);
+
+// Whether `message`, the bytes of a system-exclusive message after its F0,
+// resets a synthesizer: GM or GM2 System On, GS reset, XG System On.
+bool is_reset(std::span<const uint8_t> message);
+
+}  // namespace retune

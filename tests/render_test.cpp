@@ -1,0 +1,126 @@
+// Retuned files as synthesizers play them: rendered by FluidSynth and
+// TiMidity++ where they are installed, each note's pitch measured.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <numbers>
+
+#include "run_binary.h"
+#include "smf_builder.h"
+
+using namespace smf_test;
+
+namespace {
+
+const char kSoundFont[] = "/usr/share/sounds/sf2/FluidR3_GM.sf2";
+constexpr int kRate = 44100;
+constexpr int kTicksPerNote = 240;  // 1.25 s at 96 ticks a beat, 120 beats a minute: 1 s held, 0.25 s rest
+constexpr double kSecondsPerNote = 1.25;
+
+bool installed(const char* program) {
+  return std::system(("command -v " + std::string(program) + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// Piano notes one after another, after a GM System On at the first tick.
+std::string melody(const std::vector<int>& keys) {
+  std::string events = hex("00 FF 51 03 07 A1 20 00 F0 05 7E 7F 09 01 F7 00 C0 00");
+  for (size_t i = 0; i < keys.size(); ++i) {
+    const char key = static_cast<char>(keys[i]);
+    events += vlq(i == 0 ? 0 : kTicksPerNote - 192) + std::string{'\x90', key, 100};
+    events += vlq(192) + std::string{'\x80', key, 64};
+  }
+  return smf({events + hex("00 FF 2F 00")}, 0);
+}
+
+// The samples of a 16-bit PCM WAV file, channels averaged.
+std::vector<double> wav_samples(const std::string& wav) {
+  auto u16 = [&](size_t at) { return static_cast<uint8_t>(wav[at]) | static_cast<uint8_t>(wav[at + 1]) << 8; };
+  auto u32 = [&](size_t at) { return static_cast<uint32_t>(u16(at)) | static_cast<uint32_t>(u16(at + 2)) << 16; };
+  size_t channels = 1;
+  std::vector<double> samples;
+  for (size_t at = 12; at + 8 <= wav.size(); at += 8 + u32(at + 4)) {
+    const std::string id = wav.substr(at, 4);
+    if (id == "fmt ") channels = u16(at + 10);
+    if (id != "data") continue;
+    const size_t end = std::min<size_t>(wav.size(), at + 8 + u32(at + 4));
+    for (size_t p = at + 8; p + 2 * channels <= end; p += 2 * channels) {
+      double sum = 0;
+      for (size_t c = 0; c < channels; ++c) sum += static_cast<int16_t>(u16(p + 2 * c));
+      samples.push_back(sum / static_cast<double>(channels));
+    }
+    break;
+  }
+  return samples;
+}
+
+// The strength of `frequency` in `samples` under a Hann window.
+double strength(const std::vector<double>& samples, size_t from, size_t count, double frequency) {
+  const double step = 2 * std::numbers::pi * frequency / kRate;
+  double re = 0, im = 0;
+  for (size_t i = 0; i < count; ++i) {
+    const double window = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * static_cast<double>(i) / (count - 1));
+    re += samples[from + i] * window * std::cos(step * i);
+    im -= samples[from + i] * window * std::sin(step * i);
+  }
+  return std::hypot(re, im);
+}
+
+// The strongest frequency within 150 cents of `near`, to about 0.1 cent.
+double measured_pitch(const std::vector<double>& samples, size_t from, size_t count, double near) {
+  double best_cents = 0, best = -1;
+  for (double cents = -150; cents <= 150; cents += 2) {
+    const double s = strength(samples, from, count, near * std::exp2(cents / 1200));
+    if (s > best) best = s, best_cents = cents;
+  }
+  for (double span = 2; span > 0.05; span /= 2) {
+    const double centre = best_cents;
+    for (double cents : {centre - span, centre + span}) {
+      const double s = strength(samples, from, count, near * std::exp2(cents / 1200));
+      if (s > best) best = s, best_cents = cents;
+    }
+  }
+  return near * std::exp2(best_cents / 1200);
+}
+
+TEST(Render, SynthesizersPlayTheRetunedPitches) {
+  if (!installed("fluidsynth") || !fs::exists(kSoundFont)) GTEST_SKIP() << "fluidsynth or its sound font is missing";
+  TempDir dir;
+  // 19 equal divisions of the octave from middle C: keys 61, 62 and 66 lie
+  // 37, 74 and 221 cents below their equal-tempered pitches.
+  const std::vector<int> keys = {60, 61, 62, 66};
+  write_file(dir / "in.mid", melody(keys));
+  const struct {
+    std::vector<std::string> method;
+    const char* synth;
+  } cases[] = {
+      {{"--mts=keys"}, "fluidsynth"},
+      {{}, "fluidsynth"},  // key 66 played on key 64
+      {{"--mts=keys"}, "timidity"},
+  };
+  for (const auto& c : cases) {
+    if (!installed(c.synth)) continue;
+    std::vector<std::string> args = c.method;
+    for (const char* a : {"--tuning", "edo:19", "in.mid", "out.mid"}) args.push_back(a);
+    ASSERT_EQ(run_program(RETUNE_BIN, args, RunOptions().at(dir.path().string())).status, 0);
+    const std::string wav = (dir / "out.wav").string();
+    const std::string midi = (dir / "out.mid").string();
+    const Result played =
+        std::string(c.synth) == "fluidsynth"
+            ? run_program("fluidsynth", {"-ni", "-R", "0", "-C", "0", "-r", "44100", "-F", wav, kSoundFont, midi})
+            : run_program("timidity", {"-Ow", "-s", "44100", "-EFreverb=0", "-EFchorus=0", "-o", wav, midi});
+    ASSERT_EQ(played.status, 0) << played.err;
+    const std::vector<double> samples = wav_samples(read_file(wav));
+    for (size_t n = 0; n < keys.size(); ++n) {
+      const double expected = 261.6255653 * std::exp2((keys[n] - 60) / 19.0);
+      const auto from = static_cast<size_t>((kSecondsPerNote * n + 0.35) * kRate);
+      const size_t count = kRate * 3 / 10;
+      ASSERT_LE(from + count, samples.size()) << c.synth;
+      const double cents = 1200 * std::log2(measured_pitch(samples, from, count, expected) / expected);
+      EXPECT_LT(std::fabs(cents), 3) << c.synth << (c.method.empty() ? " bends" : " --mts=keys") << ", key "
+                                     << keys[n] << ": " << cents << " cents off";
+    }
+  }
+}
+
+}  // namespace
