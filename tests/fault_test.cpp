@@ -154,7 +154,7 @@ TEST(Faults, PipesBothWays) {
 // Permission bits do not bar root: run these as an unprivileged user.
 std::vector<std::string> unprivileged() {
   if (geteuid() != 0) return {};
-  if (std::system("command -v setpriv >/dev/null 2>&1") != 0) return {"(none)"};
+  if (!have_program("setpriv")) return {"(none)"};
   return {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"};
 }
 

@@ -121,7 +121,7 @@ TEST(Properties, FilesWithoutNoteOnsPassThroughUnchanged) {
 // midicsv prints one line per event; after every Note_on_c on a channel
 // there must be a Pitch_bend_c on that channel with the expected value.
 TEST(Properties, MidicsvSeesEveryBend) {
-  if (std::system("command -v midicsv >/dev/null 2>&1") != 0) GTEST_SKIP() << "midicsv is not installed";
+  if (!have_program("midicsv")) GTEST_SKIP() << "midicsv is not installed";
   TempDir dir;
   Random rng(5);
   for (uint64_t seed = 1; seed <= 6; ++seed) {

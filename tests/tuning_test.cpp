@@ -508,12 +508,7 @@ TEST(TuningOptions, DoubleDashEndsOptions) {
   EXPECT_EQ(run_program(RETUNE_BIN, args, RunOptions().at(dir.path().string())).status, 0);
 }
 
-TEST(TuningOptions, HelpAndList) {
-  const Result help = run_program(RETUNE_BIN, {"--help"});
-  EXPECT_EQ(help.out.rfind(driver::usage_text(RETUNE_BIN), 0), 0u);
-  for (const char* option : {"--tuning", "--scl", "--kbm", "--root", "--a4", "--list-tunings", "--print-offsets", "--mts",
-                             "--bend-range", "--skip-channel", "--skip-drums"})
-    EXPECT_NE(help.out.find(option), std::string::npos) << option;
+TEST(TuningOptions, ListNamesEveryTuning) {
   const Result list = run_program(RETUNE_BIN, {"--list-tunings"});
   EXPECT_EQ(list.status, 0);
   for (const NamedTuning& t : builtin_tunings()) EXPECT_NE(list.out.find(t.name), std::string::npos);
