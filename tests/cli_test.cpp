@@ -4,7 +4,6 @@
 
 #include <sys/stat.h>
 
-#include <cmath>
 #include <sstream>
 
 #include "driver/cli.h"
@@ -23,23 +22,6 @@ std::vector<std::string> args(std::vector<std::string> offsets, std::vector<std:
 }
 
 const std::string kMelody = smf({hex("00 90 3C 40 60 80 3C 40 00 90 3E 40 60 3E 00 00 FF 2F 00")}, 0);
-
-TEST(Cents, ReadsTheDecimalGrammarOnly) {
-  const struct {
-    const char* text;
-    double value;
-  } numbers[] = {{"10", 10},   {" \t-7.5", -7.5}, {"+3", 3},       {"10cents", 10}, {"1e", 1},      {"1e2", 100},
-                 {"1.5e-1x", 0.15}, {".5", 0.5},    {"5.", 5},       {"0x10", 0},     {"1e-400", 0},  {"-0", 0},
-                 {"2E+1", 20}, {"1e+", 1}};
-  for (const auto& n : numbers) {
-    const auto v = retune::parse_cents(n.text);
-    ASSERT_TRUE(v.has_value()) << n.text;
-    EXPECT_EQ(*v, n.value) << n.text;
-  }
-  for (const char* text : {"", "abc", "-", ".", "inf", "nan", "-.e5", "e5", " ", "+-1", "INF"})
-    EXPECT_FALSE(retune::parse_cents(text).has_value()) << text;
-  EXPECT_TRUE(std::isinf(*retune::parse_cents("1e999")));
-}
 
 TEST(EndToEnd, WrongArgumentCountPrintsUsageAndFails) {
   for (size_t count : {0, 11, 15, 20}) {
