@@ -78,6 +78,7 @@ fuzz:
 	  (printf '\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0'; cat $$f) > $(FUZZ_DIR)/seeds/$$(basename $$f); \
 	  (printf '\0\1\13\0\0\20\40\60\100\120\140\160\177\1\2\3\4'; cat $$f) > $(FUZZ_DIR)/seeds/range-$$(basename $$f); \
 	  (printf '\0\202\0\2\0\177\1\20\30\40\60\70\100\120\140\160\2'; cat $$f) > $(FUZZ_DIR)/seeds/mts-$$(basename $$f); \
+	  (printf '\4\0\0\0\0\0\1\2\3\4\5\6\7\10\11\12\13'; cat $$f) > $(FUZZ_DIR)/seeds/poly-$$(basename $$f); \
 	done
 	@for n in 1 2 3; do (printf '\0\0\0\0\0\1\2\3\4\5\6\7\10\11\12\13\14'; $(FUZZ_DIR)/gen_smf 3000 $$n) > $(FUZZ_DIR)/seeds/gen-$$n; done
 	@for f in examples/*.scl; do (printf '\1'; cat $$f) > $(FUZZ_DIR)/seeds/$$(basename $$f); done

@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/poly_gen.h"
 #include "support/smf_gen.h"
 
 namespace {
@@ -132,6 +133,24 @@ int main(int argc, char** argv) {
       std::printf("%-8s %-8s %10.4f %10.4f %8.4f %9.1f %7.2f %9ld %9ld\n", size.label, builds[b].first.c_str(), cm, rm,
                   r[b].spread(), megabytes / rm, rm / cm, c.rss_kib, r[b].rss_kib);
     }
+    unlink(in.c_str());
+  }
+
+  // --poly reads the whole file: time and memory on dense chord files.
+  std::printf("\n--poly on dense files (chords of up to 12 notes, pedals, ramps, 16 channels)\n");
+  std::printf("%-8s %10s %8s %9s %9s\n", "input", "retune s", "spread", "MB/s", "rtn KiB");
+  for (const auto& size : {sizes[0], sizes[1]}) {
+    const std::string in = dir + "/dense.mid";
+    const std::string file = smf_test::generate_dense({.seed = size.bytes, .target_bytes = size.bytes, .max_sources = 4});
+    std::ofstream(in, std::ios::binary).write(file.data(), static_cast<std::streamsize>(file.size()));
+    std::vector<std::string> command = retune_command(builds[0].second, in, out);
+    command.insert(command.begin() + 1, "--poly");
+    run(command);
+    Series r;
+    for (int i = 0; i < reps; ++i) r.add(run(command));
+    const double rm = median(r.wall);
+    std::printf("%-8s %10.4f %8.4f %9.1f %9ld\n", size.label, rm, r.spread(), static_cast<double>(file.size()) / 1e6 / rm,
+                r.rss_kib);
     unlink(in.c_str());
   }
 

@@ -119,4 +119,40 @@ TEST(Render, SynthesizersPlayTheRetunedPitches) {
   }
 }
 
+TEST(Render, PolyPlaysEveryToneOfAChordInTune) {
+  if (!have_program("fluidsynth") || !fs::exists(kSoundFont)) GTEST_SKIP() << "fluidsynth or its sound font is missing";
+  TempDir dir;
+  // Six notes at once on one channel, flute (steady, nearly a sine), rendered
+  // unbent and through --poly in quarter-comma meantone; measured against the
+  // unbent chord, so that the samples' own tuning cancels out. FluidSynth
+  // resolves pitch to whole cents.
+  const std::vector<int> keys = {60, 62, 64, 67, 69, 71};
+  const std::vector<std::string> meantone = {"0", "-24", "-6.8", "10.3", "-13.7", "3.4", "-20.5", "-3.4", "-27.4",
+                                             "-10.3", "6.8", "-17.1"};
+  std::string events = hex("00 C0 49");
+  for (int k : keys) events += std::string{'\0', '\x90', static_cast<char>(k), 100};
+  for (size_t i = 0; i < keys.size(); ++i) events += vlq(i == 0 ? 384 : 0) + std::string{'\x80', static_cast<char>(keys[i]), 0};
+  write_file(dir / "plain.mid", smf({events + hex("00 FF 2F 00")}, 0));
+  std::vector<std::string> args = {"--poly"};
+  args.insert(args.end(), meantone.begin(), meantone.end());
+  for (const char* a : {"plain.mid", "poly.mid"}) args.push_back(a);
+  ASSERT_EQ(run_program(RETUNE_BIN, args, RunOptions().at(dir.path().string())).status, 0);
+  std::vector<double> samples[2];
+  for (int i = 0; i < 2; ++i) {
+    const std::string name = i == 0 ? "plain" : "poly";
+    const std::string wav = (dir / (name + ".wav")).string();
+    const Result played = run_program("fluidsynth", {"-ni", "-R", "0", "-C", "0", "-r", "44100", "-F", wav, kSoundFont,
+                                                     (dir / (name + ".mid")).string()});
+    ASSERT_EQ(played.status, 0) << played.err;
+    samples[i] = wav_samples(read_file(wav));
+    ASSERT_GE(samples[i].size(), static_cast<size_t>(kRate));
+  }
+  for (int k : keys) {
+    const double equal = 261.6255653 * std::exp2((k - 60) / 12.0);
+    const double plain = measured_pitch(samples[0], kRate / 2, kRate / 2, equal);
+    const double poly = measured_pitch(samples[1], kRate / 2, kRate / 2, equal);
+    EXPECT_NEAR(1200 * std::log2(poly / plain), std::stod(meantone[k % 12]), 1.0) << "key " << k;
+  }
+}
+
 }  // namespace

@@ -197,9 +197,10 @@ class Workers {
 
   void run(Job& job) const {
     try {
-      const Counts counts = retune_file(job.infile, job.outfile.c_str(), options_.method, [this] { return table_; });
+      const FileReport report = retune_file(job.infile, job.outfile.c_str(), options_.method, [this] { return table_; });
       job.status = 0;
-      if (options_.verbose) job.message = verbose_report(counts, options_.method);
+      job.message = warnings(report);
+      if (options_.verbose) job.message += verbose_report(report, options_.method);
     } catch (const io::Failure& failure) {
       job.status = failure.status();
       job.message = failure.message();

@@ -2,6 +2,7 @@
 // files; the usage and help texts.
 #include "driver/cli.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -58,6 +59,11 @@ constexpr char kOptionsHelp[] =
     "  --mts               one MIDI Tuning Standard message (scale/octave tuning) at the\n"
     "                      start and after every reset, instead of pitch bends: chords\n"
     "                      stay in tune; offsets from -100 to 100 cents\n"
+    "  --poly              give every sounding note a channel of its own bend, so that\n"
+    "                      chords play in tune on any General MIDI synth; reads the\n"
+    "                      whole file into memory\n"
+    "  --in-bends MODE     with --poly, the file's own pitch bends: keep (the default:\n"
+    "                      the tuning is added to them) or ignore (dropped)\n"
     "  --bend-range N      synths bending N semitones (1-24) either way: scale the bends\n"
     "                      to it and set it at the start of the file\n"
     "  --skip-channel N    leave channel N (1-16) alone; may be repeated\n"
@@ -69,6 +75,14 @@ constexpr char kOptionsHelp[] =
     "                      retune every FILE into DIR (made if missing), same name\n"
     "  --in-place          replace every FILE by its retuned copy\n"
     "  -j, --jobs N        retune N files at a time; the default is one per CPU\n"
+    "\n"
+    "Analysis (writes no MIDI file):\n"
+    "  --analyze           report on each FILE: notes and the bends they need at once\n"
+    "                      per channel under the tuning given (without one, each pitch\n"
+    "                      class counts as a bend of its own), the file's own bends and\n"
+    "                      bend ranges, resets, and the method that suits it; the\n"
+    "                      other arguments are [c1 ... c12] FILE... (- for standard input)\n"
+    "  --json              with --analyze, one line of JSON per file\n"
     "\n"
     "Other:\n"
     "  --verbose           report on standard error what was inserted\n"
@@ -107,8 +121,8 @@ int parse_number(const char* text, int low, int high, const char* option) {
 
 enum class Opt {
   kHelp, kVersion, kListTunings, kPrintOffsets, kVerbose,
-  kTuning, kScl, kKbm, kA4, kRoot, kMts, kBendRange, kSkipChannel, kSkipDrums,
-  kOutputDir, kInPlace, kJobs,
+  kTuning, kScl, kKbm, kA4, kRoot, kMts, kPoly, kInBends, kBendRange, kSkipChannel, kSkipDrums,
+  kOutputDir, kInPlace, kJobs, kAnalyze, kJson,
   kCount
 };
 
@@ -136,12 +150,16 @@ constexpr OptionSpec kOptionSpecs[] = {
     {"--a4", 0, Takes::kValue, true, Opt::kA4},
     {"--root", 0, Takes::kValue, true, Opt::kRoot},
     {"--mts", 0, Takes::kOptionalValue, false, Opt::kMts},
+    {"--poly", 0, Takes::kNothing, false, Opt::kPoly},
+    {"--in-bends", 0, Takes::kValue, true, Opt::kInBends},
     {"--bend-range", 0, Takes::kValue, true, Opt::kBendRange},
     {"--skip-channel", 0, Takes::kValue, false, Opt::kSkipChannel},
     {"--skip-drums", 0, Takes::kNothing, false, Opt::kSkipDrums},
     {"--output-dir", 'd', Takes::kValue, true, Opt::kOutputDir},
     {"--in-place", 0, Takes::kNothing, false, Opt::kInPlace},
     {"--jobs", 'j', Takes::kValue, true, Opt::kJobs},
+    {"--analyze", 0, Takes::kNothing, false, Opt::kAnalyze},
+    {"--json", 0, Takes::kNothing, false, Opt::kJson},
 };
 
 // An option is "--name" or "-" and a letter; "-" alone, "-10" and "-.5" are
@@ -169,6 +187,7 @@ class Parser {
   void note_value(const OptionSpec& spec, const char* text, const std::string& value);
   void check_combinations() const;
   void take_positional();
+  void take_analyzed();
 
   int argc_;
   char** argv_;
@@ -285,6 +304,14 @@ void Parser::apply(const OptionSpec& spec, const char* value) {
       (value ? method.mts_keys : method.mts) = true;
       if (method.mts && method.mts_keys) refuse("Give either --mts or --mts=keys, not both\n");
       break;
+    case Opt::kPoly:
+      method.poly = true;
+      break;
+    case Opt::kInBends:
+      if (std::strcmp(value, "keep") != 0 && std::strcmp(value, "ignore") != 0)
+        refuse("Invalid value \"%s\" for --in-bends: expected keep or ignore\n", value);
+      method.ignore_file_bends = std::strcmp(value, "ignore") == 0;
+      break;
     case Opt::kBendRange:
       method.bend_range = parse_number(value, 1, 24, "--bend-range");
       method.declare_bend_range = true;
@@ -307,6 +334,12 @@ void Parser::apply(const OptionSpec& spec, const char* value) {
       options_.jobs = parse_number(value, 1, kMaxWorkers, "-j");
       canonical = std::to_string(options_.jobs);
       break;
+    case Opt::kAnalyze:
+      if (options_.action == Options::Action::kRetune) options_.action = Options::Action::kAnalyze;
+      break;
+    case Opt::kJson:
+      options_.json = true;
+      break;
     default:  // the actions that win over everything, decided at the end
       break;
   }
@@ -321,15 +354,22 @@ void Parser::check_combinations() const {
     refuse("Give either --a4 or --kbm, not both: the mapping sets its own reference frequency\n");
   if (!tuning.kbm_path.empty() && tuning.root) refuse("Give either --root or --kbm, not both: both set the root\n");
   if (tuning.root && !tuning.by_name()) refuse("Option --root goes with --tuning or --scl\n");
+  if (!options_.method.bends() && options_.method.poly)
+    refuse("Give either --mts or --poly, not both: a tuning message keeps chords in tune by itself\n");
+  if (given_[static_cast<int>(Opt::kInBends)] && !options_.method.poly) refuse("Option --in-bends goes with --poly\n");
   if (!options_.method.bends() && given_[static_cast<int>(Opt::kBendRange)])
     refuse("Give either --mts or --bend-range, not both: a tuning message uses no pitch bends\n");
   if (options_.method.mts && options_.method.skipped_channels == 0xFFFF)
     refuse("Option --mts with every channel skipped leaves nothing to tune\n");
   if (options_.output_dir && options_.in_place) refuse("Give either --output-dir or --in-place, not both\n");
   if (options_.jobs && !options_.batch()) refuse("Option -j goes with --output-dir or --in-place\n");
+  const bool analyze = options_.action == Options::Action::kAnalyze;
+  if (options_.json && !analyze) refuse("Option --json goes with --analyze\n");
+  if (analyze && options_.batch()) refuse("Option --analyze writes no files: not with --output-dir or --in-place\n");
 }
 
 void Parser::take_positional() {
+  if (options_.action == Options::Action::kAnalyze) return take_analyzed();
   const char* program = argc_ > 0 ? argv_[0] : "retune";
   size_t next = 0;
   const size_t count = positional_.size();
@@ -356,6 +396,24 @@ void Parser::take_positional() {
   auto file = [](const char* arg) { return std::strcmp(arg, "-") == 0 ? nullptr : arg; };
   if (next < count) options_.infile = file(positional_[next++]);
   if (next < count) options_.outfile = file(positional_[next++]);
+}
+
+bool is_number(const char* text) {
+  char* end = nullptr;
+  std::strtod(text, &end);
+  return end != text && *end == '\0';
+}
+
+// The files to analyse ("-" standard input), after twelve offsets when no
+// tuning option is given and the first twelve arguments are numbers.
+void Parser::take_analyzed() {
+  auto next = positional_.begin();
+  if (!options_.tuning.by_name() && positional_.size() >= kPitchClasses &&
+      std::all_of(next, next + kPitchClasses, is_number)) {
+    options_.tuning.offsets.assign(next, next + kPitchClasses);
+    next += kPitchClasses;
+  }
+  for (; next != positional_.end(); ++next) options_.files.push_back(std::strcmp(*next, "-") == 0 ? nullptr : *next);
 }
 
 }  // namespace

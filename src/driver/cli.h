@@ -10,11 +10,12 @@
 namespace retune::driver {
 
 struct Options {
-  enum class Action { kRetune, kHelp, kVersion, kListTunings, kPrintOffsets };
+  enum class Action { kRetune, kHelp, kVersion, kListTunings, kPrintOffsets, kAnalyze };
   Action action = Action::kRetune;
   TuningChoice tuning;
   Method method;
   bool verbose = false;
+  bool json = false;  // --analyze reports in JSON
   const char* infile = nullptr;   // standard input when null
   const char* outfile = nullptr;  // standard output when null
 
@@ -22,7 +23,7 @@ struct Options {
   const char* output_dir = nullptr;
   bool in_place = false;
   int jobs = 0;  // worker processes; 0: one per CPU
-  std::vector<const char*> files;
+  std::vector<const char*> files;  // with --analyze: the files to look at, none for standard input
 
   bool batch() const { return output_dir || in_place; }
 };

@@ -8,6 +8,8 @@
 
 #include "driver/batch.h"
 #include "driver/files.h"
+#include "retune/analyze.h"
+#include "retune/poly.h"
 
 namespace retune::driver {
 
@@ -44,6 +46,8 @@ class FileScratch final : public Scratch {
 
 KeyTable playable_tuning(const TuningChoice& choice, const Method& method) {
   const ResolvedTuning tuning = resolve_tuning(choice, max_offset(method));
+  // --poly plays every key by its own offset, which the bends must reach.
+  if (method.poly) check_range(tuning, max_offset(method));
   if (method.mts) {
     if (!tuning.table.pitch_classes()) {
       std::string source = tuning.source;
@@ -58,15 +62,31 @@ KeyTable playable_tuning(const TuningChoice& choice, const Method& method) {
   return tuning.table;
 }
 
-std::string verbose_report(const Counts& counts, const Method& method) {
+std::string verbose_report(const FileReport& report, const Method& method) {
+  if (method.poly) return poly_details(report.poly);
+  const Counts& counts = report.counts;
   std::string text = std::to_string(counts.bends) + " pitch-bend events inserted";
   if (!method.bends()) text += ", " + std::to_string(counts.tuning_messages) + " tuning messages";
   if (counts.moved_keys > 0) text += ", " + std::to_string(counts.moved_keys) + " keys moved to the nearest key";
   return text + "\n";
 }
 
-Counts retune_file(const char* infile, const char* outfile, const Method& method,
-                   const std::function<KeyTable()>& tuning) {
+std::string warnings(const FileReport& report) { return overflow_summary(report.poly); }
+
+FileReport retune_file(const char* infile, const char* outfile, const Method& method,
+                       const std::function<KeyTable()>& tuning) {
+  FileReport report;
+  if (method.poly) {
+    // The whole input is read, then the output written: no scratch file.
+    InputFile input(infile);
+    OutputFile output(outfile);
+    const KeyTable table = tuning();
+    io::FdSource in_source(input.fd());
+    io::FdSink out_sink(output.fd());
+    report.poly = retune_poly(io::read_all(in_source), table, method, out_sink);
+    output.commit();
+    return report;
+  }
   FileScratch scratch;
   InputFile input(infile);
   OutputFile output(outfile);
@@ -74,10 +94,40 @@ Counts retune_file(const char* infile, const char* outfile, const Method& method
 
   io::FdSource in_source(input.fd());
   io::FdSink out_sink(output.fd());
-  const Counts counts = run_passes(in_source, scratch, out_sink, table, method);
+  report.counts = run_passes(in_source, scratch, out_sink, table, method);
   output.commit();
-  return counts;
+  return report;
 }
+
+namespace {
+
+// Reports on every file; one that cannot be read is a failure of its own,
+// named, and the others go on. Returns the status of the first failure.
+int analyze_files(const Options& options) {
+  const bool tuned = options.tuning.by_name() || !options.tuning.offsets.empty();
+  const KeyTable keys = tuned ? playable_tuning(options.tuning, options.method) : every_class_its_own();
+  std::vector<const char*> files = options.files;
+  if (files.empty()) files.push_back(nullptr);
+  int status = io::kExitSuccess;
+  for (const char* path : files) {
+    const std::string name = path ? path : "-";
+    std::string report;
+    try {
+      InputFile input(path);
+      io::FdSource source(input.fd());
+      const Analysis analysis = analyze(io::read_all(source), keys, options.method);
+      report = options.json ? analysis_json(analysis, name) : analysis_text(analysis, name);
+    } catch (const io::Failure& failure) {
+      write_all(STDERR_FILENO, name + ": " + failure.message());
+      if (options.json) report = failure_json(name, failure.message(), failure.status());
+      if (status == io::kExitSuccess) status = failure.status();
+    }
+    print(report);
+  }
+  return status;
+}
+
+}  // namespace
 
 int run(int argc, char** argv) {
   install_signal_cleanup();
@@ -97,12 +147,17 @@ int run(int argc, char** argv) {
       case Options::Action::kPrintOffsets:
         print(format_tuning(playable_tuning(options.tuning, options.method)));
         break;
+      case Options::Action::kAnalyze:
+        return analyze_files(options);
       default:
         if (options.batch()) return run_batch(options);
         {
-          const Counts counts = retune_file(options.infile, options.outfile, options.method,
-                                            [&] { return playable_tuning(options.tuning, options.method); });
-          if (options.verbose) write_all(STDERR_FILENO, "retune: " + verbose_report(counts, options.method));
+          const FileReport report = retune_file(options.infile, options.outfile, options.method,
+                                                [&] { return playable_tuning(options.tuning, options.method); });
+          const std::string warning = warnings(report);
+          if (!warning.empty()) write_all(STDERR_FILENO, "retune: " + warning);
+          if (options.verbose) write_all(STDERR_FILENO, "retune: " + verbose_report(report, options.method));
+          if (isatty(STDERR_FILENO)) write_all(STDERR_FILENO, plain_method_hint(report.counts));
         }
         break;
     }

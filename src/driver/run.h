@@ -5,6 +5,7 @@
 #include <string>
 
 #include "driver/cli.h"
+#include "retune/poly.h"
 
 namespace retune::driver {
 
@@ -16,13 +17,23 @@ int run(int argc, char** argv);
 // range on its nearest key, and --mts=keys has no range.
 KeyTable playable_tuning(const TuningChoice& choice, const Method& method);
 
+// What a run did: the passes' counts, or what --poly did.
+struct FileReport {
+  Counts counts;
+  PolyReport poly;
+};
+
 // One file's run, from `infile` to `outfile` (the standard streams where
 // null): scratch file, input, output, then the tuning from `tuning`, then
-// the two passes. A failure is thrown; on success the outfile is in place.
-Counts retune_file(const char* infile, const char* outfile, const Method& method,
-                   const std::function<KeyTable()>& tuning);
+// the two passes; under --poly, input, output, tuning, and the whole file
+// at once. A failure is thrown; on success the outfile is in place.
+FileReport retune_file(const char* infile, const char* outfile, const Method& method,
+                       const std::function<KeyTable()>& tuning);
 
 // What --verbose says about a run, after the program's or the file's name.
-std::string verbose_report(const Counts& counts, const Method& method);
+std::string verbose_report(const FileReport& report, const Method& method);
+// What a run says even without --verbose, after the name: notes that --poly
+// played out of tune or left out. Empty when there are none.
+std::string warnings(const FileReport& report);
 
 }  // namespace retune::driver

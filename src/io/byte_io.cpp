@@ -1,5 +1,6 @@
 #include "io/byte_io.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -32,6 +33,22 @@ size_t MemorySource::read(uint8_t* buffer, size_t capacity) {
   std::memcpy(buffer, rest_.data(), n);
   rest_.remove_prefix(n);
   return n;
+}
+
+std::string read_all(ByteSource& source) {
+  // A regular file's size is known: one more byte finds its end.
+  struct stat st;
+  const bool sized = source.fd() >= 0 && fstat(source.fd(), &st) == 0 && S_ISREG(st.st_mode);
+  std::string bytes(sized ? static_cast<size_t>(st.st_size) + 1 : size_t{1} << 16, '\0');
+  size_t size = 0;
+  for (;;) {
+    if (size == bytes.size()) bytes.resize(bytes.size() * 2);
+    const size_t n = source.read(reinterpret_cast<uint8_t*>(bytes.data()) + size, bytes.size() - size);
+    if (n == 0) break;
+    size += n;
+  }
+  bytes.resize(size);
+  return bytes;
 }
 
 bool MemorySink::write(const uint8_t* data, size_t size) {

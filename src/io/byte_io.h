@@ -24,6 +24,8 @@ class ByteSource {
  public:
   virtual ~ByteSource() = default;
   virtual size_t read(uint8_t* buffer, size_t capacity) = 0;
+  // The file descriptor behind the source, or -1.
+  virtual int fd() const { return -1; }
 };
 
 // Where bytes go. write() returns false when not every byte could be written.
@@ -37,6 +39,7 @@ class FdSource final : public ByteSource {
  public:
   explicit FdSource(int fd) : fd_(fd) {}
   size_t read(uint8_t* buffer, size_t capacity) override;
+  int fd() const override { return fd_; }
 
  private:
   int fd_;
@@ -50,6 +53,9 @@ class FdSink final : public ByteSink {
  private:
   int fd_;
 };
+
+// Everything `source` holds, to its end.
+std::string read_all(ByteSource& source);
 
 class MemorySource final : public ByteSource {
  public:

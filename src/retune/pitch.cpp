@@ -5,11 +5,14 @@
 
 namespace retune {
 
-int bend_value(double cents, int range) {
+double bend_units(double cents, double range) {
   // Evaluated left to right as written: for the default range this is
   // exactly cents * 0.01 * 4096, 4096 units to 100 cents.
-  const double units = std::trunc(cents * 0.01 * 8192 / range);
-  const double value = kBendCentre + units;
+  return std::trunc(cents * 0.01 * 8192 / range);
+}
+
+int bend_value(double cents, int range) {
+  const double value = kBendCentre + bend_units(cents, range);
   if (!(value > 0)) return 0;
   if (value > kBendMax) return kBendMax;
   return static_cast<int>(value);

@@ -20,6 +20,8 @@ inline constexpr int kDefaultBendRange = 2;  // semitones either way
 inline constexpr int kBendCentre = 8192;
 inline constexpr int kBendMax = 16383;
 
+// `cents` in bend units, 8192 to `range` semitones, truncated toward zero.
+double bend_units(double cents, double range);
 // The 14-bit value of `cents` on a scale of 8192 units per `range` semitones:
 // 8192 + the truncated units, clamped to 0..16383.
 int bend_value(double cents, int range);
@@ -49,6 +51,8 @@ struct Method {
   int bend_range = kDefaultBendRange;
   bool declare_bend_range = false;  // set the bend range at the start and after resets
   uint16_t skipped_channels = 0;    // bit n: channel n (0-15) is left alone
+  bool poly = false;                // every sounding note on a channel bent for it alone
+  bool ignore_file_bends = false;   // with poly: drop the file's own pitch bends
 
   bool bends() const { return !mts && !mts_keys; }
   bool skips(int channel) const { return (skipped_channels >> channel) & 1; }
@@ -70,6 +74,11 @@ struct Counts {
   uint64_t bends = 0;
   uint64_t tuning_messages = 0;
   int moved_keys = 0;  // keys played on a neighbour, their offsets being beyond the bend range
+  // What the pitch bends play out of tune: note-ons while a note of the same
+  // track and channel sounds, and the file's own bends off centre or while
+  // notes sound.
+  uint64_t chord_notes = 0;
+  uint64_t file_bends = 0;
 };
 
 // Under the bend methods a key whose offset lies beyond the bend range is

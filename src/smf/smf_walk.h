@@ -31,6 +31,32 @@ inline constexpr uint8_t kind_of(uint8_t status) { return status & 0xF0; }
 inline constexpr uint8_t channel_of(uint8_t status) { return status & 0x0F; }
 inline constexpr bool is_sysex(uint8_t status) { return status == kSysEx || status == kSysExEscape; }
 
+// What follows a status byte.
+enum class StatusClass { kChannel, kMeta, kSysEx, kOneDataByte, kRealTime };
+
+inline StatusClass class_of(uint8_t status) {
+  if (status < kSysEx) return StatusClass::kChannel;
+  switch (status) {
+    case kMetaEvent:
+      return StatusClass::kMeta;
+    case kSysEx:
+    case kSysExEscape:
+      return StatusClass::kSysEx;
+    case 0xF8:  // timing clock
+    case 0xFA:  // start
+    case 0xFB:  // continue
+    case 0xFC:  // stop
+      return StatusClass::kRealTime;
+    default:
+      return StatusClass::kOneDataByte;
+  }
+}
+
+// Data bytes of a channel message.
+inline constexpr size_t channel_data_bytes(uint8_t status) {
+  return kind_of(status) == kProgram || kind_of(status) == kChannelPressure ? 1 : 2;
+}
+
 // The texts a pass reports its framing failures with.
 struct Messages {
   const char* header;
@@ -119,30 +145,6 @@ namespace detail {
 [[noreturn]] void fail_delta_time();
 [[noreturn]] void fail_no_running_status();
 
-// What follows a status byte.
-enum class StatusClass { kChannel, kMeta, kSysEx, kOneDataByte, kRealTime };
-
-inline StatusClass class_of(uint8_t status) {
-  if (status < kSysEx) return StatusClass::kChannel;
-  switch (status) {
-    case kMetaEvent:
-      return StatusClass::kMeta;
-    case kSysEx:
-    case kSysExEscape:
-      return StatusClass::kSysEx;
-    case 0xF8:  // timing clock
-    case 0xFA:  // start
-    case 0xFB:  // continue
-    case 0xFC:  // stop
-      return StatusClass::kRealTime;
-    default:
-      return StatusClass::kOneDataByte;
-  }
-}
-
-// Data bytes of a channel message, by the status's high nibble.
-inline constexpr uint8_t kDataBytes[16] = {0, 0, 0, 0, 0, 0, 0, 0, 2, 2, 2, 2, 1, 1, 2, 0};
-
 }  // namespace detail
 
 inline size_t read_vlq(const uint8_t* p, const uint8_t* end, uint32_t& value) {
@@ -160,7 +162,6 @@ inline size_t read_vlq(const uint8_t* p, const uint8_t* end, uint32_t& value) {
 }
 
 inline bool EventReader::read(const uint8_t* p, const uint8_t* end, Event& event) {
-  using detail::StatusClass;
   const uint8_t* const start = p;
   Event e;
   e.delta_size = static_cast<uint8_t>(read_vlq(p, end, e.delta));
@@ -176,9 +177,9 @@ inline bool EventReader::read(const uint8_t* p, const uint8_t* end, Event& event
     if (running_status_ == 0) detail::fail_no_running_status();
     e.status = running_status_;
   }
-  switch (detail::class_of(e.status)) {
+  switch (class_of(e.status)) {
     case StatusClass::kChannel: {
-      const size_t count = detail::kDataBytes[e.status >> 4];  // 1 or 2
+      const size_t count = channel_data_bytes(e.status);
       if (static_cast<size_t>(end - p) < count) return false;
       e.data[0] = p[0];
       if (count == 2) e.data[1] = p[1];

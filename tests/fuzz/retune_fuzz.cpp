@@ -5,6 +5,8 @@
 //  1, 2: a Scala scale or keyboard mapping, read and turned into a tuning of
 //     the keys.
 //  3: a command line, its arguments separated by NUL bytes.
+//  4: a MIDI file, with a tuning and a method, through --poly. A run that
+//     succeeds must pass the independent checker's note and bend rules.
 // The text readers and the command line may refuse their input, but only
 // with a Failure of status 4.
 #include <cstdio>
@@ -15,12 +17,14 @@
 #include "catalogue.h"
 #include "driver/cli.h"
 #include "midi_model.h"
+#include "poly_check.h"
+#include "retune/poly.h"
 #include "retune/retune.h"
 #include "retune/scala.h"
 
 namespace {
 
-enum Mode : uint8_t { kMidi, kScale, kMapping, kCommandLine, kModes };
+enum Mode : uint8_t { kMidi, kScale, kMapping, kCommandLine, kPoly, kModes };
 
 [[noreturn]] void found(const char* what, const std::string& detail) {
   std::fprintf(stderr, "%s: %s\n", what, detail.c_str());
@@ -51,16 +55,38 @@ retune::Method method_from(const uint8_t* config) {
   return method;
 }
 
-void fuzz_midi(const uint8_t* data, size_t size) {
+// What the independent checker finds wrong with the polyphonic mode's output.
+std::string poly_problem(const std::string& input, const retune::Tuning& cent, const retune::Method& method) {
+  poly_check::Options options;
+  for (int key = 0; key < retune::kKeys; ++key) options.offset[key] = cent[key % retune::kPitchClasses];
+  options.bend_range = method.declare_bend_range ? method.bend_range : 0;
+  options.skipped = method.skipped_channels;
+  options.ignore_bends = method.ignore_file_bends;
+  const std::string output = retune::retune_poly(input, retune::KeyTable::from_pitch_classes(cent), method);
+  return poly_check::check(input, output, options).problem;
+}
+
+void fuzz_midi(const uint8_t* data, size_t size, bool poly) {
   if (size < kConfigBytes) return;
-  const retune::Method method = method_from(data);
+  retune::Method method = method_from(data);
+  if (poly) {
+    method.mts = method.mts_keys = false;
+    method.bend_range = method.declare_bend_range ? method.bend_range : retune::kDefaultBendRange;
+    method.poly = true;
+    method.ignore_file_bends = data[1] & 0x80;
+  }
   retune::Tuning cent;
   for (int i = 0; i < retune::kPitchClasses; ++i)
     cent[i] = static_cast<int8_t>(data[4 + i]) / 128.0 * retune::max_offset(method);
   const std::string input(reinterpret_cast<const char*>(data + kConfigBytes), size - kConfigBytes);
   try {
-    const std::string output = retune::retune_bytes(input, cent, method);
-    const std::string problem = smf_test::check_retuned(input, output, cent, method);
+    std::string problem;
+    if (poly) {
+      problem = poly_problem(input, cent, method);
+    } else {
+      const std::string output = retune::retune_bytes(input, cent, method);
+      problem = smf_test::check_retuned(input, output, cent, method);
+    }
     if (!problem.empty()) found("wrong output", problem);
   } catch (const retune::io::Failure& failure) {
     if (!smf_test::is_catalogued(failure.message(), failure.status()))
@@ -101,8 +127,8 @@ void fuzz_text(Mode mode, const std::string& text) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   const auto mode = static_cast<Mode>(data[0] % kModes);
-  if (mode == kMidi)
-    fuzz_midi(data + 1, size - 1);
+  if (mode == kMidi || mode == kPoly)
+    fuzz_midi(data + 1, size - 1, mode == kPoly);
   else
     fuzz_text(mode, std::string(reinterpret_cast<const char*>(data + 1), size - 1));
   return 0;

@@ -1,0 +1,616 @@
+#include "retune/analyze.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <optional>
+#include <queue>
+#include <span>
+#include <tuple>
+
+#include "retune/messages.h"
+#include "smf/smf_file.h"
+#include "smf/sysex.h"
+
+namespace retune {
+
+namespace {
+
+using smf::TimedEvent;
+
+constexpr int kChannels = 16;
+constexpr int kDrumChannel = 9;
+
+constexpr uint8_t kDataEntry = 6;
+constexpr uint8_t kDataEntryLsb = 38;
+constexpr uint8_t kSustain = 64;
+constexpr uint8_t kNrpnLsb = 98;
+constexpr uint8_t kNrpnMsb = 99;
+constexpr uint8_t kRpnLsb = 100;
+constexpr uint8_t kRpnMsb = 101;
+constexpr uint8_t kResetAllControllers = 121;
+constexpr uint8_t kNullParameter = 0x7F;
+constexpr uint8_t kPedalDown = 64;
+
+constexpr uint8_t kTempo = 0x51;
+constexpr double kDefaultTempo = 500000;  // microseconds per quarter note
+
+// The kind of a reset, or null when the message (after its F0) is none.
+const char* reset_kind(std::span<const uint8_t> message) {
+  if (!is_reset(message)) return nullptr;
+  switch (message[0]) {
+    case 0x41:
+      return "GS";
+    case 0x43:
+      return "XG";
+    default:
+      return message[3] == 0x03 ? "GM2" : "GM";
+  }
+}
+
+// Calls `visit` with every event of `tracks` and its track, merged in time:
+// earliest tick first, and at the same tick the earlier track first.
+template <typename Visit>
+void merged_events(const smf::File& file, const std::vector<size_t>& tracks, Visit visit) {
+  struct Cursor {
+    smf::TrackEvents events;
+    TimedEvent next;
+    size_t track;
+  };
+  std::vector<Cursor> cursors;
+  cursors.reserve(tracks.size());
+  for (size_t t : tracks) cursors.push_back({smf::TrackEvents(file, file.tracks[t]), {}, t});
+  auto later = [&cursors](size_t a, size_t b) {
+    return std::tie(cursors[a].next.tick, cursors[a].track) > std::tie(cursors[b].next.tick, cursors[b].track);
+  };
+  std::priority_queue<size_t, std::vector<size_t>, decltype(later)> queue(later);
+  for (size_t i = 0; i < cursors.size(); ++i)
+    if (cursors[i].events.next(cursors[i].next)) queue.push(i);
+  while (!queue.empty()) {
+    const size_t i = queue.top();
+    queue.pop();
+    visit(cursors[i].next, cursors[i].track);
+    if (cursors[i].events.next(cursors[i].next)) queue.push(i);
+  }
+}
+
+// Seconds per tick at a tempo, or none when the division counts no ticks.
+struct Clock {
+  explicit Clock(uint16_t division) {
+    if (division & 0x8000) {
+      // SMPTE: frames per second (negative, 29 meaning 29.97) and ticks per frame.
+      const int fps = -static_cast<int8_t>(division >> 8);
+      const int ticks_per_frame = division & 0xFF;
+      if (fps > 0 && ticks_per_frame > 0) fixed = 1.0 / ((fps == 29 ? 29.97 : fps) * ticks_per_frame);
+      else valid = false;
+    } else if (division == 0) {
+      valid = false;
+    } else {
+      quarter = division;
+    }
+  }
+  double seconds_per_tick(double tempo) const { return quarter ? tempo / 1e6 / quarter : fixed; }
+
+  bool valid = true;
+  int quarter = 0;   // ticks per quarter note, when not SMPTE
+  double fixed = 0;  // seconds per tick, when SMPTE
+};
+
+// One timeline (a file's merged tracks, or one track of a format 2 file) as
+// the output methods would meet it. Notes sound, and the file's bend and bend
+// range apply, as in the polyphonic mode.
+class Survey {
+ public:
+  Survey(const KeyTable& keys, const Method& method, const smf::File& file, Analysis& analysis)
+      : keys_(keys), method_(method), clock_(file.division), analysis_(analysis), sysex_(file.tracks.size()) {
+    for (int channel = 0; channel < kChannels; ++channel) rebend(channel);
+  }
+
+  void visit(const TimedEvent& event, size_t track) {
+    if (clock_.valid) seconds_ += static_cast<double>(event.tick - tick_) * clock_.seconds_per_tick(tempo_);
+    tick_ = event.tick;
+    const uint8_t status = event.event.status;
+    if (status == smf::kMetaEvent) {
+      if (event.event.data[0] == kTempo && event.event.length >= 3) {
+        const uint8_t* p = event.payload();
+        tempo_ = static_cast<double>(uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2]);
+      }
+      return;
+    }
+    if (status == smf::kSysEx || status == smf::kSysExEscape) {
+      // A reset may come in packets.
+      if (!sysex_[track].take(event.event, event.payload())) return;
+      if (const char* kind = reset_kind(sysex_[track].message())) {
+        analysis_.resets.push_back({tick_, kind});
+        reset();
+      }
+      return;
+    }
+    if (smf::class_of(status) != smf::StatusClass::kChannel) return;
+    const uint8_t channel = smf::channel_of(status);
+    // The grammar takes any byte as data; a synthesizer reads seven bits.
+    const uint8_t data1 = event.event.data[0] & 0x7F;
+    const uint8_t data2 = event.event.data[1] & 0x7F;
+    switch (smf::kind_of(status)) {
+      case smf::kNoteOn:
+        if (data2 > 0) note_on(channel, data1);
+        else note_off(channel, data1);
+        break;
+      case smf::kNoteOff:
+        note_off(channel, data1);
+        break;
+      case smf::kController:
+        controller(channel, data1, data2);
+        break;
+      case smf::kProgram: {
+        std::vector<int>& programs = analysis_.channels[channel].programs;
+        if (std::find(programs.begin(), programs.end(), data1) == programs.end()) programs.push_back(data1);
+        break;
+      }
+      case smf::kPitchBend:
+        pitch_bend(channel, data1 | data2 << 7);
+        break;
+      default:
+        break;
+    }
+  }
+
+  uint64_t end_tick() const { return tick_; }
+  double end_seconds() const { return clock_.valid ? seconds_ : -1; }
+
+ private:
+  struct State {
+    int bend = kBendCentre;
+    int range_semitones = kDefaultBendRange;
+    int range_cents = 0;
+    bool nrpn = false;
+    uint8_t rpn[2] = {kNullParameter, kNullParameter};  // MSB, LSB
+    bool pedal = false;
+    std::array<std::vector<bool>, kKeys> notes;  // per key, first on first off: released and held by the pedal
+    int sounding = 0;
+    std::array<int, kKeys> key_bend{};                 // the bend each key's notes need now
+    std::array<uint8_t, kBendMax + 1> keys_on_bend{};  // sounding keys that need each bend
+    int distinct = 0;                                  // bends the sounding notes need
+  };
+
+  bool moved_by_poly(int channel) const { return channel != kDrumChannel && !method_.skips(channel); }
+  double offset_of(uint8_t key) const { return keys_.mapped[key] ? keys_.offset[key] : 0.0; }
+
+  // The bend a note of `offset` needs on the channel now: the file's bend,
+  // rescaled to the range the bends are made for, plus the offset; clamped.
+  int bend_for(const State& state, double offset) const {
+    const double file_range = state.range_semitones + state.range_cents / 100.0;
+    const double range = method_.declare_bend_range ? method_.bend_range : file_range;
+    if (!(range > 0)) return state.bend;
+    double file = state.bend - kBendCentre;
+    if (file_range != range) file = std::round(file * file_range / range);
+    const double value = kBendCentre + file + bend_units(offset, range);
+    return static_cast<int>(std::clamp(value, 0.0, static_cast<double>(kBendMax)));
+  }
+
+  // A key starts (+1) or stops (-1) sounding on the channel.
+  void count_key(int channel, int key, int change) {
+    State& state = states_[channel];
+    uint8_t& keys = state.keys_on_bend[state.key_bend[key]];
+    if (change > 0 ? keys++ > 0 : --keys > 0) return;
+    state.distinct += change;
+    if (moved_by_poly(channel)) pairs_ += change;
+    Analysis::Channel& stats = analysis_.channels[channel];
+    stats.most_bends = std::max(stats.most_bends, state.distinct);
+    analysis_.most_pairs = std::max(analysis_.most_pairs, pairs_);
+  }
+
+  // The file's bend or bend range changed: every key needs another bend.
+  void rebend(int channel) {
+    State& state = states_[channel];
+    for (int key = 0; key < kKeys; ++key)
+      if (!state.notes[key].empty()) count_key(channel, key, -1);
+    for (int key = 0; key < kKeys; ++key) state.key_bend[key] = bend_for(state, offset_of(static_cast<uint8_t>(key)));
+    for (int key = 0; key < kKeys; ++key)
+      if (!state.notes[key].empty()) count_key(channel, key, +1);
+  }
+
+  void note_on(uint8_t channel, uint8_t key) {
+    State& state = states_[channel];
+    Analysis::Channel& stats = analysis_.channels[channel];
+    ++stats.notes;
+    state.notes[key].push_back(false);
+    stats.most_sounding = std::max(stats.most_sounding, ++state.sounding);
+    if (state.notes[key].size() == 1) count_key(channel, key, +1);
+  }
+
+  void note_off(uint8_t channel, uint8_t key) {
+    State& state = states_[channel];
+    std::vector<bool>& notes = state.notes[key];
+    const auto pressed = std::find(notes.begin(), notes.end(), false);
+    if (pressed == notes.end()) return;  // no note of this key to end
+    if (state.pedal) {
+      *pressed = true;
+      return;
+    }
+    notes.erase(pressed);
+    --state.sounding;
+    if (notes.empty()) count_key(channel, key, -1);
+  }
+
+  void release_pedal(uint8_t channel) {
+    State& state = states_[channel];
+    state.pedal = false;
+    for (int key = 0; key < kKeys; ++key) {
+      std::vector<bool>& notes = state.notes[key];
+      const auto kept = std::remove(notes.begin(), notes.end(), true);
+      if (kept == notes.end()) continue;
+      state.sounding -= static_cast<int>(notes.end() - kept);
+      notes.erase(kept, notes.end());
+      if (notes.empty()) count_key(channel, key, -1);
+    }
+  }
+
+  void controller(uint8_t channel, uint8_t controller, uint8_t value) {
+    State& state = states_[channel];
+    switch (controller) {
+      case kSustain:
+        if (value >= kPedalDown) state.pedal = true;
+        else release_pedal(channel);
+        break;
+      case kRpnMsb:
+      case kRpnLsb:
+        state.nrpn = false;
+        state.rpn[controller == kRpnLsb] = value;
+        break;
+      case kNrpnMsb:
+      case kNrpnLsb:
+        state.nrpn = true;
+        break;
+      case kDataEntry:
+      case kDataEntryLsb:
+        if (!state.nrpn && state.rpn[0] == 0 && state.rpn[1] == 0) set_range(channel, controller, value);
+        break;
+      case kResetAllControllers:
+        state.nrpn = false;
+        state.rpn[0] = state.rpn[1] = kNullParameter;
+        state.bend = kBendCentre;
+        release_pedal(channel);
+        rebend(channel);
+        break;
+      default:
+        break;
+    }
+  }
+
+  void set_range(uint8_t channel, uint8_t controller, uint8_t value) {
+    State& state = states_[channel];
+    (controller == kDataEntry ? state.range_semitones : state.range_cents) = value;
+    std::vector<Analysis::RangeSetting>& ranges = analysis_.channels[channel].ranges;
+    const Analysis::RangeSetting setting{tick_, state.range_semitones, state.range_cents};
+    // The semitones and cents of one setting come at one tick.
+    if (!ranges.empty() && ranges.back().tick == tick_) ranges.back() = setting;
+    else if (ranges.empty() || ranges.back().semitones != setting.semitones || ranges.back().cents != setting.cents)
+      ranges.push_back(setting);
+    rebend(channel);
+  }
+
+  void pitch_bend(uint8_t channel, int value) {
+    State& state = states_[channel];
+    Analysis::Channel& stats = analysis_.channels[channel];
+    ++stats.bends;
+    stats.lowest_bend = std::min(stats.lowest_bend, value);
+    stats.highest_bend = std::max(stats.highest_bend, value);
+    if (value != kBendCentre || state.sounding > 0) ++stats.bends_in_play;
+    if (method_.ignore_file_bends) return;
+    state.bend = value;
+    rebend(channel);
+  }
+
+  // Every note ends and every channel is back at its defaults.
+  void reset() {
+    for (State& state : states_) state = State{};
+    pairs_ = 0;
+    for (int channel = 0; channel < kChannels; ++channel) rebend(channel);
+  }
+
+  const KeyTable& keys_;
+  const Method& method_;
+  Clock clock_;
+  Analysis& analysis_;
+  std::vector<smf::SysExJoiner> sysex_;  // by track
+  std::array<State, kChannels> states_;
+  int pairs_ = 0;
+  uint64_t tick_ = 0;
+  double seconds_ = 0;
+  double tempo_ = kDefaultTempo;
+};
+
+// Which method plays the file right, and why the plain bends would not.
+void advise(Analysis& analysis, const KeyTable& keys, const Method& method) {
+  for (int c = 0; c < kChannels; ++c) {
+    if (c == kDrumChannel || method.skips(c)) continue;
+    const Analysis::Channel& channel = analysis.channels[c];
+    const auto bit = static_cast<uint16_t>(1u << c);
+    if (channel.most_bends > 1) analysis.chords |= bit;
+    if (channel.bends_in_play > 0) analysis.own_bends |= bit;
+    for (const Analysis::RangeSetting& range : channel.ranges)
+      if (channel.notes > 0 && (range.semitones != method.bend_range || range.cents != 0)) analysis.own_ranges |= bit;
+    ++analysis.poly_channels;
+  }
+  analysis.drums = !method.skips(kDrumChannel) && analysis.channels[kDrumChannel].notes > 0;
+  const std::optional<Tuning> cent = keys.pitch_classes();
+  const double mts_limit = max_offset(Method{.mts = true});
+  analysis.mts_fits = cent && std::all_of(cent->begin(), cent->end(), [mts_limit](double c) {
+                        return std::fabs(c) <= mts_limit;
+                      });
+
+  if (!(analysis.chords | analysis.own_bends | analysis.own_ranges)) analysis.advice = Analysis::Advice::kPlain;
+  else if (analysis.most_pairs <= analysis.poly_channels) analysis.advice = Analysis::Advice::kPoly;
+  else analysis.advice = Analysis::Advice::kMts;
+}
+
+}  // namespace
+
+KeyTable every_class_its_own() {
+  Tuning cent;
+  for (int pitch_class = 0; pitch_class < kPitchClasses; ++pitch_class) cent[pitch_class] = pitch_class;
+  return KeyTable::from_pitch_classes(cent);
+}
+
+Analysis analyze(std::string bytes, const KeyTable& keys, const Method& method) {
+  const smf::File file = smf::read_file(std::move(bytes));
+  Analysis analysis;
+  analysis.format = file.format;
+  analysis.division = file.division;
+  analysis.tracks = file.tracks.size();
+  for (int c = 0; c < kChannels; ++c) analysis.channels[c].skipped = method.skips(c);
+
+  std::vector<std::vector<size_t>> timelines;
+  if (file.format == smf::kFormatIndependent) {
+    for (size_t t = 0; t < file.tracks.size(); ++t) timelines.push_back({t});
+  } else {
+    timelines.emplace_back(file.tracks.size());
+    for (size_t t = 0; t < file.tracks.size(); ++t) timelines.back()[t] = t;
+  }
+  for (const std::vector<size_t>& tracks : timelines) {
+    Survey survey(keys, method, file, analysis);
+    merged_events(file, tracks, [&survey](const TimedEvent& event, size_t track) { survey.visit(event, track); });
+    analysis.length_ticks = std::max(analysis.length_ticks, survey.end_tick());
+    analysis.length_seconds = std::max(analysis.length_seconds, survey.end_seconds());
+  }
+  if (!Clock(file.division).valid) analysis.length_seconds = -1;
+  advise(analysis, keys, method);
+  return analysis;
+}
+
+namespace {
+
+std::string printed(const char* format, auto... values) {
+  const int size = std::snprintf(nullptr, 0, format, values...);
+  std::string text(static_cast<size_t>(size), '\0');
+  std::snprintf(text.data(), text.size() + 1, format, values...);
+  return text;
+}
+
+std::string number(uint64_t value) { return std::to_string(value); }
+
+// "1 note", "2 notes".
+std::string count(uint64_t n, const char* thing) { return number(n) + " " + thing + (n == 1 ? "" : "s"); }
+
+// The items shown one after the other, `separator` between them.
+template <typename Items, typename Show>
+std::string joined(const Items& items, const char* separator, Show show) {
+  std::string text;
+  bool first = true;
+  for (const auto& item : items) {
+    if (!first) text += separator;
+    text += show(item);
+    first = false;
+  }
+  return text;
+}
+
+std::string shown(int value) { return std::to_string(value); }
+
+// The numbers, 1 to 16, of the channels in a mask.
+std::vector<int> numbers(uint16_t channels) {
+  std::vector<int> list;
+  for (int c = 0; c < kChannels; ++c)
+    if (channels >> c & 1) list.push_back(c + 1);
+  return list;
+}
+
+std::string channel_list(uint16_t channels) { return joined(numbers(channels), ", ", shown); }
+
+std::string channels_named(uint16_t channels) {
+  return std::string(channels & (channels - 1) ? "channels " : "channel ") + channel_list(channels);
+}
+
+std::string division_text(uint16_t division) {
+  if (!(division & 0x8000)) return number(division) + " ticks per quarter note";
+  const int fps = -static_cast<int8_t>(division >> 8);
+  return printed("%s frames per second, %d ticks per frame", fps == 29 ? "29.97" : std::to_string(fps).c_str(),
+                 division & 0xFF);
+}
+
+std::string range_text(const Analysis::RangeSetting& range) {
+  std::string text = printed("%d semitones", range.semitones);
+  if (range.cents) text += printed(" %d cents", range.cents);
+  return text + " at tick " + number(range.tick);
+}
+
+std::string channel_text(int c, const Analysis::Channel& channel) {
+  std::string text = printed("  channel %d%s: ", c + 1, channel.skipped ? " (left alone)" : "");
+  if (channel.notes)
+    text += printed("%s, at most %d at once, at most %s at once", count(channel.notes, "note").c_str(),
+                    channel.most_sounding, count(channel.most_bends, "bend").c_str());
+  else
+    text += "no notes";
+  if (channel.bends)
+    text += printed(", %s (%d to %d)", count(channel.bends, "pitch bend").c_str(), channel.lowest_bend,
+                    channel.highest_bend);
+  if (!channel.ranges.empty()) {
+    text += ", bend range ";
+    text += joined(channel.ranges, ", ", range_text);
+  }
+  if (!channel.programs.empty()) {
+    text += channel.programs.size() > 1 ? ", programs " : ", program ";
+    text += joined(channel.programs, ", ", shown);
+  }
+  return text + "\n";
+}
+
+// What the plain bends would play wrong; empty when nothing.
+std::string plain_faults(const Analysis& analysis) {
+  std::vector<std::string> faults;
+  auto add = [&faults](uint16_t channels, const char* what) {
+    if (channels) faults.push_back(std::string(what) + channels_named(channels));
+  };
+  add(analysis.chords, "chords on ");
+  add(analysis.own_bends, "the file's own pitch bends on ");
+  add(analysis.own_ranges, "its own bend range on ");
+  return joined(faults, ", ", [](const std::string& fault) { return fault; });
+}
+
+// The tuning messages that can carry the tuning: of the twelve pitch classes,
+// or of every key.
+const char* mts_option(const Analysis& analysis) { return analysis.mts_fits ? "--mts" : "--mts=keys"; }
+
+std::string advice_text(const Analysis& analysis) {
+  const char* drums = analysis.drums ? ", with --skip-drums to leave the drums on channel 10 unbent" : "";
+  if (analysis.advice == Analysis::Advice::kPlain)
+    return printed("the plain bends%s: no channel needs two bends at once, has bends of its own or sets another "
+                   "bend range",
+                   drums);
+  const std::string why = " (the plain bends would play out of tune: " + plain_faults(analysis) + ")";
+  if (analysis.advice == Analysis::Advice::kMts)
+    return printed("%s on a synth that honours the MIDI Tuning Standard%s: more bends sound at once than --poly "
+                   "has channels%s",
+                   mts_option(analysis), drums, why.c_str());
+  return printed("--poly%s; on a synth that honours the MIDI Tuning Standard, %s%s", why.c_str(),
+                 mts_option(analysis), drums);
+}
+
+const char* advice_name(const Analysis& analysis) {
+  switch (analysis.advice) {
+    case Analysis::Advice::kPoly:
+      return "poly";
+    case Analysis::Advice::kMts:
+      return analysis.mts_fits ? "mts" : "mts=keys";
+    default:
+      return "plain";
+  }
+}
+
+// A JSON string: quotes, backslashes and control characters escaped, and
+// bytes that are no UTF-8 taken as Latin-1, so that any file name gives valid
+// JSON.
+std::string json_string(const std::string& text) {
+  std::string out = "\"";
+  for (size_t i = 0; i < text.size();) {
+    const auto c = static_cast<uint8_t>(text[i]);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      out += printed("\\u%04x", c);
+    } else if (c >= 0x80) {
+      const size_t length = c >= 0xF0 && c < 0xF5 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
+      size_t n = 1;
+      while (length && n < length && i + n < text.size() && (static_cast<uint8_t>(text[i + n]) & 0xC0) == 0x80) ++n;
+      if (length && n == length) {
+        out.append(text, i, length);
+        i += length;
+        continue;
+      }
+      out += printed("\\u%04x", c);
+    } else {
+      out += static_cast<char>(c);
+    }
+    ++i;
+  }
+  return out + "\"";
+}
+
+std::string json_channels(uint16_t channels) {
+  std::string text = "[";
+  text += joined(numbers(channels), ",", shown);
+  return text + "]";
+}
+
+std::string channel_json(int c, const Analysis::Channel& channel) {
+  std::string text = printed(
+      "{\"channel\":%d,\"left_alone\":%s,\"notes\":%s,\"most_sounding\":%d,\"most_bends\":%d,\"pitch_bends\":%s,",
+      c + 1, channel.skipped ? "true" : "false", number(channel.notes).c_str(), channel.most_sounding,
+      channel.most_bends, number(channel.bends).c_str());
+  if (channel.bends)
+    text += printed("\"lowest_bend\":%d,\"highest_bend\":%d,", channel.lowest_bend, channel.highest_bend);
+  else
+    text += "\"lowest_bend\":null,\"highest_bend\":null,";
+  text += "\"bends_in_play\":" + number(channel.bends_in_play) + ",\"bend_ranges\":[";
+  text += joined(channel.ranges, ",", [](const Analysis::RangeSetting& range) {
+    return printed("{\"tick\":%s,\"semitones\":%d,\"cents\":%d}", number(range.tick).c_str(), range.semitones,
+                   range.cents);
+  });
+  return text + "],\"programs\":[" + joined(channel.programs, ",", shown) + "]}";
+}
+
+}  // namespace
+
+std::string analysis_text(const Analysis& analysis, const std::string& name) {
+  std::string text = printed("%s: format %d, %s track%s, %s, length %s ticks", name.c_str(), analysis.format,
+                             number(analysis.tracks).c_str(), analysis.tracks == 1 ? "" : "s",
+                             division_text(analysis.division).c_str(), number(analysis.length_ticks).c_str());
+  if (analysis.length_seconds >= 0) text += printed(" (%.3f s)", analysis.length_seconds);
+  text += "\n";
+  bool any = false;
+  for (int c = 0; c < kChannels; ++c)
+    if (analysis.channels[c].used()) {
+      text += channel_text(c, analysis.channels[c]);
+      any = true;
+    }
+  if (!any) text += "  no notes\n";
+  text += printed("  all channels: at most %s at once; --poly has %d channels\n",
+                  count(analysis.most_pairs, "bend").c_str(), analysis.poly_channels);
+  text += "  resets: ";
+  text += analysis.resets.empty() ? "none" : joined(analysis.resets, ", ", [](const Analysis::Reset& reset) {
+    return printed("%s at tick %s", reset.kind, number(reset.tick).c_str());
+  });
+  return text + "\n  recommended: " + advice_text(analysis) + "\n";
+}
+
+std::string analysis_json(const Analysis& analysis, const std::string& name) {
+  std::string text = printed("{\"file\":%s,\"format\":%d,\"division\":%d,\"tracks\":%s,\"length\":{\"ticks\":%s,",
+                             json_string(name).c_str(), analysis.format, analysis.division,
+                             number(analysis.tracks).c_str(), number(analysis.length_ticks).c_str());
+  text += analysis.length_seconds >= 0 ? printed("\"seconds\":%.3f}", analysis.length_seconds) : "\"seconds\":null}";
+  std::vector<int> used;
+  for (int c = 0; c < kChannels; ++c)
+    if (analysis.channels[c].used()) used.push_back(c);
+  text += ",\"channels\":[" + joined(used, ",", [&](int c) { return channel_json(c, analysis.channels[c]); });
+  text += "],\"resets\":[" + joined(analysis.resets, ",", [](const Analysis::Reset& reset) {
+    return printed("{\"tick\":%s,\"kind\":\"%s\"}", number(reset.tick).c_str(), reset.kind);
+  });
+  text += printed("],\"most_bends\":%d,\"poly_channels\":%d,\"recommendation\":{\"method\":\"%s\",",
+                  analysis.most_pairs, analysis.poly_channels, advice_name(analysis));
+  text += "\"chords\":" + json_channels(analysis.chords) + ",\"own_bends\":" + json_channels(analysis.own_bends) +
+          ",\"own_ranges\":" + json_channels(analysis.own_ranges);
+  text += printed(",\"drums\":%s,\"mts_fits\":%s}}\n", analysis.drums ? "true" : "false",
+                  analysis.mts_fits ? "true" : "false");
+  return text;
+}
+
+std::string plain_method_hint(const Counts& counts) {
+  std::vector<std::string> faults;
+  if (counts.chord_notes) faults.push_back("chords (" + count(counts.chord_notes, "note") + ")");
+  if (counts.file_bends) faults.push_back("the file's own pitch bends (" + number(counts.file_bends) + ")");
+  if (faults.empty()) return "";
+  return "retune: " + joined(faults, " and ", [](const std::string& fault) { return fault; }) +
+         " play out of tune with these bends: --poly plays them in tune on any General MIDI synth, --mts on a "
+         "synth that honours the MIDI Tuning Standard\n";
+}
+
+std::string failure_json(const std::string& name, const std::string& message, int status) {
+  std::string line = message;
+  while (!line.empty() && line.back() == '\n') line.pop_back();
+  return printed("{\"file\":%s,\"error\":%s,\"status\":%d}\n", json_string(name).c_str(),
+                 json_string(line).c_str(), status);
+}
+
+}  // namespace retune

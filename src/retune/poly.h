@@ -1,0 +1,48 @@
+// The polyphonic mode: the whole file is read at once, its tracks merged in
+// time, and every note is given an output channel whose pitch bend is that
+// note's own, so that chords play in tune on any General MIDI synthesizer.
+// Notes share an output channel only when they come from the same source
+// channel and need the same bend; the output channel takes on the source's
+// settings before its first note, and gets every later message of it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "retune/retune.h"
+#include "retune/tuning_table.h"
+
+namespace retune {
+
+// What the mode did, for the messages on standard error.
+struct PolyReport {
+  struct Source {
+    uint64_t notes = 0;
+    int most_bends = 0;         // the most different bends its notes needed at once
+    uint16_t channels = 0;      // bit n: output channel n played some of its notes
+    uint64_t approximate = 0;
+    uint64_t dropped = 0;
+  };
+  std::array<Source, 16> sources;
+  uint64_t bends = 0;        // pitch bends written
+  uint64_t approximate = 0;  // notes on a channel bent for other notes: no channel was free
+  uint64_t dropped = 0;      // notes left out: no channel could end them rightly
+  double max_cents_off = 0;  // of the approximate ones
+};
+
+// Retunes a whole file in memory by `keys` and `method` (its bend range,
+// skipped channels and the file's own bends). Channel 10 is left alone.
+std::string retune_poly(std::string input, const KeyTable& keys, const Method& method,
+                        PolyReport* report = nullptr);
+// The same, written to `out`.
+PolyReport retune_poly(std::string input, const KeyTable& keys, const Method& method, io::ByteSink& out);
+
+// What was played out of tune or left out, in one line; empty when nothing
+// was.
+std::string overflow_summary(const PolyReport& report);
+// The bends written; then a line per source channel: notes, bends at once,
+// channels, approximations.
+std::string poly_details(const PolyReport& report);
+
+}  // namespace retune

@@ -1,0 +1,198 @@
+#include "smf/smf_file.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace retune::smf {
+
+namespace {
+
+constexpr uint32_t kMaxTrackLength = 0xFFFFFFFF;
+constexpr uint64_t kMaxDelta = 0x0FFFFFFF;  // four bytes of seven bits
+
+[[noreturn]] void end_of_input() { throw io::Failure(io::kExitIoError, io::kEndOfInputMessage); }
+
+// A chunk of another type than the file's own, which readers are to skip.
+bool is_other_chunk_type(const uint8_t* type) {
+  for (int i = 0; i < 4; ++i)
+    if (type[i] < 0x20 || type[i] > 0x7E) return false;
+  return true;
+}
+
+// Reads the file's fields in order; running out of bytes is a failure.
+class Cursor {
+ public:
+  explicit Cursor(const std::string& bytes)
+      : base_(reinterpret_cast<const uint8_t*>(bytes.data())), size_(bytes.size()) {}
+
+  const uint8_t* take(size_t count) {
+    if (size_ - pos_ < count) end_of_input();
+    pos_ += count;
+    return base_ + pos_ - count;
+  }
+  uint32_t u32() {
+    const uint8_t* b = take(4);
+    return uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 | b[3];
+  }
+  uint16_t u16() {
+    const uint8_t* b = take(2);
+    return static_cast<uint16_t>(b[0] << 8 | b[1]);
+  }
+  // Walks the events of a track declared `declared` bytes long.
+  void walk_events(uint32_t declared, EventReader& reader) {
+    const size_t start = pos_;
+    // A length of 2^31 or more counts as negative: nothing to walk.
+    const int64_t limit = static_cast<int32_t>(declared);
+    while (static_cast<int64_t>(pos_ - start) < limit) {
+      Event event;
+      if (!reader.read(base_ + pos_, base_ + size_, event)) end_of_input();
+      if (event.size() > size_ - pos_) end_of_input();
+      pos_ += static_cast<size_t>(event.size());
+    }
+  }
+  size_t pos() const { return pos_; }
+  size_t size() const { return size_; }
+
+ private:
+  const uint8_t* base_;
+  size_t size_;
+  size_t pos_ = 0;
+};
+
+}  // namespace
+
+File read_file(std::string bytes) {
+  File file;
+  file.bytes = std::move(bytes);
+  const Messages& messages = kPass1Messages;
+  Cursor in(file.bytes);
+  if (std::memcmp(in.take(4), kHeaderChunk, 4) != 0) io::fail(io::kExitBadChunk, "%s", messages.header);
+  if (in.u32() != kHeaderLength) io::fail(io::kExitBadChunk, "%s", messages.header_size);
+  file.format = in.u16();
+  const int ntracks = in.u16();
+  if (ntracks > kMaxTracks) io::fail(io::kExitBadTracks, messages.too_many_tracks, kMaxTracks);
+  file.division = in.u16();
+
+  EventReader reader;
+  while (static_cast<int>(file.tracks.size()) < ntracks) {
+    const size_t chunk = in.pos();
+    const uint8_t* type = in.take(4);
+    if (std::memcmp(type, kTrackChunk, 4) != 0) {
+      if (!is_other_chunk_type(type))
+        io::fail(io::kExitBadChunk, messages.track_header, static_cast<int>(file.tracks.size()));
+      in.take(in.u32());
+      file.blocks.push_back({chunk, in.pos(), file.tracks.size()});
+      continue;
+    }
+    const uint32_t declared = in.u32();
+    Track track{in.pos(), 0, reader};
+    in.walk_events(declared, reader);
+    track.end = in.pos();
+    file.tracks.push_back(track);
+  }
+  if (in.pos() < in.size()) file.blocks.push_back({in.pos(), in.size(), file.tracks.size()});
+  return file;
+}
+
+TrackEvents::TrackEvents(const File& file, const Track& track)
+    : p_(reinterpret_cast<const uint8_t*>(file.bytes.data()) + track.begin),
+      end_(reinterpret_cast<const uint8_t*>(file.bytes.data()) + track.end),
+      reader_(track.reader) {}
+
+bool TrackEvents::next(TimedEvent& event) {
+  if (p_ >= end_) return false;
+  // read_file() walked these bytes already: the event is whole.
+  reader_.read(p_, end_, event.event);
+  tick_ += event.event.delta;
+  event.tick = tick_;
+  event.at = p_;
+  p_ += event.event.size();
+  return true;
+}
+
+void TrackWriter::fill_pause_before(uint64_t tick) {
+  // The input's events are at most kMaxDelta apart, so the one left out last
+  // is close enough to both the last written and `tick`.
+  if (tick - tick_ > kMaxDelta && left_out_) {
+    left_out_ = false;
+    channel(left_out_tick_, filler_[0], filler_[1], filler_[2]);
+  }
+}
+
+void TrackWriter::leave_out(uint64_t tick, const uint8_t (&filler)[3]) {
+  fill_pause_before(tick);
+  left_out_ = true;
+  left_out_tick_ = tick;
+  std::copy(filler, filler + 3, filler_);
+}
+
+void TrackWriter::delta(uint64_t tick) {
+  fill_pause_before(tick);
+  left_out_ = false;
+  // The input's events are at most kMaxDelta apart, and so are these.
+  uint8_t bytes[4];
+  bytes_.append(reinterpret_cast<const char*>(bytes), write_vlq(static_cast<uint32_t>(tick - tick_), bytes));
+  tick_ = tick;
+}
+
+void TrackWriter::channel(uint64_t tick, uint8_t status, uint8_t data1, uint8_t data2) {
+  delta(tick);
+  // A data byte with its top bit set would be read as a status byte.
+  if (status != running_status_ || (data1 & kStatusBit)) bytes_.push_back(static_cast<char>(status));
+  running_status_ = status;
+  bytes_.push_back(static_cast<char>(data1));
+  if (channel_data_bytes(status) == 2) bytes_.push_back(static_cast<char>(data2));
+}
+
+void TrackWriter::copy(uint64_t tick, const TimedEvent& timed) {
+  const Event& event = timed.event;
+  switch (class_of(event.status)) {
+    case StatusClass::kChannel:
+      channel(tick, event.status, event.data[0], event.data[1]);
+      return;
+    case StatusClass::kRealTime:
+      // Under running status its one byte was a stray data byte, not its own.
+      delta(tick);
+      bytes_.push_back(static_cast<char>(event.status));
+      break;
+    default:
+      delta(tick);
+      bytes_.push_back(static_cast<char>(event.status));
+      bytes_.append(reinterpret_cast<const char*>(timed.body()), timed.body_size());
+      break;
+  }
+  running_status_ = 0;
+}
+
+void write_file(const File& file, const std::vector<std::string>& tracks, io::ByteSink& out) {
+  auto put = [&out](const char* data, size_t size) {
+    if (!out.write(reinterpret_cast<const uint8_t*>(data), size)) throw io::Failure(io::kExitIoError, io::kWriteErrorMessage);
+  };
+  size_t block = 0;
+  auto blocks_before = [&](size_t track) {
+    for (; block < file.blocks.size() && file.blocks[block].before_track == track; ++block)
+      put(file.bytes.data() + file.blocks[block].begin, file.blocks[block].end - file.blocks[block].begin);
+  };
+  put(file.bytes.data(), kHeaderChunkSize);
+  for (size_t t = 0; t < tracks.size(); ++t) {
+    blocks_before(t);
+    if (tracks[t].size() > kMaxTrackLength)
+      io::fail(io::kExitBadTracks, "MIDI track %d too long after retuning, maximum is %u bytes\n", static_cast<int>(t),
+               kMaxTrackLength);
+    const auto length = static_cast<uint32_t>(tracks[t].size());
+    const char size[4] = {static_cast<char>(length >> 24), static_cast<char>(length >> 16),
+                          static_cast<char>(length >> 8), static_cast<char>(length)};
+    put(kTrackChunk, 4);
+    put(size, sizeof size);
+    put(tracks[t].data(), tracks[t].size());
+  }
+  blocks_before(tracks.size());
+}
+
+std::string write_file(const File& file, const std::vector<std::string>& tracks) {
+  io::MemorySink sink;
+  write_file(file, tracks, sink);
+  return sink.bytes();
+}
+
+}  // namespace retune::smf

@@ -1,0 +1,113 @@
+// A whole Standard MIDI File in memory, for the modes that must see every
+// track at once: its header fields, its tracks as sequences of events with
+// absolute ticks, and the chunks it carries that are no tracks. Tracks are
+// written back through TrackWriter and write_file(), which sets every track's
+// length and keeps the other chunks and whatever follows the last track as
+// they were.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "smf/smf_walk.h"
+
+namespace retune::smf {
+
+inline constexpr size_t kHeaderChunkSize = 14;  // type, length, format, tracks, division
+inline constexpr uint16_t kFormatIndependent = 2;  // every track a sequence of its own
+
+// One track's events as the reader walks them: from the first event up to the
+// end of the one that reaches the declared length (it may run past it).
+struct Track {
+  size_t begin = 0;  // offset of the first event in File::bytes
+  size_t end = 0;    // offset just past the last event
+  EventReader reader;  // as it stands at the first event: running status carries over from the track before
+};
+
+// Bytes that are no track and stay as they are: a chunk of another type, or
+// whatever follows the last track.
+struct Block {
+  size_t begin = 0;
+  size_t end = 0;
+  size_t before_track = 0;  // the number of tracks that precede it
+};
+
+struct File {
+  std::string bytes;  // the whole file
+  uint16_t format = 0;
+  uint16_t division = 0;
+  std::vector<Track> tracks;
+  std::vector<Block> blocks;
+};
+
+// Reads and checks a whole file, walking every event; a file the streaming
+// passes would refuse is refused here with the same message and status.
+File read_file(std::string bytes);
+
+// An event with its absolute time, and where its bytes lie.
+struct TimedEvent {
+  uint64_t tick = 0;
+  Event event;
+  const uint8_t* at = nullptr;  // its first byte (the delta time)
+
+  // Meta events and system-exclusive messages: the payload after the length.
+  const uint8_t* payload() const { return at + event.head_size; }
+  // The bytes after the status byte (or where it would be under running
+  // status) to the end of the event.
+  const uint8_t* body() const { return at + event.delta_size + (event.running ? 0 : 1); }
+  size_t body_size() const { return static_cast<size_t>(event.size()) - (body() - at); }
+};
+
+// Walks one track's events in order.
+class TrackEvents {
+ public:
+  TrackEvents(const File& file, const Track& track);
+  // The next event; false after the last.
+  bool next(TimedEvent& event);
+
+ private:
+  const uint8_t* p_;
+  const uint8_t* end_;
+  EventReader reader_;
+  uint64_t tick_ = 0;
+};
+
+// Builds a track's event bytes from events with absolute ticks, given in time
+// order. A channel message leaves out its status byte when the one before it
+// in the track had the same (and its first data byte cannot be taken for a
+// status); any other event states its status.
+class TrackWriter {
+ public:
+  // A channel message: `status` and its one or two data bytes.
+  void channel(uint64_t tick, uint8_t status, uint8_t data1, uint8_t data2 = 0);
+  // An event as the file has it, with its status stated where it ran on the
+  // status before.
+  void copy(uint64_t tick, const TimedEvent& event);
+  // An event of the input at `tick` that is not written. Where leaving it out
+  // would make the pause before the next event too long for a delta time,
+  // `filler` (a channel message that changes nothing then) takes its place.
+  void leave_out(uint64_t tick, const uint8_t (&filler)[3]);
+  const std::string& bytes() const { return bytes_; }
+  std::string& bytes() { return bytes_; }
+
+ private:
+  void fill_pause_before(uint64_t tick);
+  void delta(uint64_t tick);
+
+  std::string bytes_;
+  uint64_t tick_ = 0;
+  uint8_t running_status_ = 0;  // 0: the next event states its status
+  bool left_out_ = false;       // an event was left out since the last written
+  uint64_t left_out_tick_ = 0;
+  uint8_t filler_[3] = {};
+};
+
+// Writes the file with each track's events replaced by `tracks[i]`: the same
+// header, the same other chunks and trailing bytes, every track length exact.
+// A track too long for its length field is a failure, and so is a failed write.
+void write_file(const File& file, const std::vector<std::string>& tracks, io::ByteSink& out);
+std::string write_file(const File& file, const std::vector<std::string>& tracks);
+
+}  // namespace retune::smf

@@ -1,0 +1,467 @@
+// An independent check of the polyphonic mode's output against its input,
+// with a MIDI reader of its own: every input note is played once, on some
+// channel, at its ticks, in its track, with its velocity; the bend in force on
+// that channel is the note's own (the file's bend on its source plus the
+// key's offset) at its start and at every change while it sounds; the
+// channel's settings are its source's; everything that is no note message of
+// a retuned channel is unchanged. Notes that start while more different
+// (source, offset) pairs sound than there are channels may be off or missing.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <map>
+#include <queue>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <vector>
+
+namespace poly_check {
+
+struct Event {
+  uint64_t tick = 0;
+  uint8_t status = 0;
+  uint8_t data[2] = {};
+  std::string body;  // meta and system events: the bytes after the status
+
+  bool is_channel() const { return status < 0xF0; }
+  int channel() const { return status & 0x0F; }
+  int kind() const { return status & 0xF0; }
+  bool operator==(const Event& o) const {
+    return tick == o.tick && status == o.status && data[0] == o.data[0] && data[1] == o.data[1] && body == o.body;
+  }
+};
+
+struct Smf {
+  std::string header;               // the 14 bytes
+  std::vector<std::vector<Event>> tracks;
+  std::string others;               // other chunks and trailing bytes, each after its track count
+  std::string error;
+};
+
+// Reads by the grammar the program reads by: running status carries across
+// tracks and after any status byte; chunks of another type are skipped.
+inline Smf read_smf(std::string_view bytes) {
+  Smf smf;
+  size_t pos = 0;
+  uint8_t running = 0;
+  auto need = [&](size_t n) {
+    if (bytes.size() - pos < n) throw std::string("end of input");
+  };
+  auto byte = [&]() -> uint8_t {
+    need(1);
+    return static_cast<uint8_t>(bytes[pos++]);
+  };
+  auto u32 = [&] {
+    uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) v = v << 8 | byte();
+    return v;
+  };
+  auto vlq = [&] {
+    uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) {
+      const uint8_t b = byte();
+      v = v << 7 | (b & 0x7F);
+      if (!(b & 0x80)) return v;
+    }
+    throw std::string("bad quantity");
+  };
+  try {
+    need(14);
+    smf.header = std::string(bytes.substr(0, 14));
+    if (smf.header.compare(0, 8, std::string("MThd\0\0\0\6", 8)) != 0) throw std::string("header");
+    const unsigned ntracks = static_cast<uint8_t>(smf.header[10]) << 8 | static_cast<uint8_t>(smf.header[11]);
+    pos = 14;
+    while (smf.tracks.size() < ntracks) {
+      need(4);
+      const std::string_view type = bytes.substr(pos, 4);
+      pos += 4;
+      if (type != "MTrk") {
+        for (char c : type)
+          if (c < 0x20 || c > 0x7E) throw std::string("track header");
+        const uint32_t length = u32();
+        need(length);
+        smf.others += std::to_string(smf.tracks.size()) + ":" + std::string(bytes.substr(pos - 8, 8 + length));
+        pos += length;
+        continue;
+      }
+      const int64_t declared = static_cast<int32_t>(u32());
+      const size_t start = pos;
+      std::vector<Event> events;
+      uint64_t tick = 0;
+      while (static_cast<int64_t>(pos - start) < declared) {
+        Event e;
+        tick += vlq();
+        e.tick = tick;
+        uint8_t b = byte();
+        const bool has_status = b & 0x80;
+        if (has_status) running = b;
+        else if (!running) throw std::string("no running status");
+        e.status = running;
+        auto first = [&] { return has_status ? byte() : b; };
+        if (e.status == 0xF8 || (e.status >= 0xFA && e.status <= 0xFC)) {
+        } else if (e.status == 0xFF) {
+          const uint8_t type_byte = first();
+          const uint32_t n = vlq();
+          need(n);
+          e.body = std::string(1, static_cast<char>(type_byte)) + std::to_string(n) + ":" + std::string(bytes.substr(pos, n));
+          pos += n;
+        } else if (e.status == 0xF0 || e.status == 0xF7) {
+          if (!has_status) --pos;
+          const uint32_t n = vlq();
+          need(n);
+          e.body = std::string(bytes.substr(pos, n));
+          pos += n;
+        } else if (e.status >= 0xF0) {
+          e.body = std::string(1, static_cast<char>(first()));
+        } else {
+          e.data[0] = first();
+          if (e.kind() != 0xC0 && e.kind() != 0xD0) e.data[1] = byte();
+        }
+        events.push_back(std::move(e));
+      }
+      smf.tracks.push_back(std::move(events));
+    }
+    if (pos < bytes.size()) smf.others += "end:" + std::string(bytes.substr(pos));
+  } catch (const std::string& what) {
+    smf.error = what;
+  }
+  return smf;
+}
+
+struct Options {
+  std::array<double, 128> offset{};  // cents, per key
+  int bend_range = 0;                // the user's; 0: the file's own
+  uint16_t skipped = 0;              // bit n: channel n
+  bool ignore_bends = false;
+};
+
+struct Result {
+  std::string problem;  // empty when the output is right
+  uint64_t notes = 0;
+  uint64_t off = 0;      // notes out of tune (allowed by an overflow)
+  uint64_t missing = 0;  // notes left out (allowed by an overflow)
+  double max_cents_off = 0;
+};
+
+// What the checks compare of a channel, source or output.
+struct Settings {
+  int bend = 8192;
+  int range[2] = {2, 0};
+  int program = 0, pressure = 0;
+  std::array<int, 6> controllers = {0, 0, 100, 64, 127, 0};  // bank, modulation, volume, pan, expression, sustain
+
+  bool operator==(const Settings&) const = default;
+  double range_semitones() const { return range[0] + range[1] / 100.0; }
+};
+
+class Checker {
+ public:
+  Checker(const Options& options) : options_(options) {}
+
+  Result check(std::string_view input, std::string_view output) {
+    const Smf in = read_smf(input), out = read_smf(output);
+    if (!in.error.empty()) return fail("input does not parse: " + in.error);
+    if (!out.error.empty()) return fail("output does not parse: " + out.error);
+    if (in.header != out.header) return fail("header changed");
+    if (in.tracks.size() != out.tracks.size()) return fail("track count changed");
+    if (in.others != out.others) return fail("other chunks or trailing bytes changed");
+    for (size_t t = 0; t < in.tracks.size(); ++t)
+      if (kept(in.tracks[t]) != kept(out.tracks[t]))
+        return fail("track " + std::to_string(t) + ": events other than retuned channel messages changed");
+    const bool independent = static_cast<uint8_t>(in.header[9]) == 2 && in.header[8] == 0;
+    if (independent) {
+      for (size_t t = 0; t < in.tracks.size(); ++t) timeline(in, out, {t});
+    } else {
+      std::vector<size_t> all(in.tracks.size());
+      for (size_t t = 0; t < all.size(); ++t) all[t] = t;
+      timeline(in, out, all);
+    }
+    return result_;
+  }
+
+ private:
+  struct Step {
+    uint64_t tick;
+    size_t track;
+    const Event* event;
+  };
+  struct Snapshot {
+    uint64_t tick;
+    size_t seq;
+    Settings settings;
+  };
+  using History = std::vector<Snapshot>;  // per channel, in order
+  struct Note {
+    int channel, key, velocity;
+    size_t track, off_track = SIZE_MAX;
+    uint64_t on_tick, off_tick = UINT64_MAX, end_tick = UINT64_MAX;
+    size_t on_seq, end_seq = SIZE_MAX;
+  };
+
+  Result fail(std::string problem) {
+    if (result_.problem.empty()) result_.problem = std::move(problem);
+    return result_;
+  }
+  bool passes_through(int channel) const { return channel == 9 || (options_.skipped >> channel & 1); }
+  // Events the mode leaves as they are: all but the well-formed channel
+  // messages of the channels it retunes.
+  bool is_kept(const Event& e) const {
+    return !e.is_channel() || passes_through(e.channel()) || ((e.data[0] | e.data[1]) & 0x80);
+  }
+  std::vector<Event> kept(const std::vector<Event>& events) const {
+    std::vector<Event> k;
+    for (const Event& e : events)
+      if (is_kept(e)) k.push_back(e);
+    return k;
+  }
+  // Whether a GM, GM2, GS or XG reset ends with `e`: a system-exclusive
+  // message whole in an F0 event, in packets (an F0 event, then F7 events
+  // that continue it up to one that ends with F7), or escaped in F7 events
+  // from its F0 on. `joined` holds a track's message so far, `joining`
+  // whether one is open.
+  static bool ends_reset(const Event& e, std::string& joined, bool& joining) {
+    if (e.status == 0xF0 || (e.status == 0xF7 && !e.body.empty() && e.body[0] == '\xF0')) {
+      joined = e.status == 0xF0 ? e.body : e.body.substr(1);
+      joining = true;
+    } else if (e.status == 0xF7 && joining) {
+      joined += e.body;
+    } else {
+      return false;
+    }
+    if (joined.empty() || joined.back() != '\xF7') return false;
+    joining = false;
+    auto is = [&](std::initializer_list<int> want) {
+      if (joined.size() != want.size()) return false;
+      size_t i = 0;
+      for (int w : want) {
+        const auto got = static_cast<uint8_t>(joined[i++]);
+        if (w == -2 ? (got & 0xF0) != 0x10 : (w >= 0 && got != w)) return false;
+      }
+      return true;
+    };
+    return is({0x7E, -1, 0x09, 0x01, 0xF7}) || is({0x7E, -1, 0x09, 0x03, 0xF7}) ||
+           is({0x41, -1, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7}) ||
+           is({0x43, -2, 0x4C, 0x00, 0x00, 0x7E, 0x00, 0xF7});
+  }
+  static std::vector<Step> merge(const Smf& smf, const std::vector<size_t>& tracks) {
+    std::vector<Step> steps;
+    for (size_t t : tracks)
+      for (const Event& e : smf.tracks[t]) steps.push_back({e.tick, t, &e});
+    std::stable_sort(steps.begin(), steps.end(),
+                     [](const Step& a, const Step& b) { return std::tie(a.tick, a.track) < std::tie(b.tick, b.track); });
+    return steps;
+  }
+
+  // Walks a timeline: the settings of every channel as they change, and its
+  // notes, paired first on first off per channel and key, ended by resets
+  // and, in the input, kept sounding by the pedal.
+  void walk(const std::vector<Step>& steps, bool is_input, std::array<History, 16>& history, std::vector<Note>& notes) {
+    std::array<Settings, 16> now;
+    // The parameter data entry goes to: a registered one (its numbers) unless
+    // a non-registered one was selected last.
+    std::array<std::array<int, 2>, 16> rpn;
+    std::array<bool, 16> nrpn{};
+    for (auto& r : rpn) r = {127, 127};
+    std::array<std::array<std::vector<size_t>, 128>, 16> open;  // awaiting their note-off
+    std::array<std::vector<size_t>, 16> held;                   // waiting for the pedal
+    for (int c = 0; c < 16; ++c) history[c] = {{0, 0, now[c]}};
+    std::map<size_t, std::pair<std::string, bool>> sysex;  // per track: the message joined so far, open
+    auto end = [&](size_t n, uint64_t tick, size_t seq) {
+      notes[n].end_tick = tick;
+      notes[n].end_seq = seq;
+    };
+    for (size_t seq = 0; seq < steps.size(); ++seq) {
+      const Event& e = *steps[seq].event;
+      auto& [joined, joining] = sysex[steps[seq].track];
+      if (ends_reset(e, joined, joining)) {
+        for (int c = 0; c < 16; ++c) {
+          for (auto& keys : open[c])
+            for (size_t n : keys) end(n, e.tick, seq);
+          for (auto& keys : open[c]) keys.clear();
+          for (size_t n : held[c]) end(n, e.tick, seq);
+          held[c].clear();
+          now[c] = Settings{};
+          rpn[c] = {127, 127};
+          nrpn[c] = false;
+          history[c].push_back({e.tick, seq + 1, now[c]});
+        }
+        continue;
+      }
+      if (is_kept(e)) continue;
+      const int c = e.channel();
+      Settings& s = now[c];
+      const int d1 = e.data[0], d2 = e.data[1];
+      const bool is_off = e.kind() == 0x80 || (e.kind() == 0x90 && d2 == 0);
+      if (e.kind() == 0x90 && d2 > 0) {
+        open[c][d1].push_back(notes.size());
+        notes.push_back({c, d1, d2, steps[seq].track, SIZE_MAX, e.tick, UINT64_MAX, UINT64_MAX, seq, SIZE_MAX});
+      } else if (is_off) {
+        if (open[c][d1].empty()) continue;
+        const size_t n = open[c][d1].front();
+        open[c][d1].erase(open[c][d1].begin());
+        notes[n].off_tick = e.tick;
+        notes[n].off_track = steps[seq].track;
+        if (is_input && s.controllers[5] >= 64) held[c].push_back(n);
+        else end(n, e.tick, seq);
+      } else if (e.kind() == 0xB0) {
+        const int slot = d1 == 0 ? 0 : d1 == 1 ? 1 : d1 == 7 ? 2 : d1 == 10 ? 3 : d1 == 11 ? 4 : d1 == 64 ? 5 : -1;
+        if (slot >= 0) s.controllers[slot] = d2;
+        if (d1 == 101 || d1 == 100) rpn[c][d1 == 100] = d2, nrpn[c] = false;
+        if (d1 == 99 || d1 == 98) nrpn[c] = true;
+        if ((d1 == 6 || d1 == 38) && !nrpn[c] && rpn[c][0] == 0 && rpn[c][1] == 0) s.range[d1 == 38] = d2;
+        if (d1 == 121) {
+          s.controllers[1] = 0, s.controllers[4] = 127, s.controllers[5] = 0, s.pressure = 0, s.bend = 8192;
+          rpn[c] = {127, 127};
+          nrpn[c] = false;
+        }
+        if (is_input && (d1 == 121 || (d1 == 64 && d2 < 64))) {
+          for (size_t n : held[c]) end(n, e.tick, seq);
+          held[c].clear();
+        }
+      } else if (e.kind() == 0xC0) {
+        s.program = d1;
+      } else if (e.kind() == 0xD0) {
+        s.pressure = d1;
+      } else if (e.kind() == 0xE0) {
+        if (!(is_input && options_.ignore_bends)) s.bend = d1 | d2 << 7;
+      }
+      if (!(history[c].back().settings == s)) history[c].push_back({e.tick, seq + 1, s});
+    }
+  }
+
+  // Snapshots are stamped with the sequence number of the event after the
+  // one that made them: the first is in force from the start.
+  static const Settings& at_seq(const History& h, size_t seq) {  // in force when event `seq` comes
+    auto it = std::upper_bound(h.begin(), h.end(), seq, [](size_t q, const Snapshot& s) { return q < s.seq; });
+    return std::prev(it)->settings;
+  }
+  static const Settings& at_end_of(const History& h, uint64_t tick) {
+    auto it = std::upper_bound(h.begin(), h.end(), tick, [](uint64_t t, const Snapshot& s) { return t < s.tick; });
+    return std::prev(it)->settings;
+  }
+
+  // What the output channel should hold for a note of `source` settings.
+  Settings expected(const Settings& source, double offset) const {
+    Settings want = source;
+    const double src_range = source.range_semitones();
+    const double range = options_.bend_range ? options_.bend_range : src_range;
+    if (options_.bend_range) want.range[0] = options_.bend_range, want.range[1] = 0;
+    if (range > 0) {
+      double file = source.bend - 8192;
+      if (src_range != range) file = std::round(file * src_range / range);
+      const double value = 8192 + file + std::trunc(offset * 0.01 * 8192 / range);
+      want.bend = static_cast<int>(std::clamp(value, 0.0, 16383.0));
+    }
+    return want;
+  }
+
+  // Empty when the note's channel holds what it should at its start and at
+  // the end of every tick it sounds through.
+  std::string check_note(const Note& n, const Note& m, const std::array<History, 16>& in,
+                         const std::array<History, 16>& out, double* cents_off) const {
+    const double offset = options_.offset[n.key];
+    const History& src = in[n.channel];
+    const History& dst = out[m.channel];
+    const Settings want = expected(at_seq(src, n.on_seq), offset);
+    const Settings got = at_seq(dst, m.on_seq);
+    *cents_off = std::abs(got.bend - want.bend) * want.range_semitones() * 100 / 8192;
+    if (got.bend != want.bend) return "bend " + std::to_string(got.bend) + " at its start, not " + std::to_string(want.bend);
+    if (!(got == want)) return "settings differ from its source's at its start";
+    std::vector<uint64_t> ticks;
+    for (const History* h : {&src, &dst}) {
+      auto it = std::lower_bound(h->begin(), h->end(), n.on_tick, [](const Snapshot& s, uint64_t t) { return s.tick < t; });
+      for (; it != h->end() && it->tick < n.end_tick; ++it) ticks.push_back(it->tick);
+    }
+    for (uint64_t t : ticks) {
+      const Settings w = expected(at_end_of(src, t), offset);
+      const Settings g = at_end_of(dst, t);
+      if (!(g == w))
+        return "at tick " + std::to_string(t) + (g.bend != w.bend ? " bend " + std::to_string(g.bend) + ", not " + std::to_string(w.bend) : " settings differ");
+    }
+    return "";
+  }
+
+  void timeline(const Smf& in, const Smf& out, const std::vector<size_t>& tracks) {
+    std::array<History, 16> in_history, out_history;
+    std::vector<Note> in_notes, out_notes;
+    walk(merge(in, tracks), true, in_history, in_notes);
+    walk(merge(out, tracks), false, out_history, out_notes);
+
+    using Key = std::tuple<size_t, uint64_t, int, int, uint64_t, size_t>;
+    auto key_of = [](const Note& n) { return Key{n.track, n.on_tick, n.key, n.velocity, n.off_tick, n.off_track}; };
+    std::multimap<Key, size_t> unmatched;
+    for (size_t i = 0; i < out_notes.size(); ++i)
+      if (!passes_through(out_notes[i].channel)) unmatched.emplace(key_of(out_notes[i]), i);
+
+    int channels = 0;
+    for (int c = 0; c < 16; ++c) channels += !passes_through(c);
+    // Notes sounding, by end, for the pairs count. A note that starts while
+    // more pairs sound than there are channels may be placed on a channel of
+    // another bend or source; while such a note sounds, the channels no longer
+    // hold one pair each, and later notes may be placed so too.
+    using Sounding = std::pair<size_t, size_t>;  // end seq, note
+    std::priority_queue<Sounding, std::vector<Sounding>, std::greater<>> sounding;
+    std::map<std::pair<int, double>, int> pairs;
+    std::vector<bool> crowded(in_notes.size());
+    int crowded_sounding = 0;
+    for (size_t i = 0; i < in_notes.size(); ++i) {
+      const Note& n = in_notes[i];
+      while (!sounding.empty() && sounding.top().first <= n.on_seq) {
+        const size_t j = sounding.top().second;
+        sounding.pop();
+        const auto pair = std::make_pair(in_notes[j].channel, options_.offset[in_notes[j].key]);
+        if (--pairs[pair] == 0) pairs.erase(pair);
+        crowded_sounding -= crowded[j];
+      }
+      const auto pair = std::make_pair(n.channel, options_.offset[n.key]);
+      const bool overflow = crowded_sounding > 0 || static_cast<int>(pairs.size() + !pairs.count(pair)) > channels;
+      crowded[i] = overflow;
+      crowded_sounding += overflow;
+      ++pairs[pair];
+      sounding.push({n.end_seq, i});
+      ++result_.notes;
+
+      const std::string where = "note " + std::to_string(i) + " (key " + std::to_string(n.key) + ", channel " +
+                                std::to_string(n.channel + 1) + ", tick " + std::to_string(n.on_tick) + "): ";
+      auto [first, last] = unmatched.equal_range(key_of(n));
+      if (first == last) {
+        ++result_.missing;
+        if (!overflow) fail(where + "not in the output");
+        continue;
+      }
+      // Among equal notes, the one that is right, if any.
+      auto chosen = first;
+      std::string problem;
+      double cents = 0;
+      for (auto it = first; it != last; ++it) {
+        std::string p = check_note(n, out_notes[it->second], in_history, out_history, &cents);
+        if (it == first) problem = p;
+        if (p.empty()) {
+          chosen = it, problem.clear();
+          break;
+        }
+      }
+      if (!problem.empty()) check_note(n, out_notes[chosen->second], in_history, out_history, &cents);
+      unmatched.erase(chosen);
+      if (!problem.empty()) {
+        ++result_.off;
+        result_.max_cents_off = std::max(result_.max_cents_off, cents);
+        if (!overflow) fail(where + problem);
+      }
+    }
+    if (!unmatched.empty()) fail("an output note that is no input note");
+  }
+
+  Options options_;
+  Result result_;
+};
+
+inline Result check(std::string_view input, std::string_view output, const Options& options) {
+  return Checker(options).check(input, output);
+}
+
+}  // namespace poly_check
