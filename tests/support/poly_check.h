@@ -1,5 +1,5 @@
-// A check of the polyphonic mode's output against its input, independent of
-// the mode's own code: every input note is played once, on some
+// An independent check of the polyphonic mode's output against its input,
+// with a MIDI reader of its own: every input note is played once, on some
 // channel, at its ticks, in its track, with its velocity; the bend in force on
 // that channel is the note's own (the file's bend on its source plus the
 // key's offset) at its start and at every change while it sounds; the
@@ -18,8 +18,6 @@
 #include <string_view>
 #include <tuple>
 #include <vector>
-
-#include "smf/smf_walk.h"
 
 namespace poly_check {
 
@@ -44,13 +42,12 @@ struct Smf {
   std::string error;
 };
 
-// Reads with the program's own event reader (whose grammar the reader's
-// literal tests, the golden files and midicsv pin down): running status
-// carries across tracks; chunks of another type are skipped.
+// Reads by the grammar the program reads by: running status carries across
+// tracks and after any status byte; chunks of another type are skipped.
 inline Smf read_smf(std::string_view bytes) {
   Smf smf;
   size_t pos = 0;
-  retune::smf::EventReader reader;
+  uint8_t running = 0;
   auto need = [&](size_t n) {
     if (bytes.size() - pos < n) throw std::string("end of input");
   };
@@ -62,6 +59,15 @@ inline Smf read_smf(std::string_view bytes) {
     uint32_t v = 0;
     for (int i = 0; i < 4; ++i) v = v << 8 | byte();
     return v;
+  };
+  auto vlq = [&] {
+    uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) {
+      const uint8_t b = byte();
+      v = v << 7 | (b & 0x7F);
+      if (!(b & 0x80)) return v;
+    }
+    throw std::string("bad quantity");
   };
   try {
     need(14);
@@ -87,33 +93,33 @@ inline Smf read_smf(std::string_view bytes) {
       std::vector<Event> events;
       uint64_t tick = 0;
       while (static_cast<int64_t>(pos - start) < declared) {
-        const auto* const base = reinterpret_cast<const uint8_t*>(bytes.data());
-        retune::smf::Event read;
-        if (!reader.read(base + pos, base + bytes.size(), read)) throw std::string("end of input");
-        pos += read.head_size;
-        need(read.length);
-        const std::string payload(bytes.substr(pos, read.length));
-        pos += read.length;
         Event e;
-        tick += read.delta;
+        tick += vlq();
         e.tick = tick;
-        e.status = read.status;
-        switch (retune::smf::class_of(read.status)) {
-          case retune::smf::StatusClass::kChannel:
-            e.data[0] = read.data[0];
-            e.data[1] = read.data[1];
-            break;
-          case retune::smf::StatusClass::kMeta:
-            e.body = std::string(1, static_cast<char>(read.data[0])) + std::to_string(read.length) + ":" + payload;
-            break;
-          case retune::smf::StatusClass::kSysEx:
-            e.body = payload;
-            break;
-          case retune::smf::StatusClass::kOneDataByte:
-            e.body = std::string(1, static_cast<char>(read.data[0]));
-            break;
-          case retune::smf::StatusClass::kRealTime:
-            break;
+        uint8_t b = byte();
+        const bool has_status = b & 0x80;
+        if (has_status) running = b;
+        else if (!running) throw std::string("no running status");
+        e.status = running;
+        auto first = [&] { return has_status ? byte() : b; };
+        if (e.status == 0xF8 || (e.status >= 0xFA && e.status <= 0xFC)) {
+        } else if (e.status == 0xFF) {
+          const uint8_t type_byte = first();
+          const uint32_t n = vlq();
+          need(n);
+          e.body = std::string(1, static_cast<char>(type_byte)) + std::to_string(n) + ":" + std::string(bytes.substr(pos, n));
+          pos += n;
+        } else if (e.status == 0xF0 || e.status == 0xF7) {
+          if (!has_status) --pos;
+          const uint32_t n = vlq();
+          need(n);
+          e.body = std::string(bytes.substr(pos, n));
+          pos += n;
+        } else if (e.status >= 0xF0) {
+          e.body = std::string(1, static_cast<char>(first()));
+        } else {
+          e.data[0] = first();
+          if (e.kind() != 0xC0 && e.kind() != 0xD0) e.data[1] = byte();
         }
         events.push_back(std::move(e));
       }
@@ -122,8 +128,6 @@ inline Smf read_smf(std::string_view bytes) {
     if (pos < bytes.size()) smf.others += "end:" + std::string(bytes.substr(pos));
   } catch (const std::string& what) {
     smf.error = what;
-  } catch (const retune::io::Failure& failure) {
-    smf.error = failure.message();
   }
   return smf;
 }
