@@ -90,7 +90,9 @@ fuzz:
 	$(FUZZ_DIR)/retune_fuzz -max_total_time=$(SECONDS) -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
 	  -print_final_stats=1 $(FUZZ_DIR)/corpus $(FUZZ_DIR)/seeds
 
-# Speed and memory against cp on generated files.
+# Speed and memory against cp on generated files; BASELINE=path/to/retune
+# times another build in the same rounds.
+REPS     ?= 7
 bench: build
 	@mkdir -p $(BUILD)/bench-files
-	@$(BUILD)/bench $(BUILD)/retune $(BUILD)/bench-files
+	@$(BUILD)/bench $(BUILD)/retune $(BUILD)/bench-files $(REPS) $(BASELINE)

@@ -1,6 +1,8 @@
-// bench RETUNE WORKDIR [REPS]: times retune against cp on generated files,
-// interleaved, after a warm-up, and prints medians, spreads, throughput,
-// peak memory and the fixed cost per file.
+// bench RETUNE WORKDIR [REPS [BASELINE]]: times retune against cp on generated
+// files, interleaved, after a warm-up, and prints medians, spreads,
+// throughput, peak memory and the fixed cost per file. A BASELINE retune (an
+// older build, say) is timed in the same rounds, so that the two compare
+// under the same load.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -12,6 +14,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/poly_gen.h"
@@ -94,19 +97,21 @@ std::vector<std::string> retune_command(const std::string& retune, const std::st
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3) {
-    std::fprintf(stderr, "usage: %s RETUNE WORKDIR [REPS]\n", argv[0]);
+  if (argc < 3 || argc > 5) {
+    std::fprintf(stderr, "usage: %s RETUNE WORKDIR [REPS [BASELINE]]\n", argv[0]);
     return 2;
   }
-  const std::string retune = argv[1];
   const std::string dir = argv[2];
   const int reps = argc > 3 ? std::max(5, std::atoi(argv[3])) : 7;
+  // The build under test first, then the baseline if any.
+  std::vector<std::pair<std::string, std::string>> builds = {{"retune", argv[1]}};
+  if (argc > 4) builds.push_back({"baseline", argv[4]});
   const std::string cp = "/bin/cp";
   const std::string out = dir + "/out.mid";
 
   std::printf("retune against cp, median of %d interleaved runs after a warm-up\n\n", reps);
-  std::printf("%-8s %10s %10s %8s %9s %7s %9s %9s\n", "input", "cp s", "retune s", "spread", "MB/s", "ratio",
-              "cp KiB", "rtn KiB");
+  std::printf("%-8s %-8s %10s %10s %8s %9s %7s %9s %9s\n", "input", "build", "cp s", "build s", "spread", "MB/s",
+              "ratio", "cp KiB", "max KiB");
   const struct {
     const char* label;
     size_t bytes;
@@ -115,15 +120,19 @@ int main(int argc, char** argv) {
     const std::string in = make_file(dir, "in.mid", size.bytes);
     const double megabytes = static_cast<double>(std::ifstream(in, std::ios::binary | std::ios::ate).tellg()) / 1e6;
     run({cp, in, out});
-    run(retune_command(retune, in, out));
-    Series c, r;
+    for (const auto& build : builds) run(retune_command(build.second, in, out));
+    Series c;
+    std::vector<Series> r(builds.size());
     for (int i = 0; i < reps; ++i) {
       c.add(run({cp, in, out}));
-      r.add(run(retune_command(retune, in, out)));
+      for (size_t b = 0; b < builds.size(); ++b) r[b].add(run(retune_command(builds[b].second, in, out)));
     }
-    const double cm = median(c.wall), rm = median(r.wall);
-    std::printf("%-8s %10.4f %10.4f %8.4f %9.1f %7.2f %9ld %9ld\n", size.label, cm, rm, r.spread(), megabytes / rm,
-                rm / cm, c.rss_kib, r.rss_kib);
+    const double cm = median(c.wall);
+    for (size_t b = 0; b < builds.size(); ++b) {
+      const double rm = median(r[b].wall);
+      std::printf("%-8s %-8s %10.4f %10.4f %8.4f %9.1f %7.2f %9ld %9ld\n", size.label, builds[b].first.c_str(), cm, rm,
+                  r[b].spread(), megabytes / rm, rm / cm, c.rss_kib, r[b].rss_kib);
+    }
     unlink(in.c_str());
   }
 
@@ -134,7 +143,7 @@ int main(int argc, char** argv) {
     const std::string in = dir + "/dense.mid";
     const std::string file = smf_test::generate_dense({.seed = size.bytes, .target_bytes = size.bytes, .max_sources = 4});
     std::ofstream(in, std::ios::binary).write(file.data(), static_cast<std::streamsize>(file.size()));
-    std::vector<std::string> command = retune_command(retune, in, out);
+    std::vector<std::string> command = retune_command(builds[0].second, in, out);
     command.insert(command.begin() + 1, "--poly");
     run(command);
     Series r;
@@ -149,18 +158,24 @@ int main(int argc, char** argv) {
   const std::string small = make_file(dir, "small.mid", 2048);
   constexpr int kRuns = 200;
   run({cp, small, out});
-  run(retune_command(retune, small, out));
-  double cp_cpu = 0, rt_cpu = 0, cp_wall = 0, rt_wall = 0;
+  for (const auto& build : builds) run(retune_command(build.second, small, out));
+  Sample cp_total;
+  std::vector<Sample> totals(builds.size());
+  std::vector<double> start_cpu(builds.size());
   for (int i = 0; i < kRuns; ++i) {
     const Sample a = run({cp, small, out});
-    const Sample b = run(retune_command(retune, small, out));
-    cp_cpu += a.cpu, cp_wall += a.wall, rt_cpu += b.cpu, rt_wall += b.wall;
+    cp_total.cpu += a.cpu, cp_total.wall += a.wall;
+    for (size_t b = 0; b < builds.size(); ++b) {
+      const Sample s = run(retune_command(builds[b].second, small, out));
+      totals[b].cpu += s.cpu, totals[b].wall += s.wall;
+      start_cpu[b] += run({builds[b].second, "--version"}).cpu;
+    }
   }
-  std::printf("\n2 KB file, %d runs each, per run: cp %.3f ms CPU (%.3f ms wall), retune %.3f ms CPU (%.3f ms wall)\n",
-              kRuns, cp_cpu / kRuns * 1e3, cp_wall / kRuns * 1e3, rt_cpu / kRuns * 1e3, rt_wall / kRuns * 1e3);
-  double start_cpu = 0;
-  for (int i = 0; i < kRuns; ++i) start_cpu += run({retune, "--version"}).cpu;
-  std::printf("start-up alone (retune --version): %.3f ms CPU per run\n", start_cpu / kRuns * 1e3);
+  std::printf("\n2 KB file, %d runs each, per run: cp %.3f ms CPU (%.3f ms wall)\n", kRuns, cp_total.cpu / kRuns * 1e3,
+              cp_total.wall / kRuns * 1e3);
+  for (size_t b = 0; b < builds.size(); ++b)
+    std::printf("  %-8s %.3f ms CPU (%.3f ms wall); start-up alone (--version) %.3f ms CPU\n", builds[b].first.c_str(),
+                totals[b].cpu / kRuns * 1e3, totals[b].wall / kRuns * 1e3, start_cpu[b] / kRuns * 1e3);
   unlink(small.c_str());
   unlink(out.c_str());
   return 0;

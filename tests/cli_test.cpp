@@ -4,11 +4,10 @@
 
 #include <sys/stat.h>
 
-#include <cmath>
 #include <sstream>
 
 #include "driver/cli.h"
-#include "midi_model.h"
+#include "smf_builder.h"
 #include "run_binary.h"
 
 using namespace smf_test;
@@ -23,23 +22,6 @@ std::vector<std::string> args(std::vector<std::string> offsets, std::vector<std:
 }
 
 const std::string kMelody = smf({hex("00 90 3C 40 60 80 3C 40 00 90 3E 40 60 3E 00 00 FF 2F 00")}, 0);
-
-TEST(Cents, ReadsTheDecimalGrammarOnly) {
-  const struct {
-    const char* text;
-    double value;
-  } numbers[] = {{"10", 10},   {" \t-7.5", -7.5}, {"+3", 3},       {"10cents", 10}, {"1e", 1},      {"1e2", 100},
-                 {"1.5e-1x", 0.15}, {".5", 0.5},    {"5.", 5},       {"0x10", 0},     {"1e-400", 0},  {"-0", 0},
-                 {"2E+1", 20}, {"1e+", 1}};
-  for (const auto& n : numbers) {
-    const auto v = retune::parse_cents(n.text);
-    ASSERT_TRUE(v.has_value()) << n.text;
-    EXPECT_EQ(*v, n.value) << n.text;
-  }
-  for (const char* text : {"", "abc", "-", ".", "inf", "nan", "-.e5", "e5", " ", "+-1", "INF"})
-    EXPECT_FALSE(retune::parse_cents(text).has_value()) << text;
-  EXPECT_TRUE(std::isinf(*retune::parse_cents("1e999")));
-}
 
 TEST(EndToEnd, WrongArgumentCountPrintsUsageAndFails) {
   for (size_t count : {0, 11, 15, 20}) {
@@ -60,18 +42,6 @@ TEST(EndToEnd, UsageTextIsExact) {
             "If no input file specified reads from standard input and writes on standard output.\n"
             "Will change tuning of input MIDI file infile. This file must contain only\n"
             "monophonic tracks (no chords)\n");
-}
-
-TEST(EndToEnd, VersionAndHelp) {
-  Result r = run_program(RETUNE_BIN, {"--version"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "retune " RETUNE_VERSION_TEXT "\n");
-  for (const char* flag : {"--help", "-h"}) {
-    r = run_program(RETUNE_BIN, {flag});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out.rfind(retune::driver::usage_text(RETUNE_BIN), 0), 0u) << flag;
-    EXPECT_EQ(r.err, "");
-  }
 }
 
 // Options stand anywhere before a lone "--"; one rule of precedence among
@@ -290,22 +260,6 @@ TEST(EndToEnd, ReplacesOutfileKeepingLinksAndModes) {
   stat((dir / "fresh.mid").c_str(), &st);
   EXPECT_EQ(st.st_mode & 07777, 0666u & ~mask);
   EXPECT_EQ(dir.list(), (std::vector<std::string>{"fresh.mid", "in.mid", "link.mid", "real", "song.mid"}));
-}
-
-}  // namespace
-
-namespace {
-
-TEST(Examples, AreWhatTheGeneratorWritesAndRetuneCleanly) {
-  TempDir dir;
-  const Result r = run_program(MAKE_EXAMPLES_BIN, {dir.path().string()});
-  ASSERT_EQ(r.status, 0) << r.err;
-  retune::Tuning meantone = {0, -24, -6.8, 10.3, -13.7, 3.4, -20.5, -3.4, -27.4, -10.3, 6.8, -17.1};
-  for (const char* name : {"melody.mid", "two-voices.mid"}) {
-    const std::string bytes = read_file(fs::path(EXAMPLES_DIR) / name);
-    EXPECT_EQ(read_file(dir / name), bytes) << name << " is stale: regenerate it with make_examples";
-    EXPECT_EQ(check_retuned(bytes, retune::retune_bytes(bytes, meantone), meantone), "") << name;
-  }
 }
 
 }  // namespace

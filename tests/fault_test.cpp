@@ -154,7 +154,7 @@ TEST(Faults, PipesBothWays) {
 // Permission bits do not bar root: run these as an unprivileged user.
 std::vector<std::string> unprivileged() {
   if (geteuid() != 0) return {};
-  if (std::system("command -v setpriv >/dev/null 2>&1") != 0) return {"(none)"};
+  if (!have_program("setpriv")) return {"(none)"};
   return {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"};
 }
 
@@ -227,6 +227,29 @@ TEST(Resources, HugeAnnouncedTracksEndAtEndOfInput) {
   EXPECT_EQ(r.err, "File format error: EOF encountered\n");
   EXPECT_EQ(r.status, 255);
   EXPECT_EQ(dir.list(), std::vector<std::string>{"in.mid"});
+}
+
+// With less and less address space, a run succeeds until its buffers can no
+// longer be had; then it says so and leaves nothing behind.
+TEST(Resources, OutOfMemoryIsReportedAndLeavesNothing) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer needs more address space than the limits tried";
+#endif
+  TempDir dir;
+  write_file(dir / "in.mid", small_file());
+  write_file(dir / "out.mid", "precious");
+  for (int kib = 16384; kib > 1024; kib -= 256) {
+    const std::string before = read_file(dir / "out.mid");
+    const Result r = run_program(RETUNE_BIN, with(kZeros, {"in.mid", "out.mid"}),
+                                 RunOptions().at(dir.path().string()).as({"prlimit", "--as=" + std::to_string(kib << 10)}));
+    if (r.status == 0) continue;
+    EXPECT_EQ(r.err, "retune: out of memory\n") << kib << " KiB";
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(dir.list(), (std::vector<std::string>{"in.mid", "out.mid"}));
+    EXPECT_EQ(read_file(dir / "out.mid"), before);
+    return;
+  }
+  ADD_FAILURE() << "no limit made the run fail";
 }
 
 }  // namespace

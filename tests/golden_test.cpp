@@ -3,20 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "run_binary.h"
-#include "smf_gen.h"
 
 using namespace smf_test;
 
 namespace {
 
 const fs::path kGolden = fs::path(GOLDEN_DIR);
-
-TEST(Golden, GeneratorStillWritesTheRecordedInputs) {
-  for (uint64_t seed : {1, 2, 3}) {
-    const std::string name = "gen-" + std::to_string(seed) + ".mid";
-    EXPECT_EQ(generate_smf({.seed = seed, .target_bytes = seed * 40000}), read_file(kGolden / name)) << name;
-  }
-}
 
 TEST(Golden, OutputsAreByteForByteTheRecordedOnes) {
   const struct {

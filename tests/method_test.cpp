@@ -358,7 +358,7 @@ TEST(Methods, PerKeyTuningsPlayAsFarAsTheMethodCan) {
 }
 
 TEST(Methods, MidicsvSeesTheInsertedMessages) {
-  if (std::system("command -v midicsv >/dev/null 2>&1") != 0) GTEST_SKIP() << "midicsv is not installed";
+  if (!have_program("midicsv")) GTEST_SKIP() << "midicsv is not installed";
   TempDir dir;
   write_file(dir / "in.mid", read_file(fs::path(EXAMPLES_DIR) / "two-voices.mid"));
   const std::string offsets[] = {"50", "0", "0", "0", "0", "0", "0", "0", "0", "0", "0", "0"};

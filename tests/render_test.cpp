@@ -18,10 +18,6 @@ constexpr int kRate = 44100;
 constexpr int kTicksPerNote = 240;  // 1.25 s at 96 ticks a beat, 120 beats a minute: 1 s held, 0.25 s rest
 constexpr double kSecondsPerNote = 1.25;
 
-bool installed(const char* program) {
-  return std::system(("command -v " + std::string(program) + " >/dev/null 2>&1").c_str()) == 0;
-}
-
 // Piano notes one after another, after a GM System On at the first tick.
 std::string melody(const std::vector<int>& keys) {
   std::string events = hex("00 FF 51 03 07 A1 20 00 F0 05 7E 7F 09 01 F7 00 C0 00");
@@ -84,7 +80,7 @@ double measured_pitch(const std::vector<double>& samples, size_t from, size_t co
 }
 
 TEST(Render, SynthesizersPlayTheRetunedPitches) {
-  if (!installed("fluidsynth") || !fs::exists(kSoundFont)) GTEST_SKIP() << "fluidsynth or its sound font is missing";
+  if (!have_program("fluidsynth") || !fs::exists(kSoundFont)) GTEST_SKIP() << "fluidsynth or its sound font is missing";
   TempDir dir;
   // 19 equal divisions of the octave from middle C: keys 61, 62 and 66 lie
   // 37, 74 and 221 cents below their equal-tempered pitches.
@@ -100,7 +96,7 @@ TEST(Render, SynthesizersPlayTheRetunedPitches) {
       {{"--mts=keys"}, "timidity"},
   };
   for (const auto& c : cases) {
-    if (!installed(c.synth)) continue;
+    if (!have_program(c.synth)) continue;
     std::vector<std::string> args = c.method;
     for (const char* a : {"--tuning", "edo:19", "in.mid", "out.mid"}) args.push_back(a);
     ASSERT_EQ(run_program(RETUNE_BIN, args, RunOptions().at(dir.path().string())).status, 0);
@@ -125,7 +121,7 @@ TEST(Render, SynthesizersPlayTheRetunedPitches) {
 }
 
 TEST(Render, PolyPlaysEveryToneOfAChordInTune) {
-  if (!installed("fluidsynth") || !fs::exists(kSoundFont)) GTEST_SKIP() << "fluidsynth or its sound font is missing";
+  if (!have_program("fluidsynth") || !fs::exists(kSoundFont)) GTEST_SKIP() << "fluidsynth or its sound font is missing";
   TempDir dir;
   // Six notes at once on one channel, flute (steady, nearly a sine), rendered
   // unbent and through --poly in quarter-comma meantone; measured against the

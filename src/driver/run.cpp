@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <exception>
+#include <new>
 
 #include "driver/batch.h"
 #include "driver/files.h"
@@ -161,6 +163,11 @@ int run(int argc, char** argv) {
   } catch (const io::Failure& failure) {
     write_all(STDERR_FILENO, failure.message());
     return failure.status();
+  } catch (const std::exception& error) {
+    // Not a fault of the input: the system refused the program something.
+    const bool memory = dynamic_cast<const std::bad_alloc*>(&error) != nullptr;
+    write_all(STDERR_FILENO, std::string("retune: ") + (memory ? "out of memory" : error.what()) + "\n");
+    return io::kExitIoError;
   }
 }
 

@@ -85,13 +85,6 @@ bool ByteReader::fill(size_t count) {
 }
 
 void ByteReader::copy_to(ByteWriter& out, uint64_t count) {
-  const uint64_t buffered = static_cast<uint64_t>(end_ - next_);
-  if (count >= kBufferSize + buffered && source_.fd() >= 0 && out.sink().fd() >= 0) {
-    out.write(next_, buffered);
-    next_ = end_;
-    count -= buffered;
-    count -= copy_in_kernel(out, count);
-  }
   while (count > 0) {
     if (next_ == end_) refill();
     const size_t n = static_cast<size_t>(std::min<uint64_t>(count, static_cast<uint64_t>(end_ - next_)));
@@ -99,24 +92,6 @@ void ByteReader::copy_to(ByteWriter& out, uint64_t count) {
     next_ += n;
     count -= n;
   }
-}
-
-uint64_t ByteReader::copy_in_kernel(ByteWriter& out, uint64_t count) {
-  out.flush();
-  uint64_t copied = 0;
-  while (copied < count) {
-    const ssize_t n = copy_file_range(source_.fd(), nullptr, out.sink().fd(), nullptr,
-                                      static_cast<size_t>(std::min<uint64_t>(count - copied, 1u << 30)), 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && copied == 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
-                                 errno == EBADF))
-      return 0;  // not between these two files: the buffers will do
-    if (n < 0) throw Failure(kExitIoError, kWriteErrorMessage);
-    if (n == 0) throw Failure(kExitIoError, kEndOfInputMessage);
-    copied += static_cast<uint64_t>(n);
-  }
-  consumed_ += copied;
-  return copied;
 }
 
 ByteWriter::ByteWriter(ByteSink& sink)

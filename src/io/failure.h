@@ -11,9 +11,9 @@ enum ExitStatus : int {
   kExitSuccess = 0,
   kExitCannotOpen = 1,
   kExitBadChunk = 2,
-  kExitBadEvent = 3,
+  kExitBadTracks = 3,  // an unreadable event, too many tracks, a track too long
   kExitBadArguments = 4,
-  kExitIoError = 255,
+  kExitIoError = 255,  // also when the system runs out of memory
 };
 
 class Failure : public std::exception {

@@ -72,7 +72,6 @@ class Insertion {
  private:
   // Copies events until `tracksize` bytes are read; returns how many were.
   int64_t copy_events(ByteReader& in, int64_t tracksize) {
-    const uint64_t start = in.position();
     int64_t walked = 0;
     while (walked < tracksize) {
       const smf::Event event = next_event(in);
@@ -84,7 +83,7 @@ class Insertion {
         after_note_on(event);
       else
         watch_for_hint(event);
-      walked = static_cast<int64_t>(in.position() - start);
+      walked += static_cast<int64_t>(event.size());
     }
     return walked;
   }

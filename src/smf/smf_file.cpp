@@ -70,7 +70,7 @@ File read_file(std::string bytes) {
   if (in.u32() != kHeaderLength) io::fail(io::kExitBadChunk, "%s", messages.header_size);
   file.format = in.u16();
   const int ntracks = in.u16();
-  if (ntracks > kMaxTracks) io::fail(io::kExitBadEvent, messages.too_many_tracks, kMaxTracks);
+  if (ntracks > kMaxTracks) io::fail(io::kExitBadTracks, messages.too_many_tracks, kMaxTracks);
   file.division = in.u16();
 
   EventReader reader;

@@ -34,7 +34,24 @@ inline constexpr bool is_sysex(uint8_t status) { return status == kSysEx || stat
 
 // What follows a status byte.
 enum class StatusClass { kChannel, kMeta, kSysEx, kOneDataByte, kRealTime };
-StatusClass class_of(uint8_t status);
+
+inline StatusClass class_of(uint8_t status) {
+  if (status < kSysEx) return StatusClass::kChannel;
+  switch (status) {
+    case kMetaEvent:
+      return StatusClass::kMeta;
+    case kSysEx:
+    case kSysExEscape:
+      return StatusClass::kSysEx;
+    case 0xF8:  // timing clock
+    case 0xFA:  // start
+    case 0xFB:  // continue
+    case 0xFC:  // stop
+      return StatusClass::kRealTime;
+    default:
+      return StatusClass::kOneDataByte;
+  }
+}
 
 // Data bytes of a channel message.
 inline constexpr size_t channel_data_bytes(uint8_t status) {
@@ -88,7 +105,7 @@ uint64_t copy_rest(io::ByteReader& in, io::ByteWriter& out);
 // Reads a variable-length quantity of at most 4 bytes from [p, end) into
 // `value`; returns its size in bytes, or 0 when it runs past `end`. A fourth
 // byte that is not the last is a failure.
-size_t read_vlq(const uint8_t* p, const uint8_t* end, uint32_t& value);
+inline size_t read_vlq(const uint8_t* p, const uint8_t* end, uint32_t& value);
 
 // Writes `value` (below 2^28) as a variable-length quantity to `out`, which
 // has room for 4 bytes; returns its size in bytes.
@@ -123,8 +140,83 @@ class EventReader {
   bool read(const uint8_t* p, const uint8_t* end, Event& event);
 
  private:
-  uint8_t running_status_ = 0;  // the last status byte read
-  bool status_seen_ = false;    // a status byte has been read at all
+  uint8_t running_status_ = 0;  // the last status byte read; 0 before the first
 };
+
+// The reader runs once per event in every pass: it is defined here, where
+// the passes can inline it.
+namespace detail {
+
+[[noreturn]] void fail_delta_time();
+[[noreturn]] void fail_no_running_status();
+
+}  // namespace detail
+
+inline size_t read_vlq(const uint8_t* p, const uint8_t* end, uint32_t& value) {
+  uint32_t v = 0;
+  for (size_t size = 1; size <= 4; ++size) {
+    if (p == end) return 0;
+    const uint8_t byte = *p++;
+    v = (v << 7) | (byte & 0x7F);
+    if (!(byte & 0x80)) {
+      value = v;
+      return size;
+    }
+  }
+  detail::fail_delta_time();
+}
+
+inline bool EventReader::read(const uint8_t* p, const uint8_t* end, Event& event) {
+  const uint8_t* const start = p;
+  Event e;
+  e.delta_size = static_cast<uint8_t>(read_vlq(p, end, e.delta));
+  if (e.delta_size == 0) return false;
+  p += e.delta_size;
+  if (p == end) return false;
+  // Under running status this byte is the event's first data byte: it is
+  // read below as the first byte after a status.
+  e.running = !(*p & kStatusBit);
+  if (!e.running) {
+    e.status = *p++;
+  } else {
+    if (running_status_ == 0) detail::fail_no_running_status();
+    e.status = running_status_;
+  }
+  switch (class_of(e.status)) {
+    case StatusClass::kChannel: {
+      const size_t count = channel_data_bytes(e.status);
+      if (static_cast<size_t>(end - p) < count) return false;
+      e.data[0] = p[0];
+      if (count == 2) e.data[1] = p[1];
+      p += count;
+      break;
+    }
+    case StatusClass::kMeta: {
+      if (p == end) return false;
+      e.data[0] = *p++;  // the type
+      const size_t size = read_vlq(p, end, e.length);
+      if (size == 0) return false;
+      p += size;
+      break;
+    }
+    case StatusClass::kSysEx: {
+      const size_t size = read_vlq(p, end, e.length);
+      if (size == 0) return false;
+      p += size;
+      break;
+    }
+    case StatusClass::kOneDataByte:
+      if (p == end) return false;
+      e.data[0] = *p++;
+      break;
+    case StatusClass::kRealTime:
+      if (e.running) ++p;  // a data byte where none belongs, taken with it
+      break;
+  }
+  e.head_size = static_cast<uint8_t>(p - start);
+  running_status_ = e.status;
+  event = e;
+  return true;
+}
 
 }  // namespace retune::smf

@@ -2,18 +2,16 @@
 #pragma once
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
-
-extern char** environ;
 
 namespace smf_test {
 
@@ -59,19 +57,33 @@ class TempDir {
   fs::path path_;
 };
 
-// Starts `command` in `cwd`, with `stdin_fd` as its standard input when given.
-inline pid_t spawn_program(std::vector<std::string> command, const std::string& cwd, int stdin_fd = -1) {
+// Whether `name` is a command this machine has.
+inline bool have_program(const std::string& name) {
+  return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// Starts `command` in `cwd`; the child calls `setup` (to arrange its streams
+// and environment) just before it becomes the command.
+template <typename Setup>
+pid_t start_program(std::vector<std::string> command, const std::string& cwd, Setup setup) {
   std::vector<char*> argv;
   for (auto& a : command) argv.push_back(a.data());
   argv.push_back(nullptr);
   const pid_t pid = fork();
   if (pid == 0) {
     if (chdir(cwd.c_str()) != 0) _exit(126);
-    if (stdin_fd >= 0) dup2(stdin_fd, 0);
+    setup();
     execvp(argv[0], argv.data());
     _exit(127);
   }
   return pid;
+}
+
+// Starts `command` in `cwd`, with `stdin_fd` as its standard input when given.
+inline pid_t spawn_program(std::vector<std::string> command, const std::string& cwd, int stdin_fd = -1) {
+  return start_program(std::move(command), cwd, [&] {
+    if (stdin_fd >= 0) dup2(stdin_fd, 0);
+  });
 }
 
 struct Result {
@@ -101,15 +113,9 @@ inline Result run_program(const std::string& program, const std::vector<std::str
   std::vector<std::string> all = options.prefix;
   all.push_back(program);
   all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& a : all) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
   TempDir work;
   const std::string cwd = options.cwd.empty() ? work.path().string() : options.cwd;
-  pid_t pid = fork();
-  if (pid == 0) {
-    if (chdir(cwd.c_str()) != 0) _exit(126);
+  const pid_t pid = start_program(all, cwd, [&] {
     for (auto& setting : options.env) putenv(setting.data());
     int in = open(options.stdin_path.c_str(), O_RDONLY);
     int out = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
@@ -118,9 +124,7 @@ inline Result run_program(const std::string& program, const std::vector<std::str
     dup2(in, 0);
     dup2(out, 1);
     dup2(err, 2);
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
+  });
   int wstatus = 0;
   waitpid(pid, &wstatus, 0);
   Result r;

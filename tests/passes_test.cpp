@@ -15,7 +15,7 @@ std::string retuned(std::string_view input, const Tuning& cent = {}) { return re
 
 std::string one_track(std::string_view events) { return smf({hex(events)}, 0); }
 
-TEST(Walk, InsertsABendAfterEveryNoteOn) {
+TEST(Passes, InsertsABendAfterEveryNoteOn) {
   const struct {
     const char* in;
     const char* out;
@@ -41,7 +41,7 @@ TEST(Walk, InsertsABendAfterEveryNoteOn) {
   }
 }
 
-TEST(Walk, EachStatusKindTakesItsDataBytes) {
+TEST(Passes, EachStatusKindTakesItsDataBytes) {
   // Nothing here is a note-on, so every file passes through unchanged; a
   // wrong byte count would lose step and fail or change the bytes.
   const char* tracks[] = {
@@ -59,7 +59,7 @@ TEST(Walk, EachStatusKindTakesItsDataBytes) {
   }
 }
 
-TEST(Walk, LongMetaAndSysexPassIntact) {
+TEST(Passes, LongMetaAndSysexPassIntact) {
   const std::string text(300, 'x');
   const std::string dump = std::string(1999, '\x11') + "\xF7";
   const std::string events = hex("00 FF 05") + vlq(300) + text + hex("00 F0") + vlq(2000) + dump + hex("00 90 3C 40");
@@ -67,13 +67,13 @@ TEST(Walk, LongMetaAndSysexPassIntact) {
   EXPECT_EQ(out, smf({events + hex("00 E0 00 40")}, 0));
 }
 
-TEST(Walk, RunningStatusCarriesIntoTheNextTrack) {
+TEST(Passes, RunningStatusCarriesIntoTheNextTrack) {
   const std::string in = smf({hex("00 90 3C 40"), hex("10 3C 00 00 FF 2F 00")});
   const std::string out = smf({hex("00 90 3C 40 00 E0 00 40"), hex("10 90 3C 00 00 E0 00 40 00 FF 2F 00")});
   EXPECT_EQ(to_hex(retuned(in)), to_hex(out));
 }
 
-TEST(Walk, FramingAndLengths) {
+TEST(Passes, FramingAndLengths) {
   const struct {
     std::string in;
     std::string out;
@@ -93,7 +93,7 @@ TEST(Walk, FramingAndLengths) {
   for (const auto& c : cases) EXPECT_EQ(to_hex(retuned(c.in)), to_hex(c.out)) << c.what;
 }
 
-TEST(Walk, AlienChunksAndTrailingBytesPassUnchanged) {
+TEST(Passes, AlienChunksAndTrailingBytesPassUnchanged) {
   const std::string note = hex("00 90 3C 40");
   const std::string bent = hex("00 90 3C 40 00 E0 00 40");
   const std::string karaoke = "KAR " + be32(3) + "abc";
@@ -118,13 +118,13 @@ TEST(Walk, AlienChunksAndTrailingBytesPassUnchanged) {
   }
 }
 
-TEST(Walk, AcceptsTheTrackLimit) {
+TEST(Passes, AcceptsTheTrackLimit) {
   std::string in = header(1, 1024);
   for (int i = 0; i < 1024; ++i) in += track(hex("00 FF 2F 00"));
   EXPECT_EQ(retuned(in), in);
 }
 
-TEST(Walk, RefusesBrokenFramingAndEvents) {
+TEST(Passes, RefusesBrokenFramingAndEvents) {
   std::string too_many = header(1, 1025);
   const struct {
     std::string in;
@@ -153,7 +153,7 @@ TEST(Walk, RefusesBrokenFramingAndEvents) {
 }
 
 // Pass 2 alone, on bytes that pass 1 would not have written.
-TEST(Walk, SecondPassChecksTheChunksWithItsOwnMessages) {
+TEST(Passes, SecondPassChecksTheChunksWithItsOwnMessages) {
   const struct {
     std::string in;
     const char* message;
@@ -181,7 +181,7 @@ TEST(Walk, SecondPassChecksTheChunksWithItsOwnMessages) {
   }
 }
 
-TEST(Walk, SecondPassWritesTheRecordedLengthsAndCopiesThatMuch) {
+TEST(Passes, SecondPassWritesTheRecordedLengthsAndCopiesThatMuch) {
   retune::Layout layout;
   layout.track_bytes[0] = 4;
   layout.alien_bytes[0] = 9;
