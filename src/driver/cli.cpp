@@ -131,7 +131,7 @@ enum class Opt {
 // argument), or a value only after "=".
 enum class Takes { kNothing, kValue, kOptionalValue };
 
-struct OptionSpec {
+struct OptionEntry {
   std::string_view name;
   char letter;        // its one-letter form, or 0
   Takes takes;
@@ -139,7 +139,7 @@ struct OptionSpec {
   Opt id;
 };
 
-constexpr OptionSpec kOptionSpecs[] = {
+constexpr OptionEntry kOptions[] = {
     {"--help", 'h', Takes::kNothing, false, Opt::kHelp},
     {"--version", 0, Takes::kNothing, false, Opt::kVersion},
     {"--list-tunings", 0, Takes::kNothing, false, Opt::kListTunings},
@@ -169,9 +169,9 @@ bool is_option(const char* arg) {
   return arg[0] == '-' && arg[1] != '\0' && !std::isdigit(static_cast<unsigned char>(arg[1])) && arg[1] != '.';
 }
 
-const OptionSpec* find_option(std::string_view name) {
-  for (const OptionSpec& spec : kOptionSpecs)
-    if (name == spec.name || (name.size() == 2 && name[1] == spec.letter)) return &spec;
+const OptionEntry* find_option(std::string_view name) {
+  for (const OptionEntry& option : kOptions)
+    if (name == option.name || (name.size() == 2 && name[1] == option.letter)) return &option;
   return nullptr;
 }
 
@@ -183,9 +183,9 @@ class Parser {
 
  private:
   void take_option(int& i);
-  void apply(const OptionSpec& spec, const char* value);
+  void apply(const OptionEntry& option, const char* value);
   // Refuses a second, different value of an option that takes one.
-  void note_value(const OptionSpec& spec, const char* text, const std::string& value);
+  void note_value(const OptionEntry& option, const char* text, const std::string& value);
   void check_combinations() const;
   void take_positional();
   void take_analyzed();
@@ -236,35 +236,35 @@ void Parser::take_option(int& i) {
     value = argv_[i] + 2;
     arg = arg.substr(0, 2);
   }
-  const OptionSpec* spec = find_option(arg);
-  if (!spec || (value && spec->takes != Takes::kValue && arg.size() == 2))
+  const OptionEntry* option = find_option(arg);
+  if (!option || (value && option->takes != Takes::kValue && arg.size() == 2))
     io::fail(io::kExitBadArguments, "Unknown option \"%s\"; see retune --help\n", argv_[i]);
-  if (value && spec->takes == Takes::kNothing)
+  if (value && option->takes == Takes::kNothing)
     io::fail(io::kExitBadArguments, "Option %.*s takes no value\n", static_cast<int>(arg.size()), arg.data());
-  if (spec->takes == Takes::kValue && !value) {
+  if (option->takes == Takes::kValue && !value) {
     if (i + 1 >= argc_)
       io::fail(io::kExitBadArguments, "Option %.*s needs a value; see retune --help\n", static_cast<int>(arg.size()),
                arg.data());
     value = argv_[++i];
   }
-  given_[static_cast<int>(spec->id)] = true;
-  apply(*spec, value);
+  given_[static_cast<int>(option->id)] = true;
+  apply(*option, value);
 }
 
-void Parser::note_value(const OptionSpec& spec, const char* text, const std::string& value) {
-  const int k = static_cast<int>(spec.id);
+void Parser::note_value(const OptionEntry& option, const char* text, const std::string& value) {
+  const int k = static_cast<int>(option.id);
   if (!values_[k].empty() && values_[k] != value)
     io::fail(io::kExitBadArguments, "Option %s given twice with different values: \"%s\" and \"%s\"\n",
-             spec.name.data(), texts_[k].c_str(), text);
+             option.name.data(), texts_[k].c_str(), text);
   values_[k] = value;
   texts_[k] = text;
 }
 
-void Parser::apply(const OptionSpec& spec, const char* value) {
+void Parser::apply(const OptionEntry& option, const char* value) {
   TuningChoice& tuning = options_.tuning;
   Method& method = options_.method;
   std::string canonical = value ? value : "";
-  switch (spec.id) {
+  switch (option.id) {
     case Opt::kPrintOffsets:
       options_.action = Options::Action::kPrintOffsets;
       break;
@@ -344,7 +344,7 @@ void Parser::apply(const OptionSpec& spec, const char* value) {
     default:  // the actions that win over everything, decided at the end
       break;
   }
-  if (spec.single_value) note_value(spec, value, canonical);
+  if (option.single_value) note_value(option, value, canonical);
 }
 
 void Parser::check_combinations() const {
