@@ -96,12 +96,7 @@ constexpr char kOptionsHelp[] =
 
 }  // namespace
 
-std::string usage_text(const char* program) {
-  const int size = std::snprintf(nullptr, 0, kUsage, program);
-  std::string text(static_cast<size_t>(size), '\0');
-  std::snprintf(text.data(), text.size() + 1, kUsage, program);
-  return text;
-}
+std::string usage_text(const char* program) { return io::formatted(kUsage, program); }
 
 std::string help_text(const char* program) { return usage_text(program) + kOptionsHelp; }
 

@@ -28,6 +28,9 @@ class Failure : public std::exception {
   std::string message_;
 };
 
+// A printf-formatted string.
+std::string formatted(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
 // Throws a Failure with a printf-formatted message.
 [[noreturn]] void fail(int status, const char* format, ...) __attribute__((format(printf, 2, 3)));
 

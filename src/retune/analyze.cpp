@@ -8,6 +8,7 @@
 
 #include "retune/messages.h"
 #include "retune/parameters.h"
+#include "retune/wording.h"
 #include "smf/controllers.h"
 #include "smf/smf_file.h"
 #include "smf/sysex.h"
@@ -335,17 +336,8 @@ Analysis analyze(std::string bytes, const KeyTable& keys, const Method& method) 
 
 namespace {
 
-std::string printed(const char* format, auto... values) {
-  const int size = std::snprintf(nullptr, 0, format, values...);
-  std::string text(static_cast<size_t>(size), '\0');
-  std::snprintf(text.data(), text.size() + 1, format, values...);
-  return text;
-}
-
 std::string number(uint64_t value) { return std::to_string(value); }
 
-// "1 note", "2 notes".
-std::string count(uint64_t n, const char* thing) { return number(n) + " " + thing + (n == 1 ? "" : "s"); }
 
 // The items shown one after the other, `separator` between them.
 template <typename Items, typename Show>
@@ -362,42 +354,32 @@ std::string joined(const Items& items, const char* separator, Show show) {
 
 std::string shown(int value) { return std::to_string(value); }
 
-// The numbers, 1 to 16, of the channels in a mask.
-std::vector<int> numbers(uint16_t channels) {
-  std::vector<int> list;
-  for (int c = 0; c < kChannels; ++c)
-    if (channels >> c & 1) list.push_back(c + 1);
-  return list;
-}
-
-std::string channel_list(uint16_t channels) { return joined(numbers(channels), ", ", shown); }
-
 std::string channels_named(uint16_t channels) {
-  return std::string(channels & (channels - 1) ? "channels " : "channel ") + channel_list(channels);
+  return std::string(channels & (channels - 1) ? "channels " : "channel ") + channel_numbers(channels, ", ");
 }
 
 std::string division_text(uint16_t division) {
   if (!(division & 0x8000)) return number(division) + " ticks per quarter note";
   const int fps = -static_cast<int8_t>(division >> 8);
-  return printed("%s frames per second, %d ticks per frame", fps == 29 ? "29.97" : std::to_string(fps).c_str(),
+  return io::formatted("%s frames per second, %d ticks per frame", fps == 29 ? "29.97" : std::to_string(fps).c_str(),
                  division & 0xFF);
 }
 
 std::string range_text(const Analysis::RangeSetting& range) {
-  std::string text = printed("%d semitones", range.semitones);
-  if (range.cents) text += printed(" %d cents", range.cents);
+  std::string text = io::formatted("%d semitones", range.semitones);
+  if (range.cents) text += io::formatted(" %d cents", range.cents);
   return text + " at tick " + number(range.tick);
 }
 
 std::string channel_text(int c, const Analysis::Channel& channel) {
-  std::string text = printed("  channel %d%s: ", c + 1, channel.skipped ? " (left alone)" : "");
+  std::string text = io::formatted("  channel %d%s: ", c + 1, channel.skipped ? " (left alone)" : "");
   if (channel.notes)
-    text += printed("%s, at most %d at once, at most %s at once", count(channel.notes, "note").c_str(),
+    text += io::formatted("%s, at most %d at once, at most %s at once", count(channel.notes, "note").c_str(),
                     channel.most_sounding, count(channel.most_bends, "bend").c_str());
   else
     text += "no notes";
   if (channel.bends)
-    text += printed(", %s (%d to %d)", count(channel.bends, "pitch bend").c_str(), channel.lowest_bend,
+    text += io::formatted(", %s (%d to %d)", count(channel.bends, "pitch bend").c_str(), channel.lowest_bend,
                     channel.highest_bend);
   if (!channel.ranges.empty()) {
     text += ", bend range ";
@@ -429,15 +411,15 @@ const char* mts_option(const Analysis& analysis) { return analysis.mts_fits ? "-
 std::string advice_text(const Analysis& analysis) {
   const char* drums = analysis.drums ? ", with --skip-drums to leave the drums on channel 10 unbent" : "";
   if (analysis.advice == Analysis::Advice::kPlain)
-    return printed("the plain bends%s: no channel needs two bends at once, has bends of its own or sets another "
+    return io::formatted("the plain bends%s: no channel needs two bends at once, has bends of its own or sets another "
                    "bend range",
                    drums);
   const std::string why = " (the plain bends would play out of tune: " + plain_faults(analysis) + ")";
   if (analysis.advice == Analysis::Advice::kMts)
-    return printed("%s on a synth that honours the MIDI Tuning Standard%s: more bends sound at once than --poly "
+    return io::formatted("%s on a synth that honours the MIDI Tuning Standard%s: more bends sound at once than --poly "
                    "has channels%s",
                    mts_option(analysis), drums, why.c_str());
-  return printed("--poly%s; on a synth that honours the MIDI Tuning Standard, %s%s", why.c_str(),
+  return io::formatted("--poly%s; on a synth that honours the MIDI Tuning Standard, %s%s", why.c_str(),
                  mts_option(analysis), drums);
 }
 
@@ -463,7 +445,7 @@ std::string json_string(const std::string& text) {
       out += '\\';
       out += static_cast<char>(c);
     } else if (c < 0x20) {
-      out += printed("\\u%04x", c);
+      out += io::formatted("\\u%04x", c);
     } else if (c >= 0x80) {
       const size_t length = c >= 0xF0 && c < 0xF5 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
       size_t n = 1;
@@ -473,7 +455,7 @@ std::string json_string(const std::string& text) {
         i += length;
         continue;
       }
-      out += printed("\\u%04x", c);
+      out += io::formatted("\\u%04x", c);
     } else {
       out += static_cast<char>(c);
     }
@@ -484,22 +466,22 @@ std::string json_string(const std::string& text) {
 
 std::string json_channels(uint16_t channels) {
   std::string text = "[";
-  text += joined(numbers(channels), ",", shown);
+  text += channel_numbers(channels, ",");
   return text + "]";
 }
 
 std::string channel_json(int c, const Analysis::Channel& channel) {
-  std::string text = printed(
+  std::string text = io::formatted(
       "{\"channel\":%d,\"left_alone\":%s,\"notes\":%s,\"most_sounding\":%d,\"most_bends\":%d,\"pitch_bends\":%s,",
       c + 1, channel.skipped ? "true" : "false", number(channel.notes).c_str(), channel.most_sounding,
       channel.most_bends, number(channel.bends).c_str());
   if (channel.bends)
-    text += printed("\"lowest_bend\":%d,\"highest_bend\":%d,", channel.lowest_bend, channel.highest_bend);
+    text += io::formatted("\"lowest_bend\":%d,\"highest_bend\":%d,", channel.lowest_bend, channel.highest_bend);
   else
     text += "\"lowest_bend\":null,\"highest_bend\":null,";
   text += "\"bends_in_play\":" + number(channel.bends_in_play) + ",\"bend_ranges\":[";
   text += joined(channel.ranges, ",", [](const Analysis::RangeSetting& range) {
-    return printed("{\"tick\":%s,\"semitones\":%d,\"cents\":%d}", number(range.tick).c_str(), range.semitones,
+    return io::formatted("{\"tick\":%s,\"semitones\":%d,\"cents\":%d}", number(range.tick).c_str(), range.semitones,
                    range.cents);
   });
   return text + "],\"programs\":[" + joined(channel.programs, ",", shown) + "]}";
@@ -508,10 +490,10 @@ std::string channel_json(int c, const Analysis::Channel& channel) {
 }  // namespace
 
 std::string analysis_text(const Analysis& analysis, const std::string& name) {
-  std::string text = printed("%s: format %d, %s track%s, %s, length %s ticks", name.c_str(), analysis.format,
+  std::string text = io::formatted("%s: format %d, %s track%s, %s, length %s ticks", name.c_str(), analysis.format,
                              number(analysis.tracks).c_str(), analysis.tracks == 1 ? "" : "s",
                              division_text(analysis.division).c_str(), number(analysis.length_ticks).c_str());
-  if (analysis.length_seconds >= 0) text += printed(" (%.3f s)", analysis.length_seconds);
+  if (analysis.length_seconds >= 0) text += io::formatted(" (%.3f s)", analysis.length_seconds);
   text += "\n";
   bool any = false;
   for (int c = 0; c < kChannels; ++c)
@@ -520,32 +502,32 @@ std::string analysis_text(const Analysis& analysis, const std::string& name) {
       any = true;
     }
   if (!any) text += "  no notes\n";
-  text += printed("  all channels: at most %s at once; --poly has %d channels\n",
+  text += io::formatted("  all channels: at most %s at once; --poly has %d channels\n",
                   count(analysis.most_pairs, "bend").c_str(), analysis.poly_channels);
   text += "  resets: ";
   text += analysis.resets.empty() ? "none" : joined(analysis.resets, ", ", [](const Analysis::Reset& reset) {
-    return printed("%s at tick %s", reset.kind, number(reset.tick).c_str());
+    return io::formatted("%s at tick %s", reset.kind, number(reset.tick).c_str());
   });
   return text + "\n  recommended: " + advice_text(analysis) + "\n";
 }
 
 std::string analysis_json(const Analysis& analysis, const std::string& name) {
-  std::string text = printed("{\"file\":%s,\"format\":%d,\"division\":%d,\"tracks\":%s,\"length\":{\"ticks\":%s,",
+  std::string text = io::formatted("{\"file\":%s,\"format\":%d,\"division\":%d,\"tracks\":%s,\"length\":{\"ticks\":%s,",
                              json_string(name).c_str(), analysis.format, analysis.division,
                              number(analysis.tracks).c_str(), number(analysis.length_ticks).c_str());
-  text += analysis.length_seconds >= 0 ? printed("\"seconds\":%.3f}", analysis.length_seconds) : "\"seconds\":null}";
+  text += analysis.length_seconds >= 0 ? io::formatted("\"seconds\":%.3f}", analysis.length_seconds) : "\"seconds\":null}";
   std::vector<int> used;
   for (int c = 0; c < kChannels; ++c)
     if (analysis.channels[c].used()) used.push_back(c);
   text += ",\"channels\":[" + joined(used, ",", [&](int c) { return channel_json(c, analysis.channels[c]); });
   text += "],\"resets\":[" + joined(analysis.resets, ",", [](const Analysis::Reset& reset) {
-    return printed("{\"tick\":%s,\"kind\":\"%s\"}", number(reset.tick).c_str(), reset.kind);
+    return io::formatted("{\"tick\":%s,\"kind\":\"%s\"}", number(reset.tick).c_str(), reset.kind);
   });
-  text += printed("],\"most_bends\":%d,\"poly_channels\":%d,\"recommendation\":{\"method\":\"%s\",",
+  text += io::formatted("],\"most_bends\":%d,\"poly_channels\":%d,\"recommendation\":{\"method\":\"%s\",",
                   analysis.most_pairs, analysis.poly_channels, advice_name(analysis));
   text += "\"chords\":" + json_channels(analysis.chords) + ",\"own_bends\":" + json_channels(analysis.own_bends) +
           ",\"own_ranges\":" + json_channels(analysis.own_ranges);
-  text += printed(",\"drums\":%s,\"mts_fits\":%s}}\n", analysis.drums ? "true" : "false",
+  text += io::formatted(",\"drums\":%s,\"mts_fits\":%s}}\n", analysis.drums ? "true" : "false",
                   analysis.mts_fits ? "true" : "false");
   return text;
 }
@@ -563,7 +545,7 @@ std::string plain_method_hint(const Counts& counts) {
 std::string failure_json(const std::string& name, const std::string& message, int status) {
   std::string line = message;
   while (!line.empty() && line.back() == '\n') line.pop_back();
-  return printed("{\"file\":%s,\"error\":%s,\"status\":%d}\n", json_string(name).c_str(),
+  return io::formatted("{\"file\":%s,\"error\":%s,\"status\":%d}\n", json_string(name).c_str(),
                  json_string(line).c_str(), status);
 }
 

@@ -9,6 +9,7 @@
 
 #include "retune/messages.h"
 #include "retune/parameters.h"
+#include "retune/wording.h"
 #include "smf/controllers.h"
 #include "smf/smf_file.h"
 #include "smf/sysex.h"
@@ -542,28 +543,6 @@ void Spreader::reset() {
   }
 }
 
-std::string printed(const char* format, auto... values) {
-  const int size = std::snprintf(nullptr, 0, format, values...);
-  std::string text(static_cast<size_t>(size), '\0');
-  std::snprintf(text.data(), text.size() + 1, format, values...);
-  return text;
-}
-
-// "1 note", "2 notes".
-std::string count(uint64_t n, const char* thing) {
-  return std::to_string(n) + " " + thing + (n == 1 ? "" : "s");
-}
-
-std::string channel_list(uint16_t channels) {
-  std::string text;
-  for (int o = 0; o < kChannels; ++o)
-    if (channels >> o & 1) {
-      if (!text.empty()) text += ' ';
-      text += std::to_string(o + 1);
-    }
-  return text;
-}
-
 }  // namespace
 
 PolyReport retune_poly(std::string input, const KeyTable& keys, const Method& method, io::ByteSink& out) {
@@ -593,7 +572,7 @@ std::string overflow_summary(const PolyReport& report) {
   std::string text;
   if (report.approximate > 0)
     text = count(report.approximate, "note") +
-           printed(" sounded with more different bends at once than there are channels: each went to the "
+           io::formatted(" sounded with more different bends at once than there are channels: each went to the "
                    "channel whose bend was nearest, at most %.1f cents off",
                    report.max_cents_off);
   if (report.dropped > 0)
@@ -609,11 +588,11 @@ std::string poly_details(const PolyReport& report) {
   for (int s = 0; s < kChannels; ++s) {
     const PolyReport::Source& source = report.sources[s];
     if (source.notes == 0) continue;
-    text += printed("  channel %d: ", s + 1) + count(source.notes, "note") + ", up to " +
+    text += io::formatted("  channel %d: ", s + 1) + count(source.notes, "note") + ", up to " +
             count(static_cast<uint64_t>(source.most_bends), "bend") + " at once, on channels " +
-            channel_list(source.channels);
+            channel_numbers(source.channels, " ");
     const uint16_t borrowed = source.channels & static_cast<uint16_t>(~(1u << s));
-    if (borrowed) text += " (borrowed: " + channel_list(borrowed) + ")";
+    if (borrowed) text += " (borrowed: " + channel_numbers(borrowed, " ") + ")";
     if (source.approximate) text += ", " + std::to_string(source.approximate) + " placed approximately";
     if (source.dropped) text += ", " + std::to_string(source.dropped) + " left out";
     text += "\n";
