@@ -1,7 +1,6 @@
 #include "smf/smf_file.h"
 
 #include <algorithm>
-#include <cstring>
 #include <tuple>
 
 namespace retune::smf {
@@ -11,13 +10,6 @@ namespace {
 constexpr uint64_t kMaxDelta = 0x0FFFFFFF;  // four bytes of seven bits
 
 [[noreturn]] void end_of_input() { throw io::Failure(io::kExitIoError, io::kEndOfInputMessage); }
-
-// A chunk of another type than the file's own, which readers are to skip.
-bool is_other_chunk_type(const uint8_t* type) {
-  for (int i = 0; i < 4; ++i)
-    if (type[i] < 0x20 || type[i] > 0x7E) return false;
-  return true;
-}
 
 // Reads the file's fields in order; running out of bytes is a failure.
 class Cursor {
@@ -33,10 +25,6 @@ class Cursor {
   uint32_t u32() {
     const uint8_t* b = take(4);
     return uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 | b[3];
-  }
-  uint16_t u16() {
-    const uint8_t* b = take(2);
-    return static_cast<uint16_t>(b[0] << 8 | b[1]);
   }
   // Walks the events of a track declared `declared` bytes long.
   void walk_events(uint32_t declared, EventReader& reader) {
@@ -65,21 +53,23 @@ File read_file(std::string bytes) {
   File file;
   file.bytes = std::move(bytes);
   const Messages& messages = kPass1Messages;
+  // The header is checked as the streaming pass checks it.
+  io::MemorySource source(std::string_view(file.bytes).substr(0, kHeaderChunkSize));
+  io::ByteReader header_in(source);
+  io::MemorySink header_copy;
+  io::ByteWriter header_out(header_copy);
+  const Header header = copy_header_chunk(header_in, header_out, messages);
+  file.format = static_cast<uint16_t>(header.format);
+  file.division = header.division;
+  const int ntracks = header.ntracks;
   Cursor in(file.bytes);
-  if (std::memcmp(in.take(4), kHeaderChunk, 4) != 0) io::fail(io::kExitBadChunk, "%s", messages.header);
-  if (in.u32() != kHeaderLength) io::fail(io::kExitBadChunk, "%s", messages.header_size);
-  file.format = in.u16();
-  const int ntracks = in.u16();
-  if (ntracks > kMaxTracks) io::fail(io::kExitBadTracks, messages.too_many_tracks, kMaxTracks);
-  file.division = in.u16();
+  in.take(kHeaderChunkSize);
 
   EventReader reader;
   while (static_cast<int>(file.tracks.size()) < ntracks) {
     const size_t chunk = in.pos();
     const uint8_t* type = in.take(4);
-    if (std::memcmp(type, kTrackChunk, 4) != 0) {
-      if (!is_other_chunk_type(type))
-        io::fail(io::kExitBadChunk, messages.track_header, static_cast<int>(file.tracks.size()));
+    if (chunk_kind(type, static_cast<int>(file.tracks.size()), messages) == Chunk::kAlien) {
       in.take(in.u32());
       file.blocks.push_back({chunk, in.pos(), file.tracks.size()});
       continue;

@@ -39,9 +39,6 @@ ChunkType copy_type(ByteReader& in, ByteWriter& out) {
 
 bool is(const ChunkType& type, const char* name) { return std::equal(type.begin(), type.end(), name); }
 
-bool is_printable(const ChunkType& type) {
-  return std::all_of(type.begin(), type.end(), [](uint8_t byte) { return byte >= 0x20 && byte <= 0x7E; });
-}
 
 }  // namespace
 
@@ -55,8 +52,9 @@ Header copy_header_chunk(ByteReader& in, ByteWriter& out, const Messages& messag
   const uint16_t ntracks = io::getshort(in);
   io::putshort(ntracks, out);
   if (ntracks > kMaxTracks) fail(io::kExitBadTracks, messages.too_many_tracks, kMaxTracks);
-  io::putshort(io::getshort(in), out);  // division
-  return {format, ntracks};
+  const uint16_t division = io::getshort(in);
+  io::putshort(division, out);
+  return {format, ntracks, division};
 }
 
 uint32_t checked_track_length(int track, uint64_t length) {
@@ -69,11 +67,15 @@ void copy_track_type(int track, ByteReader& in, ByteWriter& out, const Messages&
   if (!is(copy_type(in, out), kTrackChunk)) fail(io::kExitBadChunk, messages.track_header, track);
 }
 
-Chunk copy_chunk_type(int track, ByteReader& in, ByteWriter& out, const Messages& messages) {
-  const ChunkType type = copy_type(in, out);
-  if (is(type, kTrackChunk)) return Chunk::kTrack;
-  if (!is_printable(type)) fail(io::kExitBadChunk, messages.track_header, track);
+Chunk chunk_kind(const uint8_t* type, int track, const Messages& messages) {
+  if (std::equal(type, type + 4, kTrackChunk)) return Chunk::kTrack;
+  if (!std::all_of(type, type + 4, [](uint8_t byte) { return byte >= 0x20 && byte <= 0x7E; }))
+    fail(io::kExitBadChunk, messages.track_header, track);
   return Chunk::kAlien;
+}
+
+Chunk copy_chunk_type(int track, ByteReader& in, ByteWriter& out, const Messages& messages) {
+  return chunk_kind(copy_type(in, out).data(), track, messages);
 }
 
 uint64_t copy_alien_chunk(ByteReader& in, ByteWriter& out) {

@@ -73,6 +73,7 @@ inline constexpr char kNoRunningStatusMessage[] = "No running MIDI command defin
 struct Header {
   int format;
   int ntracks;
+  uint16_t division;
 };
 inline constexpr int kIndependentTracks = 2;  // the format whose tracks are sequences of their own
 
@@ -90,8 +91,11 @@ enum class Chunk { kTrack, kAlien };
 // length field can hold is a failure.
 uint32_t checked_track_length(int track, uint64_t length);
 
-// Copies the type of the chunk where track `track` is expected; a type that
+// What the 4-byte chunk `type` is where track `track` is expected; a type that
 // is neither is a failure.
+Chunk chunk_kind(const uint8_t* type, int track, const Messages& messages);
+
+// Copies the type of the chunk where track `track` is expected, by chunk_kind().
 Chunk copy_chunk_type(int track, io::ByteReader& in, io::ByteWriter& out, const Messages& messages);
 
 // Copies the rest of an alien chunk, its length and the bytes it declares;
