@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <exception>
 #include <new>
+#include <optional>
 
 #include "driver/batch.h"
 #include "driver/files.h"
@@ -74,25 +75,19 @@ std::string warnings(const FileReport& report) { return overflow_summary(report.
 FileReport retune_file(const char* infile, const char* outfile, const Method& method,
                        const std::function<KeyTable()>& tuning) {
   FileReport report;
-  if (method.poly) {
-    // The whole input is read, then the output written: no scratch file.
-    InputFile input(infile);
-    OutputFile output(outfile);
-    const KeyTable table = tuning();
-    io::FdSource in_source(input.fd());
-    io::FdSink out_sink(output.fd());
-    report.poly = retune_poly(io::read_all(in_source), table, method, out_sink);
-    output.commit();
-    return report;
-  }
-  FileScratch scratch;
+  // --poly reads the whole input, then writes the output: no scratch file.
+  std::optional<FileScratch> scratch;
+  if (!method.poly) scratch.emplace();
   InputFile input(infile);
   OutputFile output(outfile);
   const KeyTable table = tuning();
 
   io::FdSource in_source(input.fd());
   io::FdSink out_sink(output.fd());
-  report.counts = run_passes(in_source, scratch, out_sink, table, method);
+  if (method.poly)
+    report.poly = retune_poly(io::read_all(in_source), table, method, out_sink);
+  else
+    report.counts = run_passes(in_source, *scratch, out_sink, table, method);
   output.commit();
   return report;
 }
