@@ -53,10 +53,9 @@ inline StatusClass class_of(uint8_t status) {
   }
 }
 
-// Data bytes of a channel message.
-inline constexpr size_t channel_data_bytes(uint8_t status) {
-  return kind_of(status) == kProgram || kind_of(status) == kChannelPressure ? 1 : 2;
-}
+// Data bytes of a channel message, by the status's high nibble.
+inline constexpr uint8_t kDataBytes[16] = {0, 0, 0, 0, 0, 0, 0, 0, 2, 2, 2, 2, 1, 1, 2, 0};
+inline constexpr size_t channel_data_bytes(uint8_t status) { return kDataBytes[status >> 4]; }
 
 // The texts a pass reports its framing failures with.
 struct Messages {
