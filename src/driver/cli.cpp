@@ -285,8 +285,7 @@ void Parser::apply(const OptionEntry& option, const char* value) {
                  kMinA4, kMaxA4);
       tuning.a4 = *hz;
       tuning.a4_text = value;
-      canonical.resize(32);
-      canonical.resize(static_cast<size_t>(std::snprintf(canonical.data(), canonical.size(), "%.17g", *hz)));
+      canonical = io::formatted("%.17g", *hz);
       break;
     }
     case Opt::kRoot:

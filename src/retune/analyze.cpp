@@ -23,19 +23,6 @@ using namespace smf::gm;
 constexpr uint8_t kTempo = 0x51;
 constexpr double kDefaultTempo = 500000;  // microseconds per quarter note
 
-// The kind of a reset, or null when the message (after its F0) is none.
-const char* reset_kind(std::span<const uint8_t> message) {
-  if (!is_reset(message)) return nullptr;
-  switch (message[0]) {
-    case 0x41:
-      return "GS";
-    case 0x43:
-      return "XG";
-    default:
-      return message[3] == 0x03 ? "GM2" : "GM";
-  }
-}
-
 // Seconds per tick at a tempo, or none when the division counts no ticks.
 struct Clock {
   explicit Clock(uint16_t division) {

@@ -56,12 +56,13 @@ constexpr int kAnyLow = -2;
 struct ResetPattern {
   int bytes[10];
   size_t size;
+  const char* kind;
 };
 constexpr ResetPattern kResets[] = {
-    {{0x7E, kAny, 0x09, 0x01, 0xF7}, 5},                                // GM System On
-    {{0x7E, kAny, 0x09, 0x03, 0xF7}, 5},                                // GM2 System On
-    {{0x41, kAny, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7}, 10},  // GS reset
-    {{0x43, kAnyLow, 0x4C, 0x00, 0x00, 0x7E, 0x00, 0xF7}, 8},           // XG System On
+    {{0x7E, kAny, 0x09, 0x01, 0xF7}, 5, "GM"},                                // GM System On
+    {{0x7E, kAny, 0x09, 0x03, 0xF7}, 5, "GM2"},                               // GM2 System On
+    {{0x41, kAny, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7}, 10, "GS"},  // GS reset
+    {{0x43, kAnyLow, 0x4C, 0x00, 0x00, 0x7E, 0x00, 0xF7}, 8, "XG"},           // XG System On
 };
 
 bool matches(const ResetPattern& pattern, std::span<const uint8_t> message) {
@@ -147,10 +148,12 @@ Bytes tuning_program_selection(const Method& method) {
   return bytes;
 }
 
-bool is_reset(std::span<const uint8_t> message) {
+const char* reset_kind(std::span<const uint8_t> message) {
   for (const ResetPattern& pattern : kResets)
-    if (matches(pattern, message)) return true;
-  return false;
+    if (matches(pattern, message)) return pattern.kind;
+  return nullptr;
 }
+
+bool is_reset(std::span<const uint8_t> message) { return reset_kind(message) != nullptr; }
 
 }  // namespace retune
