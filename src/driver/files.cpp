@@ -233,9 +233,7 @@ OutputFile::OutputFile(const char* path) : fd_(STDOUT_FILENO) {
     fd_ = mkostemp(temp.data(), O_CLOEXEC);
     if (fd_ < 0 || temp.size() >= sizeof pending_temp)
       fail(io::kExitCannotOpen, "Can't open file %s for writing\n", path);
-    temp_ = temp;
-    std::memcpy(pending_temp, temp.c_str(), temp.size() + 1);
-    have_pending_temp = 1;
+    remember_temp(temp);
   }
   if (exists) {
     fchmod(fd_, st.st_mode & 07777);
@@ -250,11 +248,21 @@ OutputFile::~OutputFile() {
   if (owned_ && fd_ >= 0) close(fd_);
 }
 
+void OutputFile::remember_temp(const std::string& temp) {
+  temp_ = temp;
+  std::memcpy(pending_temp, temp.c_str(), temp.size() + 1);
+  have_pending_temp = 1;
+}
+
+void OutputFile::forget_temp() {
+  temp_.clear();
+  have_pending_temp = 0;
+}
+
 void OutputFile::abandon() {
   SignalsHeld held;
   unlink(temp_.c_str());
-  temp_.clear();
-  have_pending_temp = 0;
+  forget_temp();
 }
 
 // Links the complete unnamed output under a fresh temporary name beside its
@@ -267,9 +275,7 @@ void OutputFile::name_unnamed() {
     const std::string temp = target_ + ".retune-" + unique_suffix();
     if (temp.size() >= sizeof pending_temp) break;
     if (linkat(AT_FDCWD, fd_path, AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0) {
-      temp_ = temp;
-      std::memcpy(pending_temp, temp.c_str(), temp.size() + 1);
-      have_pending_temp = 1;
+      remember_temp(temp);
       unnamed_ = false;
       return;
     }
@@ -287,8 +293,7 @@ void OutputFile::commit() {
   if (temp_.empty()) return;
   SignalsHeld held;
   if (rename(temp_.c_str(), target_.c_str()) != 0) fail(io::kExitIoError, io::kWriteErrorMessage);
-  temp_.clear();
-  have_pending_temp = 0;
+  forget_temp();
 }
 
 }  // namespace retune::driver

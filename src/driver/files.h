@@ -74,6 +74,9 @@ class OutputFile {
  private:
   void abandon();
   void name_unnamed();
+  // The temporary name, kept for the signal handler too; held signals only.
+  void remember_temp(const std::string& temp);
+  void forget_temp();
 
   int fd_;
   bool owned_ = false;   // fd_ is ours to close
