@@ -2,6 +2,7 @@
 // back by another parser, failures per file, and the plain method's hint.
 #include <gtest/gtest.h>
 
+#include "driver/report.h"
 #include "retune/analyze.h"
 #include "run_binary.h"
 #include "smf_builder.h"
@@ -107,7 +108,7 @@ TEST(Analyze, LiteralReports) {
   };
   const retune::KeyTable keys = retune::KeyTable::from_pitch_classes(kMeantone);
   for (const auto& c : cases)
-    EXPECT_EQ(retune::analysis_text(retune::analyze(c.file, keys, c.method), "f"), c.report) << c.what;
+    EXPECT_EQ(retune::driver::analysis_text(retune::analyze(c.file, keys, c.method), "f"), c.report) << c.what;
 }
 
 TEST(Analyze, MoreBendsAtOnceThanPolyHasChannels) {
@@ -119,11 +120,11 @@ TEST(Analyze, MoreBendsAtOnceThanPolyHasChannels) {
   const retune::Analysis analysis =
       retune::analyze(file, retune::KeyTable::from_pitch_classes(kMeantone), {});
   EXPECT_EQ(analysis.most_pairs, 24);
-  EXPECT_NE(retune::analysis_json(analysis, "f").find("\"method\":\"mts\""), std::string::npos);
+  EXPECT_NE(retune::driver::analysis_json(analysis, "f").find("\"method\":\"mts\""), std::string::npos);
   // A tuning of the keys one by one needs the single-note tuning messages.
   retune::KeyTable by_key = retune::KeyTable::from_pitch_classes(kMeantone);
   by_key.offset[72] += 1;
-  EXPECT_NE(retune::analysis_json(retune::analyze(file, by_key, {}), "f").find("\"method\":\"mts=keys\""),
+  EXPECT_NE(retune::driver::analysis_json(retune::analyze(file, by_key, {}), "f").find("\"method\":\"mts=keys\""),
             std::string::npos);
   // Without a tuning, every pitch class counts as a bend of its own.
   EXPECT_EQ(retune::analyze(file, retune::every_class_its_own(), {}).channels[1].most_bends, 12);

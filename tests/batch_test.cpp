@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "driver/batch.h"
+#include "driver/report.h"
 #include "run_binary.h"
 #include "smf_gen.h"
 

@@ -7,8 +7,9 @@
 
 #include "poly_check.h"
 #include "poly_gen.h"
+#include "driver/report.h"
 #include "retune/poly.h"
-#include "retune/tunings.h"
+#include "tuning/tunings.h"
 #include "run_binary.h"
 
 using namespace smf_test;
@@ -189,7 +190,7 @@ TEST(Poly, MoreBendsThanChannelsGoToTheNearestAndAreCounted) {
   EXPECT_EQ(r.off, 1u);
   EXPECT_NEAR(report.max_cents_off, 3.39, 0.01);
   EXPECT_NEAR(r.max_cents_off, 3.39, 0.01);
-  EXPECT_EQ(retune::overflow_summary(report),
+  EXPECT_EQ(retune::driver::overflow_summary(report),
             "1 note sounded with more different bends at once than there are channels: each went to the "
             "channel whose bend was nearest, at most 3.4 cents off\n");
   EXPECT_EQ(report.sources[1].most_bends, 3);

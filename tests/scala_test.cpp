@@ -2,8 +2,8 @@
 // cannot be, and the arithmetic of a mapping.
 #include <gtest/gtest.h>
 
-#include "retune/scala.h"
-#include "retune/tunings.h"
+#include "tuning/scala.h"
+#include "tuning/tunings.h"
 #include "refusal.h"
 #include "run_binary.h"
 

@@ -7,7 +7,7 @@
 
 #include "driver/cli.h"
 #include "retune/retune.h"
-#include "retune/scala.h"
+#include "tuning/scala.h"
 #include "refusal.h"
 #include "run_binary.h"
 

@@ -16,7 +16,8 @@
 #include <vector>
 
 #include "driver/files.h"
-#include "driver/run.h"
+#include "driver/report.h"
+#include "driver/retune_file.h"
 
 namespace retune::driver {
 
@@ -214,15 +215,6 @@ class Workers {
 
 }  // namespace
 
-std::string with_thousands(uint64_t n) {
-  const std::string digits = std::to_string(n);
-  std::string text;
-  for (size_t i = 0; i < digits.size(); ++i) {
-    if (i > 0 && (digits.size() - i) % 3 == 0) text += ',';
-    text += digits[i];
-  }
-  return text;
-}
 
 int run_batch(const Options& options) {
   const KeyTable table = playable_tuning(options.tuning, options.method);

@@ -15,7 +15,4 @@ namespace retune::driver {
 // the order given, that failed.
 int run_batch(const Options& options);
 
-// 1204 as "1,204".
-std::string with_thousands(uint64_t n);
-
 }  // namespace retune::driver

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "driver/files.h"
-#include "retune/scala.h"
+#include "tuning/scala.h"
 
 namespace retune::driver {
 

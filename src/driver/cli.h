@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "retune/retune.h"
-#include "retune/tunings.h"
+#include "tuning/tunings.h"
 
 namespace retune::driver {
 

@@ -9,8 +9,8 @@
 
 #include "driver/batch.h"
 #include "driver/files.h"
-#include "retune/analyze.h"
-#include "retune/poly.h"
+#include "driver/report.h"
+#include "driver/retune_file.h"
 
 namespace retune::driver {
 
@@ -28,69 +28,7 @@ void print(const std::string& text) {
     throw io::Failure(io::kExitIoError, io::kWriteErrorMessage);
 }
 
-// The scratch file as pass 1 writes it and pass 2 reads it back.
-class FileScratch final : public Scratch {
- public:
-  io::ByteSink& sink() override { return sink_; }
-  io::ByteSource& reread() override {
-    file_.rewind();
-    return source_;
-  }
-
- private:
-  ScratchFile file_;
-  io::FdSink sink_{file_.fd()};
-  io::FdSource source_{file_.fd()};
-};
-
 }  // namespace
-
-KeyTable playable_tuning(const TuningChoice& choice, const Method& method) {
-  const ResolvedTuning tuning = resolve_tuning(choice, max_offset(method));
-  if (method.mts) {
-    if (!tuning.table.pitch_classes()) {
-      std::string source = tuning.source;
-      if (!tuning.shape.empty()) source += " (" + tuning.shape + ")";
-      if (!choice.kbm_path.empty()) source += " with keyboard mapping " + choice.kbm_path;
-      io::fail(io::kExitBadArguments,
-               "%s tunes keys one by one, not by pitch class: --mts cannot send it; use --mts=keys\n",
-               source.c_str());
-    }
-    check_range(tuning, max_offset(method));
-  }
-  return tuning.table;
-}
-
-std::string verbose_report(const FileReport& report, const Method& method) {
-  if (method.poly) return poly_details(report.poly);
-  const Counts& counts = report.counts;
-  std::string text = std::to_string(counts.bends) + " pitch-bend events inserted";
-  if (!method.bends()) text += ", " + std::to_string(counts.tuning_messages) + " tuning messages";
-  if (counts.moved_keys > 0) text += ", " + std::to_string(counts.moved_keys) + " keys moved to the nearest key";
-  return text + "\n";
-}
-
-std::string warnings(const FileReport& report) { return overflow_summary(report.poly); }
-
-FileReport retune_file(const char* infile, const char* outfile, const Method& method,
-                       const std::function<KeyTable()>& tuning) {
-  FileReport report;
-  // --poly reads the whole input, then writes the output: no scratch file.
-  std::optional<FileScratch> scratch;
-  if (!method.poly) scratch.emplace();
-  InputFile input(infile);
-  OutputFile output(outfile);
-  const KeyTable table = tuning();
-
-  io::FdSource in_source(input.fd());
-  io::FdSink out_sink(output.fd());
-  if (method.poly)
-    report.poly = retune_poly(io::read_all(in_source), table, method, out_sink);
-  else
-    report.counts = run_passes(in_source, *scratch, out_sink, table, method);
-  output.commit();
-  return report;
-}
 
 namespace {
 

@@ -1,8 +1,7 @@
 // A look inside a file before retuning it: its shape and length, what each
 // channel plays (how many notes sound at once and how many different bends
 // they need under a tuning, the file's own bends and bend ranges, programs),
-// its resets, and which output method suits it. Bytes in, a report out; the
-// report is formatted as text or as one line of JSON.
+// its resets, and which output method suits it.
 #pragma once
 
 #include <array>
@@ -11,7 +10,7 @@
 #include <vector>
 
 #include "retune/retune.h"
-#include "retune/tuning_table.h"
+#include "tuning/tuning_table.h"
 
 namespace retune {
 
@@ -65,16 +64,5 @@ KeyTable every_class_its_own();
 // Analyses a whole file as `method` would retune it by `keys`. A file the
 // passes would refuse is refused with the same message and status.
 Analysis analyze(std::string bytes, const KeyTable& keys, const Method& method);
-
-// The report for the file called `name`, as lines of text.
-std::string analysis_text(const Analysis& analysis, const std::string& name);
-// The same as one line of JSON.
-std::string analysis_json(const Analysis& analysis, const std::string& name);
-// The line that tells a user of the pitch bends that chords or the file's own
-// bends were played out of tune, and what plays them right; empty when none were.
-std::string plain_method_hint(const Counts& counts);
-
-// One line of JSON for a file that could not be analysed.
-std::string failure_json(const std::string& name, const std::string& message, int status);
 
 }  // namespace retune

@@ -49,31 +49,6 @@ void add_14_bits(Bytes& bytes, int value) {
   bytes.push_back(static_cast<uint8_t>(value & 0x7F));
 }
 
-// Sysex bodies that reset a synthesizer's tuning; kAny matches any device
-// byte, kAnyLow any low nibble.
-constexpr int kAny = -1;
-constexpr int kAnyLow = -2;
-struct ResetPattern {
-  int bytes[10];
-  size_t size;
-  const char* kind;
-};
-constexpr ResetPattern kResets[] = {
-    {{0x7E, kAny, 0x09, 0x01, 0xF7}, 5, "GM"},                                // GM System On
-    {{0x7E, kAny, 0x09, 0x03, 0xF7}, 5, "GM2"},                               // GM2 System On
-    {{0x41, kAny, 0x42, 0x12, 0x40, 0x00, 0x7F, 0x00, 0x41, 0xF7}, 10, "GS"},  // GS reset
-    {{0x43, kAnyLow, 0x4C, 0x00, 0x00, 0x7E, 0x00, 0xF7}, 8, "XG"},           // XG System On
-};
-
-bool matches(const ResetPattern& pattern, std::span<const uint8_t> message) {
-  if (message.size() != pattern.size) return false;
-  for (size_t i = 0; i < pattern.size; ++i) {
-    const int want = pattern.bytes[i];
-    if (want == kAnyLow ? (message[i] & 0xF0) != 0x10 : want != kAny && message[i] != want) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 Bytes bend_range_setting(const Method& method) {
@@ -147,13 +122,5 @@ Bytes tuning_program_selection(const Method& method) {
   }
   return bytes;
 }
-
-const char* reset_kind(std::span<const uint8_t> message) {
-  for (const ResetPattern& pattern : kResets)
-    if (matches(pattern, message)) return pattern.kind;
-  return nullptr;
-}
-
-bool is_reset(std::span<const uint8_t> message) { return reset_kind(message) != nullptr; }
 
 }  // namespace retune

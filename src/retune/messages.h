@@ -1,5 +1,4 @@
-// The events the methods insert, as track bytes, each at delta time 0; and
-// the resets after which a synthesizer needs them again.
+// The events the methods insert, as track bytes, each at delta time 0.
 #pragma once
 
 #include <array>
@@ -34,11 +33,5 @@ std::array<uint8_t, 3> note_frequency(double cents);
 // Tuning bank 0 and tuning program 0 selected, registered parameters 4 and
 // 3, on every channel that `method` does not skip.
 Bytes tuning_program_selection(const Method& method);
-
-// Whether `message`, the bytes of a system-exclusive message after its F0,
-// resets a synthesizer: GM or GM2 System On, GS reset, XG System On.
-bool is_reset(std::span<const uint8_t> message);
-// Which reset `message` is ("GM", "GM2", "GS", "XG"), or null when none.
-const char* reset_kind(std::span<const uint8_t> message);
 
 }  // namespace retune

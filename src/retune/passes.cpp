@@ -1,4 +1,4 @@
-#include "retune/retune.h"
+#include "retune/passes.h"
 
 #include <algorithm>
 #include <cmath>
@@ -145,7 +145,7 @@ class Insertion {
   // method has a setup, it follows every reset.
   void copy_payload(ByteReader& in, const smf::Event& event) {
     const bool reset = !setup_.empty() && smf::is_sysex(event.status) && in.fill(smf::SysExJoiner::needs(event)) &&
-                       sysex_.take(event, in.data()) && is_reset(sysex_.message());
+                       sysex_.take(event, in.data()) && smf::is_reset(sysex_.message());
     in.copy_to(out_, event.length);
     if (reset) insert_setup();
   }

@@ -1,7 +1,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "retune/retune.h"
+#include "retune/pitch.h"
 
 namespace retune {
 

@@ -8,8 +8,7 @@
 #include <vector>
 
 #include "retune/messages.h"
-#include "retune/parameters.h"
-#include "retune/wording.h"
+#include "channel/parameters.h"
 #include "smf/controllers.h"
 #include "smf/smf_file.h"
 #include "smf/sysex.h"
@@ -219,7 +218,7 @@ void Spreader::dispatch(const TimedEvent& event, size_t track, TrackWriter& out)
   const uint8_t status = event.event.status;
   if (smf::class_of(status) != smf::StatusClass::kChannel) {
     out.copy(tick_, event);
-    if (smf::is_sysex(status) && sysex_[track].take(event.event, event.payload()) && is_reset(sysex_[track].message()))
+    if (smf::is_sysex(status) && sysex_[track].take(event.event, event.payload()) && smf::is_reset(sysex_[track].message()))
       reset();
     return;
   }
@@ -566,38 +565,6 @@ std::string retune_poly(std::string input, const KeyTable& keys, const Method& m
   const PolyReport made = retune_poly(std::move(input), keys, method, sink);
   if (report) *report = made;
   return sink.bytes();
-}
-
-std::string overflow_summary(const PolyReport& report) {
-  std::string text;
-  if (report.approximate > 0)
-    text = count(report.approximate, "note") +
-           io::formatted(" sounded with more different bends at once than there are channels: each went to the "
-                   "channel whose bend was nearest, at most %.1f cents off",
-                   report.max_cents_off);
-  if (report.dropped > 0)
-    text += (text.empty() ? "" : "; ") + count(report.dropped, "note") +
-            " left out: every channel held the same key for another channel's notes";
-  return text.empty() ? text : text + "\n";
-}
-
-std::string poly_details(const PolyReport& report) {
-  std::string text = count(report.bends, "pitch-bend event") + " inserted";
-  if (report.moved) text += ", " + count(report.moved, "note") + " moved to the nearest key";
-  text += "\n";
-  for (int s = 0; s < kChannels; ++s) {
-    const PolyReport::Source& source = report.sources[s];
-    if (source.notes == 0) continue;
-    text += io::formatted("  channel %d: ", s + 1) + count(source.notes, "note") + ", up to " +
-            count(static_cast<uint64_t>(source.most_bends), "bend") + " at once, on channels " +
-            channel_numbers(source.channels, " ");
-    const uint16_t borrowed = source.channels & static_cast<uint16_t>(~(1u << s));
-    if (borrowed) text += " (borrowed: " + channel_numbers(borrowed, " ") + ")";
-    if (source.approximate) text += ", " + std::to_string(source.approximate) + " placed approximately";
-    if (source.dropped) text += ", " + std::to_string(source.dropped) + " left out";
-    text += "\n";
-  }
-  return text;
 }
 
 }  // namespace retune

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "retune/retune.h"
-#include "retune/tuning_table.h"
+#include "tuning/tuning_table.h"
 
 namespace retune {
 
@@ -40,12 +40,5 @@ std::string retune_poly(std::string input, const KeyTable& keys, const Method& m
                         PolyReport* report = nullptr);
 // The same, written to `out`.
 PolyReport retune_poly(std::string input, const KeyTable& keys, const Method& method, io::ByteSink& out);
-
-// What was played out of tune or left out, in one line; empty when nothing
-// was.
-std::string overflow_summary(const PolyReport& report);
-// The bends written; then a line per source channel: notes, bends at once,
-// channels, approximations.
-std::string poly_details(const PolyReport& report);
 
 }  // namespace retune

@@ -1,137 +1,14 @@
-// Retuning: the pitch-bend value a tuning gives a note, and the two passes
-// that make the retuned file. Pass 1 copies the input to the scratch file and
-// inserts after every note-on a pitch bend on its channel, counting how each
-// track grows; pass 2 copies the scratch file to the output and writes each
-// track's new length into its chunk header.
+// Retuning methods: how a tuning becomes pitch bends, tuning messages or
+// notes spread over channels.
+//
+//   method.h    what a retuning inserts and which channels it leaves alone
+//   pitch.h     a tuning's offsets as bend values; keys beyond the bends
+//   passes.h    the plain methods: bends or tuning messages, two passes
+//   messages.h  the events the methods insert: bend ranges, tuning messages
+//   poly.h      --poly: every note on a channel bent for it alone
+//   analyze.h   --analyze: what a file plays and which method suits it
 #pragma once
 
-#include <array>
-#include <cstdint>
-#include <string>
-#include <string_view>
-
-#include "io/byte_io.h"
-#include "retune/tuning_table.h"
-#include "smf/smf_walk.h"
-
-namespace retune {
-
-inline constexpr int kDefaultBendRange = 2;  // semitones either way
-inline constexpr int kBendCentre = 8192;
-inline constexpr int kBendMax = 16383;
-
-// `cents` in bend units, 8192 to `range` semitones, truncated toward zero.
-double bend_units(double cents, double range);
-// The 14-bit value of `cents` on a scale of 8192 units per `range` semitones:
-// 8192 + the truncated units, clamped to 0..16383.
-int bend_value(double cents, int range);
-
-// The two data bytes (LSB, MSB) of the pitch bend that retunes `note`.
-void getPitch(uint8_t& bb, uint8_t& tt, int note, const Tuning& cent, int range = kDefaultBendRange);
-
-// Where a key byte of a note event is played under the bend methods, and by
-// how many cents its bend is to move it.
-struct KeyPlace {
-  uint8_t key;
-  double cents;
-};
-
-// A key whose offset lies within ±`range` semitones keeps its place and its
-// offset; one beyond it is played on the nearest key (key + round(offset /
-// 100)), the rest of the offset left to the bend; an unmapped key keeps its
-// place unbent. A byte above 127 is no key: it keeps its place, with the
-// offset of the key of its pitch class in the lowest octave.
-KeyPlace place_key(const KeyTable& table, int byte, double range);
-
-// How the plain bends play a key byte: on which key, with which bend (LSB,
-// MSB) for a range of `range` semitones.
-struct PlayedKey {
-  uint8_t key;
-  uint8_t lsb;
-  uint8_t msb;
-};
-PlayedKey play_key(const KeyTable& table, int byte, int range);
-
-// What the inserted events are and which channels they leave alone.
-struct Method {
-  bool mts = false;       // one scale/octave tuning message instead of a bend per note
-  bool mts_keys = false;  // a single-note tuning of every key instead of bends
-  int bend_range = kDefaultBendRange;
-  bool declare_bend_range = false;  // set the bend range at the start and after resets
-  uint16_t skipped_channels = 0;    // bit n: channel n (0-15) is left alone
-  bool poly = false;                // every sounding note on a channel bent for it alone
-  bool ignore_file_bends = false;   // with poly: drop the file's own pitch bends
-
-  bool bends() const { return !mts && !mts_keys; }
-  bool skips(int channel) const { return (skipped_channels >> channel) & 1; }
-};
-
-// The range, in semitones, of the bends on a channel whose notes each have a
-// bend of their own: the user's when `method` declares one, else the range the
-// file sets on the channel.
-double bends_range(const Method& method, double file_range);
-
-// The bend a note needs on a channel that the file bends by `file_bend`, made
-// for `file_range` semitones: the file's bend rescaled to `range`, plus
-// `cents` in units of `range`; clamped to 0..16383. On a channel of range 0,
-// which does not bend, the file's bend stays.
-int note_bend(int file_bend, double file_range, double cents, double range);
-
-// The largest offset, in cents either way, that `method` can express.
-double max_offset(const Method& method);
-
-// What pass 1 tells pass 2 about the scratch file: each track's length
-// after pass 1 (bytes copied plus bytes inserted), and the blocks that pass 2
-// copies as they are: alien chunks before each track, bytes after the last.
-struct Layout {
-  std::array<int64_t, smf::kMaxTracks> track_bytes{};
-  std::array<uint64_t, smf::kMaxTracks> alien_bytes{};
-  uint64_t tail = 0;
-};
-
-struct Counts {
-  uint64_t bends = 0;
-  uint64_t tuning_messages = 0;
-  int moved_keys = 0;  // keys played on a neighbour, their offsets being beyond the bend range
-  // What the pitch bends play out of tune: note-ons while a note of the same
-  // track and channel sounds, and the file's own bends off centre or while
-  // notes sound.
-  uint64_t chord_notes = 0;
-  uint64_t file_bends = 0;
-};
-
-// Under the bend methods a key whose offset lies beyond the bend range is
-// played on the nearest key, with the bend for the rest. Under --mts, a
-// tuning that is not twelve offsets within 100 cents is a failure.
-Counts pass1(io::ByteReader& fpi, io::ByteWriter& fptmp, Layout& layout, const KeyTable& table,
-             const Method& method = {});
-// Copies the scratch file, each track with the length pass 1 recorded.
-void pass2(io::ByteReader& fptmp, io::ByteWriter& fpo, const Layout& layout);
-
-// Where pass 1 leaves the file for pass 2.
-class Scratch {
- public:
-  virtual ~Scratch() = default;
-  virtual io::ByteSink& sink() = 0;
-  // What was written to sink(), from its start.
-  virtual io::ByteSource& reread() = 0;
-};
-
-// The whole retuning: pass 1 from `input` into `scratch`, pass 2 from it into
-// `output`, flushed. When pass 2 fails, what it wrote is flushed all the same.
-Counts run_passes(io::ByteSource& input, Scratch& scratch, io::ByteSink& output, const KeyTable& table,
-                  const Method& method);
-inline Counts run_passes(io::ByteSource& input, Scratch& scratch, io::ByteSink& output, const Tuning& cent,
-                         const Method& method) {
-  return run_passes(input, scratch, output, KeyTable::from_pitch_classes(cent), method);
-}
-
-// Both passes over bytes in memory.
-std::string retune_bytes(std::string_view input, const KeyTable& table, const Method& method = {},
-                         Counts* counts = nullptr);
-inline std::string retune_bytes(std::string_view input, const Tuning& cent, const Method& method = {},
-                                Counts* counts = nullptr) {
-  return retune_bytes(input, KeyTable::from_pitch_classes(cent), method, counts);
-}
-
-}  // namespace retune
+#include "retune/method.h"
+#include "retune/passes.h"
+#include "retune/pitch.h"

@@ -41,4 +41,10 @@ class SysExJoiner {
   bool too_long_ = false;
 };
 
+// Whether `message`, the bytes of a system-exclusive message after its F0,
+// resets a synthesizer: GM or GM2 System On, GS reset, XG System On.
+bool is_reset(std::span<const uint8_t> message);
+// Which reset `message` is ("GM", "GM2", "GS", "XG"), or null when none.
+const char* reset_kind(std::span<const uint8_t> message);
+
 }  // namespace retune::smf

@@ -20,7 +20,7 @@
 #include "poly_check.h"
 #include "retune/poly.h"
 #include "retune/retune.h"
-#include "retune/scala.h"
+#include "tuning/scala.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cstdlib>
 
 #include "io/failure.h"
-#include "retune/scala.h"
-#include "retune/tunings.h"
+#include "tuning/scala.h"
+#include "tuning/tunings.h"
 
 namespace retune {
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "retune/tuning_table.h"
+#include "tuning/tuning_table.h"
 
 namespace retune {
 

@@ -2,7 +2,7 @@
 #include <cmath>
 
 #include "io/failure.h"
-#include "retune/scala.h"
+#include "tuning/scala.h"
 
 namespace retune {
 

@@ -1,4 +1,4 @@
-#include "retune/scala.h"
+#include "tuning/scala.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

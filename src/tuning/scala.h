@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "retune/tuning_table.h"
+#include "tuning/tuning_table.h"
 
 namespace retune {
 

@@ -1,11 +1,11 @@
-#include "retune/tunings.h"
+#include "tuning/tunings.h"
 
 #include <algorithm>
 #include <cmath>
 #include <string>
 
 #include "io/failure.h"
-#include "retune/scala.h"
+#include "tuning/scala.h"
 
 namespace retune {
 

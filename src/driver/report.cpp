@@ -1,0 +1,288 @@
+#include "driver/report.h"
+
+#include "io/failure.h"
+#include "smf/controllers.h"
+
+namespace retune::driver {
+
+std::string channel_numbers(uint16_t channels, const char* separator) {
+  std::string text;
+  for (int c = 0; c < 16; ++c)
+    if (channels >> c & 1) {
+      if (!text.empty()) text += separator;
+      text += std::to_string(c + 1);
+    }
+  return text;
+}
+
+std::string verbose_report(const FileReport& report, const Method& method) {
+  if (method.poly) return poly_details(report.poly);
+  const Counts& counts = report.counts;
+  std::string text = std::to_string(counts.bends) + " pitch-bend events inserted";
+  if (!method.bends()) text += ", " + std::to_string(counts.tuning_messages) + " tuning messages";
+  if (counts.moved_keys > 0) text += ", " + std::to_string(counts.moved_keys) + " keys moved to the nearest key";
+  return text + "\n";
+}
+
+std::string warnings(const FileReport& report) { return overflow_summary(report.poly); }
+
+std::string overflow_summary(const PolyReport& report) {
+  std::string text;
+  if (report.approximate > 0)
+    text = count(report.approximate, "note") +
+           io::formatted(" sounded with more different bends at once than there are channels: each went to the "
+                   "channel whose bend was nearest, at most %.1f cents off",
+                   report.max_cents_off);
+  if (report.dropped > 0)
+    text += (text.empty() ? "" : "; ") + count(report.dropped, "note") +
+            " left out: every channel held the same key for another channel's notes";
+  return text.empty() ? text : text + "\n";
+}
+
+std::string poly_details(const PolyReport& report) {
+  std::string text = count(report.bends, "pitch-bend event") + " inserted";
+  if (report.moved) text += ", " + count(report.moved, "note") + " moved to the nearest key";
+  text += "\n";
+  for (int s = 0; s < smf::gm::kChannels; ++s) {
+    const PolyReport::Source& source = report.sources[s];
+    if (source.notes == 0) continue;
+    text += io::formatted("  channel %d: ", s + 1) + count(source.notes, "note") + ", up to " +
+            count(static_cast<uint64_t>(source.most_bends), "bend") + " at once, on channels " +
+            channel_numbers(source.channels, " ");
+    const uint16_t borrowed = source.channels & static_cast<uint16_t>(~(1u << s));
+    if (borrowed) text += " (borrowed: " + channel_numbers(borrowed, " ") + ")";
+    if (source.approximate) text += ", " + std::to_string(source.approximate) + " placed approximately";
+    if (source.dropped) text += ", " + std::to_string(source.dropped) + " left out";
+    text += "\n";
+  }
+  return text;
+}
+
+
+namespace {
+
+std::string number(uint64_t value) { return std::to_string(value); }
+
+
+// The items shown one after the other, `separator` between them.
+template <typename Items, typename Show>
+std::string joined(const Items& items, const char* separator, Show show) {
+  std::string text;
+  bool first = true;
+  for (const auto& item : items) {
+    if (!first) text += separator;
+    text += show(item);
+    first = false;
+  }
+  return text;
+}
+
+std::string shown(int value) { return std::to_string(value); }
+
+std::string channels_named(uint16_t channels) {
+  return std::string(channels & (channels - 1) ? "channels " : "channel ") + channel_numbers(channels, ", ");
+}
+
+std::string division_text(uint16_t division) {
+  if (!(division & 0x8000)) return number(division) + " ticks per quarter note";
+  const int fps = -static_cast<int8_t>(division >> 8);
+  return io::formatted("%s frames per second, %d ticks per frame", fps == 29 ? "29.97" : std::to_string(fps).c_str(),
+                 division & 0xFF);
+}
+
+std::string range_text(const Analysis::RangeSetting& range) {
+  std::string text = io::formatted("%d semitones", range.semitones);
+  if (range.cents) text += io::formatted(" %d cents", range.cents);
+  return text + " at tick " + number(range.tick);
+}
+
+std::string channel_text(int c, const Analysis::Channel& channel) {
+  std::string text = io::formatted("  channel %d%s: ", c + 1, channel.skipped ? " (left alone)" : "");
+  if (channel.notes)
+    text += io::formatted("%s, at most %d at once, at most %s at once", count(channel.notes, "note").c_str(),
+                    channel.most_sounding, count(channel.most_bends, "bend").c_str());
+  else
+    text += "no notes";
+  if (channel.bends)
+    text += io::formatted(", %s (%d to %d)", count(channel.bends, "pitch bend").c_str(), channel.lowest_bend,
+                    channel.highest_bend);
+  if (!channel.ranges.empty()) {
+    text += ", bend range ";
+    text += joined(channel.ranges, ", ", range_text);
+  }
+  if (!channel.programs.empty()) {
+    text += channel.programs.size() > 1 ? ", programs " : ", program ";
+    text += joined(channel.programs, ", ", shown);
+  }
+  return text + "\n";
+}
+
+// What the plain bends would play wrong; empty when nothing.
+std::string plain_faults(const Analysis& analysis) {
+  std::vector<std::string> faults;
+  auto add = [&faults](uint16_t channels, const char* what) {
+    if (channels) faults.push_back(std::string(what) + channels_named(channels));
+  };
+  add(analysis.chords, "chords on ");
+  add(analysis.own_bends, "the file's own pitch bends on ");
+  add(analysis.own_ranges, "its own bend range on ");
+  return joined(faults, ", ", [](const std::string& fault) { return fault; });
+}
+
+// The tuning messages that can carry the tuning: of the twelve pitch classes,
+// or of every key.
+const char* mts_option(const Analysis& analysis) { return analysis.mts_fits ? "--mts" : "--mts=keys"; }
+
+std::string advice_text(const Analysis& analysis) {
+  const char* drums = analysis.drums ? ", with --skip-drums to leave the drums on channel 10 unbent" : "";
+  if (analysis.advice == Analysis::Advice::kPlain)
+    return io::formatted("the plain bends%s: no channel needs two bends at once, has bends of its own or sets another "
+                   "bend range",
+                   drums);
+  const std::string why = " (the plain bends would play out of tune: " + plain_faults(analysis) + ")";
+  if (analysis.advice == Analysis::Advice::kMts)
+    return io::formatted("%s on a synth that honours the MIDI Tuning Standard%s: more bends sound at once than --poly "
+                   "has channels%s",
+                   mts_option(analysis), drums, why.c_str());
+  return io::formatted("--poly%s; on a synth that honours the MIDI Tuning Standard, %s%s", why.c_str(),
+                 mts_option(analysis), drums);
+}
+
+const char* advice_name(const Analysis& analysis) {
+  switch (analysis.advice) {
+    case Analysis::Advice::kPoly:
+      return "poly";
+    case Analysis::Advice::kMts:
+      return analysis.mts_fits ? "mts" : "mts=keys";
+    default:
+      return "plain";
+  }
+}
+
+// A JSON string: quotes, backslashes and control characters escaped, and
+// bytes that are no UTF-8 taken as Latin-1, so that any file name gives valid
+// JSON.
+std::string json_string(const std::string& text) {
+  std::string out = "\"";
+  for (size_t i = 0; i < text.size();) {
+    const auto c = static_cast<uint8_t>(text[i]);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      out += io::formatted("\\u%04x", c);
+    } else if (c >= 0x80) {
+      const size_t length = c >= 0xF0 && c < 0xF5 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
+      size_t n = 1;
+      while (length && n < length && i + n < text.size() && (static_cast<uint8_t>(text[i + n]) & 0xC0) == 0x80) ++n;
+      if (length && n == length) {
+        out.append(text, i, length);
+        i += length;
+        continue;
+      }
+      out += io::formatted("\\u%04x", c);
+    } else {
+      out += static_cast<char>(c);
+    }
+    ++i;
+  }
+  return out + "\"";
+}
+
+std::string json_channels(uint16_t channels) {
+  std::string text = "[";
+  text += channel_numbers(channels, ",");
+  return text + "]";
+}
+
+std::string channel_json(int c, const Analysis::Channel& channel) {
+  std::string text = io::formatted(
+      "{\"channel\":%d,\"left_alone\":%s,\"notes\":%s,\"most_sounding\":%d,\"most_bends\":%d,\"pitch_bends\":%s,",
+      c + 1, channel.skipped ? "true" : "false", number(channel.notes).c_str(), channel.most_sounding,
+      channel.most_bends, number(channel.bends).c_str());
+  if (channel.bends)
+    text += io::formatted("\"lowest_bend\":%d,\"highest_bend\":%d,", channel.lowest_bend, channel.highest_bend);
+  else
+    text += "\"lowest_bend\":null,\"highest_bend\":null,";
+  text += "\"bends_in_play\":" + number(channel.bends_in_play) + ",\"bend_ranges\":[";
+  text += joined(channel.ranges, ",", [](const Analysis::RangeSetting& range) {
+    return io::formatted("{\"tick\":%s,\"semitones\":%d,\"cents\":%d}", number(range.tick).c_str(), range.semitones,
+                   range.cents);
+  });
+  return text + "],\"programs\":[" + joined(channel.programs, ",", shown) + "]}";
+}
+
+}  // namespace
+
+std::string analysis_text(const Analysis& analysis, const std::string& name) {
+  std::string text = io::formatted("%s: format %d, %s track%s, %s, length %s ticks", name.c_str(), analysis.format,
+                             number(analysis.tracks).c_str(), analysis.tracks == 1 ? "" : "s",
+                             division_text(analysis.division).c_str(), number(analysis.length_ticks).c_str());
+  if (analysis.length_seconds >= 0) text += io::formatted(" (%.3f s)", analysis.length_seconds);
+  text += "\n";
+  bool any = false;
+  for (int c = 0; c < smf::gm::kChannels; ++c)
+    if (analysis.channels[c].used()) {
+      text += channel_text(c, analysis.channels[c]);
+      any = true;
+    }
+  if (!any) text += "  no notes\n";
+  text += io::formatted("  all channels: at most %s at once; --poly has %d channels\n",
+                  count(analysis.most_pairs, "bend").c_str(), analysis.poly_channels);
+  text += "  resets: ";
+  text += analysis.resets.empty() ? "none" : joined(analysis.resets, ", ", [](const Analysis::Reset& reset) {
+    return io::formatted("%s at tick %s", reset.kind, number(reset.tick).c_str());
+  });
+  return text + "\n  recommended: " + advice_text(analysis) + "\n";
+}
+
+std::string analysis_json(const Analysis& analysis, const std::string& name) {
+  std::string text = io::formatted("{\"file\":%s,\"format\":%d,\"division\":%d,\"tracks\":%s,\"length\":{\"ticks\":%s,",
+                             json_string(name).c_str(), analysis.format, analysis.division,
+                             number(analysis.tracks).c_str(), number(analysis.length_ticks).c_str());
+  text += analysis.length_seconds >= 0 ? io::formatted("\"seconds\":%.3f}", analysis.length_seconds) : "\"seconds\":null}";
+  std::vector<int> used;
+  for (int c = 0; c < smf::gm::kChannels; ++c)
+    if (analysis.channels[c].used()) used.push_back(c);
+  text += ",\"channels\":[" + joined(used, ",", [&](int c) { return channel_json(c, analysis.channels[c]); });
+  text += "],\"resets\":[" + joined(analysis.resets, ",", [](const Analysis::Reset& reset) {
+    return io::formatted("{\"tick\":%s,\"kind\":\"%s\"}", number(reset.tick).c_str(), reset.kind);
+  });
+  text += io::formatted("],\"most_bends\":%d,\"poly_channels\":%d,\"recommendation\":{\"method\":\"%s\",",
+                  analysis.most_pairs, analysis.poly_channels, advice_name(analysis));
+  text += "\"chords\":" + json_channels(analysis.chords) + ",\"own_bends\":" + json_channels(analysis.own_bends) +
+          ",\"own_ranges\":" + json_channels(analysis.own_ranges);
+  text += io::formatted(",\"drums\":%s,\"mts_fits\":%s}}\n", analysis.drums ? "true" : "false",
+                  analysis.mts_fits ? "true" : "false");
+  return text;
+}
+
+std::string plain_method_hint(const Counts& counts) {
+  std::vector<std::string> faults;
+  if (counts.chord_notes) faults.push_back("chords (" + count(counts.chord_notes, "note") + ")");
+  if (counts.file_bends) faults.push_back("the file's own pitch bends (" + number(counts.file_bends) + ")");
+  if (faults.empty()) return "";
+  return "retune: " + joined(faults, " and ", [](const std::string& fault) { return fault; }) +
+         " play out of tune with these bends: --poly plays them in tune on any General MIDI synth, --mts on a "
+         "synth that honours the MIDI Tuning Standard\n";
+}
+
+std::string failure_json(const std::string& name, const std::string& message, int status) {
+  std::string line = message;
+  while (!line.empty() && line.back() == '\n') line.pop_back();
+  return io::formatted("{\"file\":%s,\"error\":%s,\"status\":%d}\n", json_string(name).c_str(),
+                 json_string(line).c_str(), status);
+}
+
+
+std::string with_thousands(uint64_t n) {
+  const std::string digits = std::to_string(n);
+  std::string text;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) text += ',';
+    text += digits[i];
+  }
+  return text;
+}
+
+}  // namespace retune::driver

@@ -1,0 +1,47 @@
+// What the program says about its work: the reports on standard error after
+// a run, the analysis as text or JSON, and the words they share.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "driver/retune_file.h"
+#include "retune/analyze.h"
+
+namespace retune::driver {
+
+// "1 note", "2 notes".
+inline std::string count(uint64_t n, const char* thing) {
+  return std::to_string(n) + " " + thing + (n == 1 ? "" : "s");
+}
+
+// The numbers, 1 to 16, of the channels in a mask, `separator` between them.
+std::string channel_numbers(uint16_t channels, const char* separator);
+
+// What --verbose says about a run, after the program's or the file's name.
+std::string verbose_report(const FileReport& report, const Method& method);
+// What a run says even without --verbose, after the name: the compromises
+// --poly made. Empty when there are none.
+std::string warnings(const FileReport& report);
+
+// What was played out of tune or ended early, in one line; empty when
+// nothing was.
+std::string overflow_summary(const PolyReport& report);
+// The bends written; then a line per source channel: notes, bends at once,
+// channels, compromises.
+std::string poly_details(const PolyReport& report);
+
+// The report for the file called `name`, as lines of text.
+std::string analysis_text(const Analysis& analysis, const std::string& name);
+// The same as one line of JSON.
+std::string analysis_json(const Analysis& analysis, const std::string& name);
+// One line of JSON for a file that could not be analysed.
+std::string failure_json(const std::string& name, const std::string& message, int status);
+// The line that tells a user of the pitch bends that chords or the file's own
+// bends were played out of tune, and what plays them right; empty when none were.
+std::string plain_method_hint(const Counts& counts);
+
+// 1204 as "1,204".
+std::string with_thousands(uint64_t n);
+
+}  // namespace retune::driver

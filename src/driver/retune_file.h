@@ -1,0 +1,29 @@
+// One file's retuning, from its input to its output, by any method.
+#pragma once
+
+#include <functional>
+
+#include "driver/cli.h"
+#include "retune/poly.h"
+
+namespace retune::driver {
+
+// The tuning of the 128 keys, as far as the method can play it: --mts sends
+// twelve offsets within its range; the bend methods play a key beyond their
+// range on its nearest key, and --mts=keys has no range.
+KeyTable playable_tuning(const TuningChoice& choice, const Method& method);
+
+// What a run did: the passes' counts, or what --poly did.
+struct FileReport {
+  Counts counts;
+  PolyReport poly;
+};
+
+// One file's run, from `infile` to `outfile` (the standard streams where
+// null): scratch file, input, output, then the tuning from `tuning`, then
+// the two passes; under --poly, input, output, tuning, and the whole file
+// at once. A failure is thrown; on success the outfile is in place.
+FileReport retune_file(const char* infile, const char* outfile, const Method& method,
+                       const std::function<KeyTable()>& tuning);
+
+}  // namespace retune::driver

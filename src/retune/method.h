@@ -1,0 +1,26 @@
+// What a retuning inserts and which channels it leaves alone.
+#pragma once
+
+#include <cstdint>
+
+namespace retune {
+
+inline constexpr int kDefaultBendRange = 2;  // semitones either way
+inline constexpr int kBendCentre = 8192;
+inline constexpr int kBendMax = 16383;
+
+// What the inserted events are and which channels they leave alone.
+struct Method {
+  bool mts = false;       // one scale/octave tuning message instead of a bend per note
+  bool mts_keys = false;  // a single-note tuning of every key instead of bends
+  int bend_range = kDefaultBendRange;
+  bool declare_bend_range = false;  // set the bend range at the start and after resets
+  uint16_t skipped_channels = 0;    // bit n: channel n (0-15) is left alone
+  bool poly = false;                // every sounding note on a channel bent for it alone
+  bool ignore_file_bends = false;   // with poly: drop the file's own pitch bends
+
+  bool bends() const { return !mts && !mts_keys; }
+  bool skips(int channel) const { return (skipped_channels >> channel) & 1; }
+};
+
+}  // namespace retune
