@@ -90,14 +90,15 @@ TEST(Analyze, LiteralReports) {
        "  resets: GM at tick 0, XG at tick 96\n"
        "  recommended: the plain bends, with --skip-drums to leave the drums on channel 10 unbent: no channel needs "
        "two bends at once, has bends of its own or sets another bend range\n"},
-      // The event grammar takes any byte for data.
+      // The event grammar takes any byte for data; a synthesizer takes no
+      // such message: it is no note and no bend.
       {"data bytes with the high bit set", one_track("00 90 B7 C0 60 E0 FF FF 00 80 B7 40 00 FF 2F 00"), {},
        "f: format 0, 1 track, 96 ticks per quarter note, length 96 ticks (0.500 s)\n"
-       "  channel 1: 1 note, at most 1 at once, at most 1 bend at once, 1 pitch bend (16383 to 16383)\n"
-       "  all channels: at most 1 bend at once; --poly has 15 channels\n"
+       "  no notes\n"
+       "  all channels: at most 0 bends at once; --poly has 15 channels\n"
        "  resets: none\n"
-       "  recommended: --poly (the plain bends would play out of tune: the file's own pitch bends on channel 1); on "
-       "a synth that honours the MIDI Tuning Standard, --mts\n"},
+       "  recommended: the plain bends: no channel needs two bends at once, has bends of its own or sets another "
+       "bend range\n"},
       {"chords on a channel left alone", kChords, with(1),
        "f: format 0, 1 track, 96 ticks per quarter note, length 96 ticks (0.500 s)\n"
        "  channel 1 (left alone): 3 notes, at most 3 at once, at most 3 bends at once\n"

@@ -102,7 +102,7 @@ TEST(Poly, LiteralOutputs) {
       {"a note held by the pedal keeps its channel from a note of another bend",
        "00 B0 40 7F 00 90 3C 40 10 80 3C 40 00 90 40 40 10 B0 40 00 00 80 40 40 00 90 40 40", poly(),
        "00 B0 40 7F 00 E0 00 40 00 90 3C 40 10 80 3C 40 00 B1 40 7F 00 E1 4F 3B 00 91 40 40 10 B0 40 00 00 B1 40 00 "
-       "00 81 40 40 00 E1 4F 3B 00 91 40 40"},
+       "00 81 40 40 00 91 40 40"},
       {"the user's range, declared before the first note after a reset",
        "00 F0 05 7E 7F 09 01 F7 00 90 40 40", poly(12),
        "00 F0 05 7E 7F 09 01 F7 00 B0 65 00 00 64 00 00 06 0C 00 26 00 00 65 7F 00 64 7F 00 E0 23 3F 00 90 40 40"},
@@ -110,18 +110,26 @@ TEST(Poly, LiteralOutputs) {
        "00 B0 65 00 00 64 00 00 06 0C 00 90 40 40", poly(), "00 B0 65 00 00 64 00 00 06 0C 00 E0 23 3F 00 90 40 40"},
       {"the file's range under the user's: its bend of +1024 at 12 semitones is +6144 at 2",
        "00 B0 65 00 00 64 00 00 06 0C 00 E0 00 48 00 90 3C 40", poly(2),
-       "00 B0 65 00 00 64 00 00 65 00 00 64 00 00 06 02 00 26 00 00 E0 00 70 00 90 3C 40"},
-      {"a reset, here in two packets, ends every note: a note-off after it has none to end",
+       "00 B0 65 00 00 64 00 00 06 02 00 26 00 00 E0 00 70 00 90 3C 40"},
+      {"a reset, here in two packets, ends every note; its note-off still comes where it was",
        "00 90 3C 40 00 F0 03 7E 7F 09 00 F7 02 01 F7 10 80 3C 40", poly(),
-       "00 E0 00 40 00 90 3C 40 00 F0 03 7E 7F 09 00 F7 02 01 F7"},
-      {"all notes off ends the source's notes: the note-offs after it have none to end",
+       "00 E0 00 40 00 90 3C 40 00 F0 03 7E 7F 09 00 F7 02 01 F7 10 80 3C 40"},
+      {"all notes off ends the source's notes; their note-offs still come where they were",
        "00 90 3C 40 00 90 40 40 10 B0 7B 00 10 80 3C 40 00 80 40 40", poly(),
-       "00 E0 00 40 00 90 3C 40 00 E1 4F 3B 00 91 40 40 10 B0 7B 00 00 B1 7B 00"},
-      // Two channels for notes: D (7914, 6A 3D) finds them both busy, and
-      // goes to the nearest bend, while the pedal holds C and E.
-      {"all notes off leaves the pedal's notes sounding",
+       "00 E0 00 40 00 90 3C 40 00 E1 4F 3B 00 91 40 40 10 B0 7B 00 00 B1 7B 00 10 80 3C 40 00 81 40 40"},
+      // Two channels for notes: D (7914, 6A 3D) finds them both busy with
+      // notes the pedal alone holds; those of the channel busy longest end
+      // there, the pedal lifted and pressed again.
+      {"all notes off leaves the pedal's notes sounding, but they give way first",
        "00 B0 40 7F 00 90 3C 40 00 90 40 40 10 B0 7B 00 00 90 3E 40", poly(0, 0xFFFC),
-       "00 B0 40 7F 00 E0 00 40 00 90 3C 40 00 B1 40 7F 00 E1 4F 3B 00 91 40 40 10 B0 7B 00 00 B1 7B 00 00 90 3E 40"},
+       "00 B0 40 7F 00 E0 00 40 00 90 3C 40 00 B1 40 7F 00 E1 4F 3B 00 91 40 40 10 B0 7B 00 00 B1 7B 00 "
+       "00 B0 40 00 00 40 7F 00 E0 6A 3D 00 90 3E 40"},
+      // The same with C's key still held: D is played on E's channel, the
+      // bend nearest its own (7631 against 8192).
+      {"held notes keep their channels: the nearest bend",
+       "00 B0 40 7F 00 90 3C 40 00 90 40 40 10 80 40 40 00 90 3E 40", poly(0, 0xFFFC),
+       "00 B0 40 7F 00 E0 00 40 00 90 3C 40 00 B1 40 7F 00 E1 4F 3B 00 91 40 40 10 81 40 40 00 B1 40 00 00 40 7F "
+       "00 E1 6A 3D 00 91 3E 40"},
       {"all sound off ends them too",
        "00 B0 40 7F 00 90 3C 40 00 90 40 40 10 B0 78 00 00 90 3E 40", poly(0, 0xFFFC),
        "00 B0 40 7F 00 E0 00 40 00 90 3C 40 00 B1 40 7F 00 E1 4F 3B 00 91 40 40 10 B0 78 00 00 B1 78 00 00 E0 6A 3D "

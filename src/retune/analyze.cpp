@@ -6,8 +6,8 @@
 #include <optional>
 #include <span>
 
-#include "retune/messages.h"
-#include "channel/parameters.h"
+#include "channel/channel_model.h"
+#include "retune/note_bends.h"
 #include "smf/controllers.h"
 #include "smf/smf_file.h"
 #include "smf/sysex.h"
@@ -45,223 +45,109 @@ struct Clock {
 };
 
 // One timeline (a file's merged tracks, or one track of a format 2 file) as
-// the output methods would meet it. Notes sound, and the file's bend and bend
-// range apply, as in the polyphonic mode.
-class Survey {
+// the output methods would meet it: the channel model's notes, each needing
+// the bend the polyphonic mode would give it.
+class Survey final : public ChannelListener {
  public:
   Survey(const KeyTable& keys, const Method& method, const smf::File& file, Analysis& analysis)
-      : keys_(keys), method_(method), clock_(file.division), analysis_(analysis), sysex_(file.tracks.size()) {}
+      : method_(method),
+        clock_(file.division),
+        analysis_(analysis),
+        bends_(keys, method),
+        bends_at_once_(bends_),
+        model_(*this, file.tracks.size(), !method.ignore_file_bends) {}
 
   void visit(const TimedEvent& event, size_t track) {
     if (clock_.valid) seconds_ += static_cast<double>(event.tick - tick_) * clock_.seconds_per_tick(tempo_);
     tick_ = event.tick;
     const uint8_t status = event.event.status;
-    if (status == smf::kMetaEvent) {
-      if (event.event.data[0] == kTempo && event.event.length >= 3) {
-        const uint8_t* p = event.payload();
-        tempo_ = static_cast<double>(uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2]);
-      }
-      return;
+    if (status == smf::kMetaEvent && event.event.data[0] == kTempo && event.event.length >= 3) {
+      const uint8_t* p = event.payload();
+      tempo_ = static_cast<double>(uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2]);
     }
-    if (status == smf::kSysEx || status == smf::kSysExEscape) {
-      // A reset may come in packets.
-      if (!sysex_[track].take(event.event, event.payload())) return;
-      if (const char* kind = smf::reset_kind(sysex_[track].message())) {
-        analysis_.resets.push_back({tick_, kind});
-        reset();
-      }
-      return;
-    }
-    if (smf::class_of(status) != smf::StatusClass::kChannel) return;
+    const bool channel_message = smf::class_of(status) == smf::StatusClass::kChannel;
+    if (!channel_message || ChannelModel::is_malformed(event.event)) return model_.take(event, track);
     const uint8_t channel = smf::channel_of(status);
-    // The grammar takes any byte as data; a synthesizer reads seven bits.
-    const uint8_t data1 = event.event.data[0] & 0x7F;
-    const uint8_t data2 = event.event.data[1] & 0x7F;
+    const Range range = model_.state(channel).range;
     switch (smf::kind_of(status)) {
-      case smf::kNoteOn:
-        if (data2 > 0) note_on(channel, data1);
-        else note_off(channel, data1);
-        break;
-      case smf::kNoteOff:
-        note_off(channel, data1);
-        break;
-      case smf::kController:
-        controller(channel, data1, data2);
-        break;
       case smf::kProgram: {
         std::vector<int>& programs = analysis_.channels[channel].programs;
-        if (std::find(programs.begin(), programs.end(), data1) == programs.end()) programs.push_back(data1);
+        const int program = event.event.data[0];
+        if (std::find(programs.begin(), programs.end(), program) == programs.end()) programs.push_back(program);
         break;
       }
       case smf::kPitchBend:
-        pitch_bend(channel, data1 | data2 << 7);
+        pitch_bend(channel, event.event.data[0] | event.event.data[1] << 7);
         break;
       default:
         break;
     }
+    model_.take(event, track);
+    if (!(model_.state(channel).range == range)) range_set(channel);
   }
 
   uint64_t end_tick() const { return tick_; }
   double end_seconds() const { return clock_.valid ? seconds_ : -1; }
 
- private:
-  struct State {
-    int bend = kBendCentre;
-    Selection selection;
-    Range range;
-    bool pedal = false;
-    std::array<std::vector<bool>, kKeys> notes;  // per key, first on first off: released and held by the pedal
-    int sounding = 0;
-    std::array<double, kKeys> key_cents{};             // what the bend of each key's notes adds
-    std::array<int, kKeys> key_bend{};                 // the bend each key's notes need now
-    std::array<uint8_t, kBendMax + 1> keys_on_bend{};  // sounding keys that need each bend
-    int distinct = 0;                                  // bends the sounding notes need
-  };
-
-  bool moved_by_poly(int channel) const { return channel != kDrumChannel && !method_.skips(channel); }
-  static double file_range(const State& state) { return state.range.in_semitones(); }
-
-  // The bend a note needs on the channel now, its bend adding `cents`.
-  int bend_for(const State& state, double cents) const {
-    return note_bend(state.bend, file_range(state), cents, bends_range(method_, file_range(state)));
-  }
-
-  // A key starts (+1) or stops (-1) sounding on the channel.
-  void count_key(int channel, int key, int change) {
-    State& state = states_[channel];
-    uint8_t& keys = state.keys_on_bend[state.key_bend[key]];
-    if (change > 0 ? keys++ > 0 : --keys > 0) return;
-    state.distinct += change;
-    if (moved_by_poly(channel)) pairs_ += change;
-    Analysis::Channel& stats = analysis_.channels[channel];
-    stats.most_bends = std::max(stats.most_bends, state.distinct);
-    analysis_.most_pairs = std::max(analysis_.most_pairs, pairs_);
-  }
-
-  // The file's bend or bend range changed: every sounding key needs another
-  // bend.
-  void rebend(int channel) {
-    State& state = states_[channel];
-    for (int key = 0; key < kKeys; ++key)
-      if (!state.notes[key].empty()) count_key(channel, key, -1);
-    for (int key = 0; key < kKeys; ++key)
-      if (!state.notes[key].empty()) state.key_bend[key] = bend_for(state, state.key_cents[key]);
-    for (int key = 0; key < kKeys; ++key)
-      if (!state.notes[key].empty()) count_key(channel, key, +1);
-  }
-
-  void note_on(uint8_t channel, uint8_t key) {
-    State& state = states_[channel];
+  void note_started(uint8_t channel, Note& note) override {
     Analysis::Channel& stats = analysis_.channels[channel];
     ++stats.notes;
-    state.notes[key].push_back(false);
-    stats.most_sounding = std::max(stats.most_sounding, ++state.sounding);
-    if (state.notes[key].size() > 1) return;
-    // Where the key is played is settled as it starts to sound, as --poly does.
-    state.key_cents[key] = place_key(keys_, key, bends_range(method_, file_range(state))).cents;
-    state.key_bend[key] = bend_for(state, state.key_cents[key]);
-    count_key(channel, key, +1);
+    stats.most_sounding = std::max(stats.most_sounding, model_.sounding(channel));
+    count_bends(channel, [&] { bends_at_once_.note_started(model_, channel, note.key); });
+    stats.chord_notes += bends_at_once_.bends(channel) > 1;
+  }
+  void note_ended(uint8_t channel, Note& note) override {
+    count_bends(channel, [&] { bends_at_once_.note_ended(channel, note.key); });
+  }
+  void bend_changed(uint8_t channel) override {
+    count_bends(channel, [&] { bends_at_once_.bend_changed(model_, channel); });
+  }
+  void reset(const char* kind) override {
+    analysis_.resets.push_back({tick_, kind});
+    bends_at_once_.reset();
+    pairs_ = 0;
   }
 
-  void note_off(uint8_t channel, uint8_t key) {
-    State& state = states_[channel];
-    std::vector<bool>& notes = state.notes[key];
-    const auto pressed = std::find(notes.begin(), notes.end(), false);
-    if (pressed == notes.end()) return;  // no note of this key to end
-    if (state.pedal) {
-      *pressed = true;
-      return;
-    }
-    notes.erase(pressed);
-    --state.sounding;
-    if (notes.empty()) count_key(channel, key, -1);
-  }
+ private:
+  bool moved_by_poly(int channel) const { return channel != kDrumChannel && !method_.skips(channel); }
 
-  void release_pedal(uint8_t channel) {
-    states_[channel].pedal = false;
-    end_released(channel);
-  }
-
-  // All notes off lets every note go, as its note-off would; all sound off
-  // ends them, the pedal's too.
-  void let_go(uint8_t channel, bool sound_off) {
-    State& state = states_[channel];
-    for (std::vector<bool>& notes : state.notes) std::fill(notes.begin(), notes.end(), true);
-    if (sound_off || !state.pedal) end_released(channel);
-  }
-
-  void end_released(uint8_t channel) {
-    State& state = states_[channel];
-    for (int key = 0; key < kKeys; ++key) {
-      std::vector<bool>& notes = state.notes[key];
-      const auto kept = std::remove(notes.begin(), notes.end(), true);
-      if (kept == notes.end()) continue;
-      state.sounding -= static_cast<int>(notes.end() - kept);
-      notes.erase(kept, notes.end());
-      if (notes.empty()) count_key(channel, key, -1);
-    }
-  }
-
-  void controller(uint8_t channel, uint8_t controller, uint8_t value) {
-    State& state = states_[channel];
-    if (state.selection.select(controller, value)) return;
-    if (state.range.enter(state.selection, controller, value)) return range_set(channel);
-    switch (controller) {
-      case kSustain:
-        if (value >= kPedalDown) state.pedal = true;
-        else release_pedal(channel);
-        break;
-      case kAllNotesOff:
-      case kAllSoundOff:
-        let_go(channel, controller == kAllSoundOff);
-        break;
-      case kResetAllControllers:
-        state.selection = Selection{};
-        state.bend = kBendCentre;
-        release_pedal(channel);
-        rebend(channel);
-        break;
-      default:
-        break;
-    }
+  // Follows a change to the bends a channel's notes need.
+  template <typename F>
+  void count_bends(uint8_t channel, F change) {
+    const int before = bends_at_once_.bends(channel);
+    change();
+    const int after = bends_at_once_.bends(channel);
+    if (moved_by_poly(channel)) pairs_ += after - before;
+    Analysis::Channel& stats = analysis_.channels[channel];
+    stats.most_bends = std::max(stats.most_bends, after);
+    analysis_.most_pairs = std::max(analysis_.most_pairs, pairs_);
   }
 
   // Data entry changed the bend range.
   void range_set(uint8_t channel) {
-    const Range& range = states_[channel].range;
+    const Range& range = model_.state(channel).range;
     std::vector<Analysis::RangeSetting>& ranges = analysis_.channels[channel].ranges;
     const Analysis::RangeSetting setting{tick_, range.semitones, range.cents};
     // The semitones and cents of one setting come at one tick.
     if (!ranges.empty() && ranges.back().tick == tick_) ranges.back() = setting;
     else if (ranges.empty() || ranges.back().semitones != setting.semitones || ranges.back().cents != setting.cents)
       ranges.push_back(setting);
-    rebend(channel);
   }
 
   void pitch_bend(uint8_t channel, int value) {
-    State& state = states_[channel];
     Analysis::Channel& stats = analysis_.channels[channel];
     ++stats.bends;
     stats.lowest_bend = std::min(stats.lowest_bend, value);
     stats.highest_bend = std::max(stats.highest_bend, value);
-    if (value != kBendCentre || state.sounding > 0) ++stats.bends_in_play;
-    if (method_.ignore_file_bends) return;
-    state.bend = value;
-    rebend(channel);
+    if (value != kBendCentre || model_.sounding(channel) > 0) ++stats.bends_in_play;
   }
 
-  // Every note ends and every channel is back at its defaults.
-  void reset() {
-    for (State& state : states_) state = State{};
-    pairs_ = 0;
-  }
-
-  const KeyTable& keys_;
   const Method& method_;
   Clock clock_;
   Analysis& analysis_;
-  std::vector<smf::SysExJoiner> sysex_;  // by track
-  std::array<State, kChannels> states_;
+  NoteBends bends_;
+  BendsAtOnce bends_at_once_;
+  ChannelModel model_;
   int pairs_ = 0;
   uint64_t tick_ = 0;
   double seconds_ = 0;

@@ -29,6 +29,7 @@ struct Analysis {
     uint64_t notes = 0;
     int most_sounding = 0;          // the pedal's held notes included
     int most_bends = 0;             // different bends the sounding notes need at once
+    uint64_t chord_notes = 0;       // notes that start while their channel needs several bends
     uint64_t bends = 0;             // the file's own pitch-bend events
     int lowest_bend = kBendMax;
     int highest_bend = 0;

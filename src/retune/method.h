@@ -3,11 +3,10 @@
 
 #include <cstdint>
 
+#include "channel/channel_state.h"
+
 namespace retune {
 
-inline constexpr int kDefaultBendRange = 2;  // semitones either way
-inline constexpr int kBendCentre = 8192;
-inline constexpr int kBendMax = 16383;
 
 // What the inserted events are and which channels they leave alone.
 struct Method {

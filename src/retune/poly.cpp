@@ -1,17 +1,14 @@
 #include "retune/poly.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
-#include <cstdio>
-#include <tuple>
 #include <vector>
 
-#include "retune/messages.h"
-#include "channel/parameters.h"
+#include "channel/channel_allocator.h"
+#include "channel/channel_model.h"
+#include "retune/note_bends.h"
 #include "smf/controllers.h"
 #include "smf/smf_file.h"
-#include "smf/sysex.h"
 
 namespace retune {
 
@@ -20,525 +17,343 @@ namespace {
 using smf::TimedEvent;
 using smf::TrackWriter;
 using namespace smf::gm;
+using Way = ChannelAllocator::Way;
 
-constexpr uint8_t kNone = 0xFF;
-
-// Controllers that hold a setting of their own. Bank select and the parameter
-// numbers are settings too, but are carried over in their own order; data
-// entry and increments act on the selected parameter; 120 and up are the
-// channel mode messages.
-bool is_plain_setting(uint8_t controller) {
-  switch (controller) {
-    case kBankSelect:
-    case kBankSelectLsb:
-    case kDataEntry:
-    case kDataEntryLsb:
-    case kDataIncrement:
-    case kDataDecrement:
-    case kNrpnLsb:
-    case kNrpnMsb:
-    case kRpnLsb:
-    case kRpnMsb:
-      return false;
-    default:
-      return controller < kFirstModeMessage;
-  }
-}
-
-bool is_data_entry(uint8_t controller) {
-  return controller == kDataEntry || controller == kDataEntryLsb || controller == kDataIncrement ||
-         controller == kDataDecrement;
-}
-
-// What a channel's bend range is taken to be where the user's must be declared
-// all the same.
-constexpr Range kUnknownRange = {kNullParameter, kNullParameter};
-
-// A channel's settings as a synthesizer keeps them, from its defaults on.
-struct ChannelState {
-  std::array<uint8_t, 128> controllers{};
-  uint8_t program = 0;
-  uint8_t pressure = 0;
-  Selection selection;
-  Range range;
-  int bend = kBendCentre;
-
-  ChannelState() {
-    controllers[kVolume] = 100;
-    controllers[kBalance] = 64;
-    controllers[kPan] = 64;
-    controllers[kExpression] = 127;
-  }
-
-  // What "reset all controllers" puts back, by General MIDI's rules.
-  void reset_controllers() {
-    controllers[kModulation] = 0;
-    controllers[kExpression] = 127;
-    for (uint8_t pedal = kSustain; pedal <= kSoftPedal; ++pedal) controllers[pedal] = 0;
-    selection = Selection{};
-    pressure = 0;
-    bend = kBendCentre;
-  }
-
-  void set_controller(uint8_t controller, uint8_t value) {
-    if (controller == kResetAllControllers) return reset_controllers();
-    if (controller >= kFirstModeMessage) return;
-    range.enter(selection, controller, value);
-    selection.select(controller, value);
-    controllers[controller] = value;
-  }
-
-  bool pedal_down() const { return controllers[kSustain] >= kPedalDown; }
-};
-
-struct Note {
-  uint8_t out;     // its output channel, kNone when it was left out
-  uint8_t played;  // the key it is played on there
-  bool released;   // its note-off came, the pedal holds it
-};
-
-struct Source {
-  ChannelState state;
-  std::array<std::vector<Note>, 128> notes;  // per key, first on first off
-  uint64_t held = 0;                         // released notes the pedal holds
-};
-
-struct Output {
-  bool usable = false;
-  uint8_t carrier = kNone;  // the source channel whose messages it gets
-  int sounding = 0;
-  double offset = 0;        // what its notes are tuned by, while any sound
-  int bend = kBendCentre;   // in force
-  Range range;              // in force, or kUnknownRange
-  uint64_t idle_since = 0;
-};
-
-// The notes sounding on an output channel, per key played, and whose they
-// are: one key of one source per key played, so that every note-off ends the
-// note it means.
-struct KeysSounding {
-  std::array<uint32_t, 128> count{};
-  std::array<uint8_t, 128> source{};
-  std::array<uint8_t, 128> key{};  // of the source
-
-  bool free_for(uint8_t played, uint8_t from, uint8_t from_key) const {
-    return count[played] == 0 || (source[played] == from && key[played] == from_key);
-  }
-};
+// Where a note sounds, kept in its mark: placed, its output channel and the
+// key it is played on there, and whether its key was released there.
+constexpr uint16_t kPlaced = 0x8000;
+constexpr uint16_t kReleased = 0x4000;
+uint16_t mark_of(int channel, int played) { return static_cast<uint16_t>(kPlaced | channel << 8 | played); }
+bool placed(const Note& note) { return note.mark & kPlaced; }
+int channel_of(const Note& note) { return note.mark >> 8 & 0x0F; }
+uint8_t played_of(const Note& note) { return note.mark & 0x7F; }
 
 // Plays one timeline (the merged tracks of a file, or one track of a format 2
 // file) onto the output channels.
-class Spreader {
+class PolyPlayer final : public ChannelListener {
  public:
-  Spreader(const KeyTable& keys, const Method& method, PolyReport& report)
-      : keys_(keys), method_(method), report_(report) {
-    for (int o = 0; o < kChannels; ++o) {
-      outputs_[o].usable = takes_notes(o);
-      if (method.declare_bend_range) outputs_[o].range = kUnknownRange;
-      // Every channel starts out carrying its own messages.
-      if (outputs_[o].usable) {
-        outputs_[o].carrier = static_cast<uint8_t>(o);
-        carried_[o] = static_cast<uint16_t>(1u << o);
-      }
-    }
+  PolyPlayer(const KeyTable& keys, const Method& method, size_t tracks, PolyReport& report)
+      : method_(method),
+        report_(report),
+        bends_(keys, method),
+        bends_at_once_(bends_),
+        model_(*this, tracks, !method.ignore_file_bends),
+        allocator_(usable_channels(method)) {}
+
+  void play(const smf::File& file, const std::vector<size_t>& tracks, std::vector<TrackWriter>& writers) {
+    smf::MergedEvents events(file, tracks);
+    while (const TimedEvent* event = events.next()) handle(*event, events.track(), writers[events.track()]);
   }
 
-  void play(const smf::File& file, const std::vector<size_t>& tracks, std::vector<TrackWriter>& writers);
+  void note_started(uint8_t source, Note& note) override;
+  void key_released(uint8_t source, Note& note) override;
+  void note_off(uint8_t source, Note& note) override;
+  void note_ended(uint8_t source, Note& note) override;
+  void bend_changed(uint8_t source) override { rebend_pending_ |= static_cast<uint16_t>(1u << source); }
+  void reset(const char* kind) override;
 
  private:
-  bool takes_notes(int channel) const { return channel != kDrumChannel && !method_.skips(channel); }
+  static uint16_t usable_channels(const Method& method) {
+    uint16_t bits = 0;
+    for (int c = 0; c < kChannels; ++c)
+      if (c != kDrumChannel && !method.skips(c)) bits |= static_cast<uint16_t>(1u << c);
+    return bits;
+  }
+  bool takes_notes(int channel) const { return usable_channels(method_) >> channel & 1; }
 
-  // Plays one event of `track`; one that is left out may still need to keep
-  // time.
   void handle(const TimedEvent& event, size_t track, TrackWriter& out);
-  void dispatch(const TimedEvent& event, size_t track, TrackWriter& out);
-  void note_on(uint8_t source, uint8_t key, uint8_t velocity);
-  void note_off(uint8_t source, uint8_t status, uint8_t key, uint8_t velocity);
+  void dispatch(const TimedEvent& event, size_t track);
   void poly_pressure(uint8_t source, uint8_t key, uint8_t value);
-  void controller(uint8_t source, uint8_t controller, uint8_t value);
-  void forward(uint8_t source, uint8_t kind, uint8_t data1, uint8_t data2 = 0);
-  void reset();
+  bool forwards_controller(uint8_t source, uint8_t controller, uint8_t value) const;
 
-  int free_channel(uint8_t source, int bend) const;
-  int nearest_channel(uint8_t source, KeyPlace place, uint8_t key, int bend) const;
-  void take_on(int o, uint8_t source);
+  // Writes a channel message on output channel `o` and follows it there.
+  void send(int o, uint8_t kind, uint8_t data1, uint8_t data2 = 0);
+  void forward(uint8_t source, uint8_t kind, uint8_t data1, uint8_t data2 = 0);
   void write_bend(int o, int bend);
   void rebend(uint8_t source);
-  void end_note(uint8_t source, uint8_t key, size_t index);
-  void release_pedal(uint8_t source);
-  void let_go(uint8_t source, bool sound_off);
 
-  double out_range(uint8_t source) const;
-  Range declared_range(uint8_t source) const;
-  int bend_for(uint8_t source, double offset) const;
-  template <typename F>
-  void for_each_carrier(uint8_t source, F f) const {
-    for (unsigned bits = carried_[source]; bits; bits &= bits - 1) f(std::countr_zero(bits));
-  }
+  void carry(int o, uint8_t source);
+  void carry_parameters(int o, const ChannelState& want);
+  void declare_range(int o, uint8_t source);
+  void select(int o, const Selection& want);
+  void end_notes_on(int o, bool pedal_only);
 
-  const KeyTable& keys_;
   const Method& method_;
   PolyReport& report_;
-  std::array<Source, kChannels> sources_;
-  std::array<Output, kChannels> outputs_;
-  std::array<KeysSounding, kChannels> keys_sounding_;
-  std::array<uint16_t, kChannels> carried_{};  // per source, bit n: output channel n carries it
-  std::vector<smf::SysExJoiner> sysex_;  // per track: a reset may come in packets
-  TrackWriter* out_ = nullptr;  // the track of the event at hand
-  uint64_t tick_ = 0;
-  uint64_t clock_ = 0;  // counts events, for "idle longest"
+  NoteBends bends_;
+  BendsAtOnce bends_at_once_;
+  ChannelModel model_;
+  ChannelAllocator allocator_;
+  std::array<ChannelState, kChannels> outputs_;  // what each output channel holds, as written
+  std::array<double, kChannels> cents_{};        // what the notes of each output channel are bent by
+  uint16_t rebend_pending_ = 0;                  // bit n: source n's notes need their bends again
+  TrackWriter* out_ = nullptr;                   // the track of the event at hand
+  const TimedEvent* event_ = nullptr;
 };
 
-void Spreader::play(const smf::File& file, const std::vector<size_t>& tracks, std::vector<TrackWriter>& writers) {
-  sysex_.resize(file.tracks.size());
-  smf::MergedEvents events(file, tracks);
-  while (const TimedEvent* event = events.next()) handle(*event, events.track(), writers[events.track()]);
-}
-
-void Spreader::handle(const TimedEvent& event, size_t track, TrackWriter& out) {
+void PolyPlayer::handle(const TimedEvent& event, size_t track, TrackWriter& out) {
+  out_ = &out;
+  event_ = &event;
   const size_t written = out.bytes().size();
-  dispatch(event, track, out);
+  dispatch(event, track);
+  for (; rebend_pending_; rebend_pending_ &= rebend_pending_ - 1)
+    rebend(static_cast<uint8_t>(std::countr_zero(rebend_pending_)));
   if (out.bytes().size() == written) {
     // Restating the bend in force on a channel changes nothing.
-    for (int o = 0; o < kChannels; ++o) {
-      if (!outputs_[o].usable) continue;
-      const int bend = outputs_[o].bend;
-      const uint8_t filler[3] = {static_cast<uint8_t>(smf::kPitchBend | o), static_cast<uint8_t>(bend & 0x7F),
-                                 static_cast<uint8_t>(bend >> 7)};
-      out.leave_out(event.tick, filler);
-      break;
-    }
+    const int o = std::countr_zero(usable_channels(method_));
+    if (o >= kChannels) return;
+    const int bend = outputs_[o].bend;
+    const uint8_t filler[3] = {static_cast<uint8_t>(smf::kPitchBend | o), static_cast<uint8_t>(bend & 0x7F),
+                               static_cast<uint8_t>(bend >> 7)};
+    out.leave_out(event.tick, filler);
   }
 }
 
-void Spreader::dispatch(const TimedEvent& event, size_t track, TrackWriter& out) {
-  out_ = &out;
-  tick_ = event.tick;
-  ++clock_;
+void PolyPlayer::dispatch(const TimedEvent& event, size_t track) {
   const uint8_t status = event.event.status;
-  if (smf::class_of(status) != smf::StatusClass::kChannel) {
-    out.copy(tick_, event);
-    if (smf::is_sysex(status) && sysex_[track].take(event.event, event.payload()) && smf::is_reset(sysex_[track].message()))
-      reset();
+  const bool channel_message = smf::class_of(status) == smf::StatusClass::kChannel;
+  const uint8_t source = smf::channel_of(status);
+  if (!channel_message || !takes_notes(source) || ChannelModel::is_malformed(event.event)) {
+    out_->copy(event.tick, event);
+    model_.take(event, track);
     return;
   }
-  const uint8_t source = smf::channel_of(status);
+  const uint8_t kind = smf::kind_of(status);
   const uint8_t data1 = event.event.data[0];
   const uint8_t data2 = event.event.data[1];
-  // A data byte with its top bit set makes no message a synthesizer could
-  // take: such an event goes through as it is.
-  if (!takes_notes(source) || ((data1 | data2) & smf::kStatusBit)) {
-    out.copy(tick_, event);
-    return;
-  }
-  ChannelState& state = sources_[source].state;
-  switch (smf::kind_of(status)) {
-    case smf::kNoteOn:
-      if (data2 > 0) note_on(source, data1, data2);
-      else note_off(source, status, data1, data2);
-      break;
-    case smf::kNoteOff:
-      note_off(source, status, data1, data2);
-      break;
-    case smf::kPolyPressure:
-      poly_pressure(source, data1, data2);
-      break;
-    case smf::kController:
-      controller(source, data1, data2);
-      break;
-    case smf::kProgram:
-      state.program = data1;
-      forward(source, smf::kProgram, data1);
-      break;
-    case smf::kChannelPressure:
-      state.pressure = data1;
-      forward(source, smf::kChannelPressure, data1);
-      break;
-    case smf::kPitchBend:
-      if (method_.ignore_file_bends) break;
-      state.bend = data1 | data2 << 7;
-      rebend(source);
-      break;
-    default:
-      break;
-  }
+  const bool forwarded = kind == smf::kController ? forwards_controller(source, data1, data2)
+                                                  : kind == smf::kProgram || kind == smf::kChannelPressure;
+  model_.take(event, track);
+  if (forwarded) forward(source, kind, data1, data2);
+  if (kind == smf::kPolyPressure) poly_pressure(source, data1, data2);
 }
 
-void Spreader::forward(uint8_t source, uint8_t kind, uint8_t data1, uint8_t data2) {
-  for_each_carrier(source, [&](int o) { out_->channel(tick_, static_cast<uint8_t>(kind | o), data1, data2); });
+// A bend range the outputs do not use (the user's instead, or 2 semitones
+// where the file's cannot reach the tuning) is not passed on.
+bool PolyPlayer::forwards_controller(uint8_t source, uint8_t controller, uint8_t value) const {
+  const bool enters = controller == kDataEntry || controller == kDataEntryLsb || controller == kDataIncrement ||
+                      controller == kDataDecrement;
+  if (!enters || !model_.state(source).selection.is_bend_range()) return true;
+  ChannelState after = model_.state(source);
+  if (after.apply(smf::kController, controller, value) != Change::kBendRange) return true;
+  return !method_.declare_bend_range && !bends_.range_too_small(after.range);
 }
 
-void Spreader::controller(uint8_t source, uint8_t controller, uint8_t value) {
-  ChannelState& state = sources_[source].state;
-  const bool sets_range = is_data_entry(controller) && state.selection.is_bend_range();
-  state.set_controller(controller, value);
-  // With a bend range of the user's, the file's own would undo it.
-  if (!(sets_range && method_.declare_bend_range)) {
-    forward(source, smf::kController, controller, value);
-    for_each_carrier(source, [&](int o) {
-      if (sets_range) outputs_[o].range = state.range;
-      if (controller == kResetAllControllers) outputs_[o].bend = kBendCentre;
-    });
-  }
-  if ((controller == kSustain && value < kPedalDown) || controller == kResetAllControllers) release_pedal(source);
-  if (controller == kAllNotesOff || controller == kAllSoundOff) let_go(source, controller == kAllSoundOff);
-  if (sets_range || controller == kResetAllControllers) rebend(source);
+void PolyPlayer::send(int o, uint8_t kind, uint8_t data1, uint8_t data2) {
+  out_->channel(event_->tick, static_cast<uint8_t>(kind | o), data1, data2);
+  outputs_[o].apply(kind, data1, data2);
 }
 
-double Spreader::out_range(uint8_t source) const {
-  return bends_range(method_, sources_[source].state.range.in_semitones());
+void PolyPlayer::forward(uint8_t source, uint8_t kind, uint8_t data1, uint8_t data2) {
+  for (unsigned bits = allocator_.carrying(source); bits; bits &= bits - 1)
+    send(std::countr_zero(bits), kind, data1, data2);
 }
 
-Range Spreader::declared_range(uint8_t source) const {
-  if (!method_.declare_bend_range) return sources_[source].state.range;
-  return {static_cast<uint8_t>(method_.bend_range), 0};
-}
-
-int Spreader::bend_for(uint8_t source, double offset) const {
-  const ChannelState& state = sources_[source].state;
-  return note_bend(state.bend, state.range.in_semitones(), offset, out_range(source));
-}
-
-void Spreader::write_bend(int o, int bend) {
-  out_->channel(tick_, static_cast<uint8_t>(smf::kPitchBend | o), static_cast<uint8_t>(bend & 0x7F),
-                static_cast<uint8_t>(bend >> 7));
-  outputs_[o].bend = bend;
+void PolyPlayer::write_bend(int o, int bend) {
+  send(o, smf::kPitchBend, static_cast<uint8_t>(bend & 0x7F), static_cast<uint8_t>(bend >> 7));
+  allocator_.set_bend(o, bend);
   ++report_.bends;
 }
 
-void Spreader::rebend(uint8_t source) {
-  for_each_carrier(source, [&](int o) {
-    const Output& out = outputs_[o];
-    if (out.sounding == 0) return;
-    const int bend = bend_for(source, out.offset);
-    if (bend != out.bend) write_bend(o, bend);
-  });
-}
-
-// A channel with nothing sounding: one that has this source's settings and
-// the bend already, else the one idle longest (the release of its last notes
-// has then had the most time to fade before its bend changes), the source's
-// own first among equals.
-int Spreader::free_channel(uint8_t source, int bend) const {
-  int best = -1;
-  std::tuple<bool, uint64_t, bool> best_rank;
-  for (int o = 0; o < kChannels; ++o) {
-    const Output& out = outputs_[o];
-    if (!out.usable || out.sounding > 0) continue;
-    const bool ready = out.carrier == source && out.bend == bend && out.range == declared_range(source);
-    const std::tuple<bool, uint64_t, bool> rank{!ready, out.idle_since, o != source};
-    if (best < 0 || rank < best_rank) best = o, best_rank = rank;
-  }
-  return best;
-}
-
-// No channel is free: the busy one whose bend is nearest, its source's own
-// first. None where another key's note sounds on the key played, since the
-// two notes' ends could not be told apart.
-int Spreader::nearest_channel(uint8_t source, KeyPlace place, uint8_t key, int bend) const {
-  int best = -1;
-  std::tuple<bool, int> best_rank;
-  for (int o = 0; o < kChannels; ++o) {
-    const Output& out = outputs_[o];
-    if (!out.usable || !keys_sounding_[o].free_for(place.key, source, key)) continue;
-    const std::tuple<bool, int> rank{out.carrier != source, std::abs(out.bend - bend)};
-    if (best < 0 || rank < best_rank) best = o, best_rank = rank;
-  }
-  return best;
-}
-
-// Before a channel plays the source's notes it takes on the source's
-// settings: bank and program, controllers, pressure, bend range, and last the
-// parameter selection, so that later data entry goes where the file means.
-void Spreader::take_on(int o, uint8_t source) {
-  Output& out = outputs_[o];
-  const ChannelState& want = sources_[source].state;
-  const ChannelState& had = sources_[out.carrier].state;
-  const auto control = static_cast<uint8_t>(smf::kController | o);
-  Selection selection = had.selection;
-  if (out.carrier != source) {
-    // A bank takes effect with the next program change.
-    const bool bank = had.controllers[kBankSelect] != want.controllers[kBankSelect] ||
-                      had.controllers[kBankSelectLsb] != want.controllers[kBankSelectLsb];
-    if (bank) {
-      out_->channel(tick_, control, kBankSelect, want.controllers[kBankSelect]);
-      out_->channel(tick_, control, kBankSelectLsb, want.controllers[kBankSelectLsb]);
-    }
-    if (bank || had.program != want.program)
-      out_->channel(tick_, static_cast<uint8_t>(smf::kProgram | o), want.program);
-    if (had.controllers != want.controllers)
-      for (uint8_t c = 0; c < kFirstModeMessage; ++c)
-        if (is_plain_setting(c) && had.controllers[c] != want.controllers[c])
-          out_->channel(tick_, control, c, want.controllers[c]);
-    if (had.pressure != want.pressure)
-      out_->channel(tick_, static_cast<uint8_t>(smf::kChannelPressure | o), want.pressure);
-    carried_[out.carrier] &= static_cast<uint16_t>(~(1u << o));
-    carried_[source] |= static_cast<uint16_t>(1u << o);
-    out.carrier = source;
-  }
-  const Range range = declared_range(source);
-  if (out.range != range) {
-    for (auto [c, v] : {std::pair<uint8_t, uint8_t>{kRpnMsb, 0}, {kRpnLsb, 0}, {kDataEntry, range.semitones},
-                        {kDataEntryLsb, range.cents}})
-      out_->channel(tick_, control, c, v);
-    out.range = range;
-    selection.nrpn = false;
-    selection.rpn[0] = selection.rpn[1] = 0;
-  }
-  // The kind selected last is the one data entry goes to.
-  const bool kind_differs = selection.nrpn != want.selection.nrpn;
-  const bool rpn_differs = !std::equal(selection.rpn, selection.rpn + 2, want.selection.rpn);
-  const bool nrpn_differs = !std::equal(selection.nrpn_number, selection.nrpn_number + 2, want.selection.nrpn_number);
-  auto select = [&](uint8_t msb, const uint8_t* numbers) {
-    out_->channel(tick_, control, msb, numbers[0]);
-    out_->channel(tick_, control, static_cast<uint8_t>(msb - 1), numbers[1]);
-  };
-  if (want.selection.nrpn) {
-    if (rpn_differs) select(kRpnMsb, want.selection.rpn);
-    if (nrpn_differs || kind_differs) select(kNrpnMsb, want.selection.nrpn_number);
-  } else {
-    if (nrpn_differs) select(kNrpnMsb, want.selection.nrpn_number);
-    if (rpn_differs || kind_differs) select(kRpnMsb, want.selection.rpn);
+void PolyPlayer::rebend(uint8_t source) {
+  if (!takes_notes(source)) return;
+  bends_at_once_.bend_changed(model_, source);
+  const ChannelState& state = model_.state(source);
+  for (unsigned bits = allocator_.carrying(source); bits; bits &= bits - 1) {
+    const int o = std::countr_zero(bits);
+    if (allocator_.sounding(o) == 0) continue;
+    declare_range(o, source);
+    const int bend = bends_.bend(state, cents_[o]);
+    if (bend != outputs_[o].bend) write_bend(o, bend);
   }
 }
 
-void Spreader::note_on(uint8_t source, uint8_t key, uint8_t velocity) {
-  Source& src = sources_[source];
+void PolyPlayer::note_started(uint8_t source, Note& note) {
+  if (!takes_notes(source)) return;
   PolyReport::Source& stats = report_.sources[source];
   ++stats.notes;
-  // A key whose offset the bends cannot reach is played on a neighbour.
-  const KeyPlace place = place_key(keys_, key, out_range(source));
-  report_.moved += place.key != key;
-  const double offset = place.cents;
-  const int bend = bend_for(source, offset);
-  int o = -1;
-  for_each_carrier(source, [&](int c) {
-    const Output& out = outputs_[c];
-    if (o < 0 && out.sounding > 0 && out.offset == offset && keys_sounding_[c].free_for(place.key, source, key))
-      o = c;
-  });
-  if (o < 0) {
-    o = free_channel(source, bend);
-    if (o >= 0) {
-      take_on(o, source);
-      outputs_[o].offset = offset;
-      write_bend(o, bend);
-    }
-  }
-  if (o < 0) {
-    o = nearest_channel(source, place, key, bend);
-    if (o < 0) {
+  const ChannelState& state = model_.state(source);
+  if (!method_.declare_bend_range && bends_.range_too_small(state.range))
+    report_.small_ranges |= static_cast<uint16_t>(1u << source);
+  const KeyPlace place = bends_.place(state, note.key);
+  report_.moved += place.key != note.key;
+  const int bend = bends_.bend(state, place.cents);
+  bends_at_once_.note_started(model_, source, note.key);
+  stats.most_bends = std::max(stats.most_bends, bends_at_once_.bends(source));
+
+  const ChannelAllocator::Choice choice = allocator_.choose(source, bend, place.key, note.key);
+  const int o = choice.channel;
+  switch (choice.way) {
+    case Way::kNone:
       ++stats.dropped;
       ++report_.dropped;
-      src.notes[key].push_back({kNone, place.key, false});
       return;
+    case Way::kPedalNotesEnded:
+    case Way::kTakenOver:
+      end_notes_on(o, choice.way == Way::kPedalNotesEnded);
+      break;
+    case Way::kNearest: {
+      ++stats.approximate;
+      ++report_.approximate;
+      const double off = std::abs(allocator_.bend(o) - bend) * bends_.range(state).in_semitones() * 100 / kBendCentre;
+      report_.max_cents_off = std::max(report_.max_cents_off, off);
+      break;
     }
-    ++stats.approximate;
-    ++report_.approximate;
-    const double off = std::abs(outputs_[o].bend - bend) * out_range(source) * 100 / kBendCentre;
-    report_.max_cents_off = std::max(report_.max_cents_off, off);
+    default:
+      break;
   }
-  Output& out = outputs_[o];
-  out_->channel(tick_, static_cast<uint8_t>(smf::kNoteOn | o), place.key, velocity);
-  ++out.sounding;
-  KeysSounding& sounding = keys_sounding_[o];
-  ++sounding.count[place.key];
-  sounding.source[place.key] = source;
-  sounding.key[place.key] = key;
-  src.notes[key].push_back({static_cast<uint8_t>(o), place.key, false});
+  if (allocator_.carrier(o) != source || choice.way == Way::kPedalNotesEnded) carry(o, source);
+  declare_range(o, source);
+  // A channel that starts afresh states its bend, whatever it held before.
+  if (choice.way != Way::kShared && choice.way != Way::kNearest) {
+    cents_[o] = place.cents;
+    write_bend(o, bend);
+  }
+  send(o, smf::kNoteOn, place.key, note.velocity);
+  allocator_.note_on(o, source, outputs_[o].bend, place.key, note.key);
+  note.mark = mark_of(o, place.key);
   stats.channels |= static_cast<uint16_t>(1u << o);
-  int bends = 0;
-  for_each_carrier(source, [&](int c) { bends += outputs_[c].sounding > 0; });
-  stats.most_bends = std::max(stats.most_bends, bends);
 }
 
-void Spreader::note_off(uint8_t source, uint8_t status, uint8_t key, uint8_t velocity) {
-  Source& src = sources_[source];
-  std::vector<Note>& notes = src.notes[key];
-  size_t i = 0;
-  while (i < notes.size() && notes[i].released) ++i;
-  if (i == notes.size()) return;  // no note of this key sounds: nothing to end
-  const uint8_t o = notes[i].out;
-  if (o == kNone) {
-    notes.erase(notes.begin() + static_cast<ptrdiff_t>(i));
-    return;
-  }
-  out_->channel(tick_, static_cast<uint8_t>(smf::kind_of(status) | o), notes[i].played, velocity);
-  if (src.state.pedal_down()) {
-    notes[i].released = true;
-    ++src.held;
-  } else {
-    end_note(source, key, i);
-  }
+void PolyPlayer::key_released(uint8_t source, Note& note) {
+  if (!takes_notes(source) || !placed(note)) return;
+  allocator_.key_released(channel_of(note));
+  note.mark |= kReleased;
 }
 
-void Spreader::end_note(uint8_t source, uint8_t key, size_t index) {
-  std::vector<Note>& notes = sources_[source].notes[key];
-  Output& out = outputs_[notes[index].out];
-  --keys_sounding_[notes[index].out].count[notes[index].played];
-  if (--out.sounding == 0) out.idle_since = clock_;
-  notes.erase(notes.begin() + static_cast<ptrdiff_t>(index));
+// The note-off goes where the note was; for a note that a message stopped
+// before, only while no other note sounds on its key there.
+void PolyPlayer::note_off(uint8_t source, Note& note) {
+  if (!takes_notes(source) || !placed(note)) return;
+  const int o = channel_of(note);
+  if (!note.sounding && !allocator_.key_silent(o, played_of(note))) return;
+  send(o, smf::kind_of(event_->event.status), played_of(note), event_->event.data[1]);
 }
 
-void Spreader::release_pedal(uint8_t source) {
-  Source& src = sources_[source];
-  if (src.held == 0) return;
-  for (int key = 0; key < 128; ++key) {
-    std::vector<Note>& notes = src.notes[key];
-    for (size_t i = notes.size(); i-- > 0;)
-      if (notes[i].released) end_note(source, static_cast<uint8_t>(key), i);
-  }
-  src.held = 0;
+void PolyPlayer::note_ended(uint8_t source, Note& note) {
+  if (!takes_notes(source)) return;
+  bends_at_once_.note_ended(source, note.key);
+  if (placed(note)) allocator_.note_ended(channel_of(note), played_of(note), note.mark & kReleased);
 }
 
-// All notes off: every note of the source is let go as by its note-off, so
-// that the pedal still holds it; all sound off: every note ends. Only where
-// the message goes: a note placed on a channel of another source sounds on
-// until its own note-off.
-void Spreader::let_go(uint8_t source, bool sound_off) {
-  Source& src = sources_[source];
-  const bool hold = !sound_off && src.state.pedal_down();
-  for (int key = 0; key < kKeys; ++key) {
-    std::vector<Note>& notes = src.notes[key];
-    for (size_t i = notes.size(); i-- > 0;) {
-      if (notes[i].out == kNone) {
-        notes.erase(notes.begin() + static_cast<ptrdiff_t>(i));
-      } else if (!(carried_[source] >> notes[i].out & 1)) {
-        continue;
-      } else if (!hold) {
-        src.held -= notes[i].released;
-        end_note(source, static_cast<uint8_t>(key), i);
-      } else if (!notes[i].released) {
-        notes[i].released = true;
-        ++src.held;
-      }
-    }
-  }
+// Every channel is back at its defaults on the synthesizer as here; the
+// model has ended every note.
+void PolyPlayer::reset(const char* /*kind*/) {
+  outputs_ = {};
+  bends_at_once_.reset();
 }
 
-void Spreader::poly_pressure(uint8_t source, uint8_t key, uint8_t value) {
-  const std::vector<Note>& notes = sources_[source].notes[key];
+void PolyPlayer::poly_pressure(uint8_t source, uint8_t key, uint8_t value) {
+  const std::vector<Note>& notes = model_.notes(source, key);
   for (auto note = notes.begin(); note != notes.end(); ++note) {
-    auto same = [&](const Note& other) { return other.out == note->out && other.played == note->played; };
-    if (note->out == kNone || std::any_of(notes.begin(), note, same)) continue;
-    out_->channel(tick_, static_cast<uint8_t>(smf::kPolyPressure | note->out), note->played, value);
+    auto same = [&](const Note& other) { return placed(other) && (other.mark & ~kReleased) == (note->mark & ~kReleased); };
+    if (!note->sounding || !placed(*note) || std::any_of(notes.begin(), note, same)) continue;
+    send(channel_of(*note), smf::kPolyPressure, played_of(*note), value);
   }
 }
 
-// Every note ends and every channel is back at its defaults, on the
-// synthesizer as here.
-void Spreader::reset() {
-  for (Source& src : sources_) {
-    src.state = ChannelState{};
-    for (auto& notes : src.notes) notes.clear();
-    src.held = 0;
+// The notes on output channel `o` end: those the pedal alone holds, by
+// lifting the pedal there; or all of them, by their note-offs too, before the
+// channel is taken over.
+void PolyPlayer::end_notes_on(int o, bool pedal_only) {
+  const int holder = allocator_.carrier(o);
+  for (int key = 0; key < kKeys; ++key)
+    for (Note& note : model_.notes(holder, key)) {
+      if (!note.sounding || !placed(note) || channel_of(note) != o) continue;
+      if (!pedal_only && !(note.mark & kReleased)) send(o, smf::kNoteOff, played_of(note), 64);
+      note.mark = 0;
+      ++report_.ended_early;
+      ++report_.sources[holder].ended_early;
+    }
+  if (outputs_[o].pedal_down()) send(o, smf::kController, kSustain, 0);
+  if (outputs_[o].sostenuto_down()) send(o, smf::kController, kSostenuto, 0);
+  allocator_.end_notes(o);
+}
+
+// Output channel `o` takes on the whole state of `source`: every setting the
+// source has, with its value even where that is a default, and every setting
+// the channel had that the source never set put back to its default; the
+// program after the bank, and last the parameter selection, so that the
+// source's later data entry goes where it means.
+void PolyPlayer::carry(int o, uint8_t source) {
+  ChannelState& have = outputs_[o];
+  const ChannelState& want = model_.state(source);
+  auto differs = [&](uint8_t c) {
+    return (want.set[c] || have.set[c]) && !(have.set[c] && have.controllers[c] == want.controllers[c]);
+  };
+  const bool bank = differs(kBankSelect) || differs(kBankSelectLsb);
+  if (bank) {
+    send(o, smf::kController, kBankSelect, want.controllers[kBankSelect]);
+    send(o, smf::kController, kBankSelectLsb, want.controllers[kBankSelectLsb]);
   }
-  for (KeysSounding& keys : keys_sounding_) keys = KeysSounding{};
-  for (Output& out : outputs_) {
-    if (out.sounding > 0) out.idle_since = clock_;
-    out.sounding = 0;
-    out.bend = kBendCentre;
-    out.range = method_.declare_bend_range ? kUnknownRange : Range{};
+  if (bank || ((want.program_set || have.program_set) && !(have.program_set && have.program == want.program)))
+    send(o, smf::kProgram, want.program);
+  for (uint8_t c = 0; c < kFirstModeMessage; ++c)
+    if (c != kBankSelect && c != kBankSelectLsb && ChannelState::is_setting(c) && differs(c))
+      send(o, smf::kController, c, want.controllers[c]);
+  if ((want.pressure_set || have.pressure_set) && !(have.pressure_set && have.pressure == want.pressure))
+    send(o, smf::kChannelPressure, want.pressure);
+  carry_parameters(o, want);
+  declare_range(o, source);
+  select(o, want.selection);
+}
+
+void PolyPlayer::carry_parameters(int o, const ChannelState& want) {
+  ChannelState& have = outputs_[o];
+  std::vector<std::pair<Parameter, ParameterValue>> changes;
+  auto value_in = [](const ChannelState& state, const Parameter& p) {
+    const auto it = state.parameters.find(p);
+    return it != state.parameters.end() ? it->second : ChannelState::default_value(p);
+  };
+  for (const auto& [p, v] : want.parameters)
+    if (!p.is_bend_range() && !(have.parameters.contains(p) && value_in(have, p) == v)) changes.emplace_back(p, v);
+  for (const auto& [p, v] : have.parameters)
+    if (!p.is_bend_range() && !want.parameters.contains(p) && !(v == ChannelState::default_value(p)))
+      changes.emplace_back(p, ChannelState::default_value(p));
+  for (const auto& [p, v] : changes) {
+    Selection selection;
+    selection.nrpn = p.nrpn;
+    uint8_t* numbers = p.nrpn ? selection.nrpn_number : selection.rpn;
+    numbers[0] = p.msb;
+    numbers[1] = p.lsb;
+    select(o, selection);
+    send(o, smf::kController, kDataEntry, v.msb);
+    if (v.lsb_set || have.parameters[p].lsb != v.lsb) send(o, smf::kController, kDataEntryLsb, v.lsb);
+  }
+}
+
+// The bend range the source's notes are bent in, declared where the channel
+// has another; the source's parameter selection is put back after it.
+void PolyPlayer::declare_range(int o, uint8_t source) {
+  const Range want = bends_.range(model_.state(source));
+  const bool known = !method_.declare_bend_range || outputs_[o].parameters.contains(Parameter{false, 0, 0});
+  if (outputs_[o].range == want && known) return;
+  Selection bend_range;
+  bend_range.rpn[0] = bend_range.rpn[1] = kBendRangeParameter;
+  select(o, bend_range);
+  send(o, smf::kController, kDataEntry, want.semitones);
+  send(o, smf::kController, kDataEntryLsb, want.cents);
+  select(o, model_.state(source).selection);
+}
+
+// Selects the parameters of `want` on output channel `o`, the kind selected
+// last in `want` last.
+void PolyPlayer::select(int o, const Selection& want) {
+  const Selection& have = outputs_[o].selection;
+  if (have == want) return;
+  const bool rpn_differs = !std::equal(have.rpn, have.rpn + 2, want.rpn);
+  const bool nrpn_differs = !std::equal(have.nrpn_number, have.nrpn_number + 2, want.nrpn_number);
+  const bool kind_differs = have.nrpn != want.nrpn;
+  auto numbers = [&](uint8_t msb, const uint8_t* values) {
+    send(o, smf::kController, msb, values[0]);
+    send(o, smf::kController, static_cast<uint8_t>(msb - 1), values[1]);
+  };
+  if (want.nrpn) {
+    if (rpn_differs) numbers(kRpnMsb, want.rpn);
+    if (nrpn_differs || kind_differs) numbers(kNrpnMsb, want.nrpn_number);
+  } else {
+    if (nrpn_differs) numbers(kNrpnMsb, want.nrpn_number);
+    if (rpn_differs || kind_differs) numbers(kRpnMsb, want.rpn);
   }
 }
 
@@ -552,7 +367,8 @@ PolyReport retune_poly(std::string input, const KeyTable& keys, const Method& me
     writers[t].bytes().reserve(2 * size + 64);  // untouched pages cost nothing
   }
   PolyReport report;
-  for (const std::vector<size_t>& tracks : smf::timelines(file)) Spreader(keys, method, report).play(file, tracks, writers);
+  for (const std::vector<size_t>& tracks : smf::timelines(file))
+    PolyPlayer(keys, method, file.tracks.size(), report).play(file, tracks, writers);
   std::vector<std::string> tracks;
   tracks.reserve(writers.size());
   for (TrackWriter& writer : writers) tracks.push_back(std::move(writer.bytes()));

@@ -2,15 +2,17 @@
 // time, and every note is given an output channel whose pitch bend is that
 // note's own, so that chords play in tune on any General MIDI synthesizer.
 // Notes share an output channel only when they come from the same source
-// channel and need the same bend; the output channel takes on the source's
-// settings before its first note, and gets every later message of it.
+// channel and need the same bend. An output channel carries one source at a
+// time: before its first note of a source it takes on that source's whole
+// state, and it gets every later message of it.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <string>
 
-#include "retune/retune.h"
+#include "io/byte_io.h"
+#include "retune/method.h"
 #include "tuning/tuning_table.h"
 
 namespace retune {
@@ -22,14 +24,17 @@ struct PolyReport {
     int most_bends = 0;         // the most different bends its notes needed at once
     uint16_t channels = 0;      // bit n: output channel n played some of its notes
     uint64_t approximate = 0;
+    uint64_t ended_early = 0;
     uint64_t dropped = 0;
   };
   std::array<Source, 16> sources;
   uint64_t bends = 0;        // pitch bends written
   uint64_t moved = 0;        // notes played on the nearest key, their offsets being beyond the bend range
   uint64_t approximate = 0;  // notes on a channel bent for other notes: no channel was free
+  uint64_t ended_early = 0;  // notes ended before their time to free a channel
   uint64_t dropped = 0;      // notes left out: no channel could end them rightly
   double max_cents_off = 0;  // of the approximate ones
+  uint16_t small_ranges = 0;  // bit n: channel n's own bend range could not reach the tuning
 };
 
 // Retunes a whole file in memory by `keys` and `method` (its bend range,

@@ -1,0 +1,85 @@
+// Output channels for notes that each need their source channel's settings
+// and a 14-bit bend of their own. Each output channel carries one source at a
+// time: it has that source's settings and gets its messages. A note takes the
+// first of:
+//   1. a channel carrying its source with its bend (and no other key of the
+//      source sounding on the key it is played on);
+//   2. the free channel idle longest (the release of its last notes has had
+//      the most time to fade), its source's own first among equals;
+//   3. a channel carrying its source whose notes all sound only through the
+//      pedal: they end there;
+//   4. the channel carrying its source whose bend is nearest: the note is
+//      played approximately;
+//   5. among the channels of the source that holds the most, the one whose
+//      notes started earliest: they end there, and the channel is taken over.
+// So a note never sounds with another source's settings: ending notes that
+// sound only through the pedal comes before a pitch error, a pitch error
+// before ending a held note. The allocator works on plain numbers; the
+// caller ends the notes a choice calls for and tells it of every note.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace retune {
+
+class ChannelAllocator {
+ public:
+  static constexpr int kChannels = 16;
+  static constexpr int kNone = -1;
+
+  enum class Way { kShared, kFree, kPedalNotesEnded, kNearest, kTakenOver, kNone };
+  struct Choice {
+    int channel = kNone;
+    Way way = Way::kNone;
+  };
+
+  // Bit n of `channels`: output channel n takes notes. Each starts out
+  // carrying the source of its own number.
+  explicit ChannelAllocator(uint16_t channels);
+
+  // Where a note of `source`, its key `key` played on `played`, needing
+  // `bend`, is to go. Changes nothing.
+  Choice choose(int source, int bend, int played, int key) const;
+
+  // The note is on `channel`, which carries `source` from now on and is bent
+  // to `bend`.
+  void note_on(int channel, int source, int bend, int played, int key);
+  // Its key was released: it sounds on only through the pedal.
+  void key_released(int channel);
+  void note_ended(int channel, int played, bool released);
+  // Every note on the channel ended at once.
+  void end_notes(int channel);
+  void set_bend(int channel, int bend);
+
+  int carrier(int channel) const { return channels_[channel].carrier; }
+  // Bit n: output channel n carries `source`.
+  uint16_t carrying(int source) const;
+  int bend(int channel) const { return channels_[channel].bend; }
+  int sounding(int channel) const { return channels_[channel].sounding; }
+  // Whether a note may end on `played` without ending another there.
+  bool key_silent(int channel, int played) const { return channels_[channel].keys[played] == 0; }
+
+ private:
+  struct Channel {
+    bool usable = false;
+    int carrier = kNone;
+    int bend = kNone;             // none stated yet
+    int sounding = 0;
+    int released = 0;             // notes the pedal alone holds
+    uint64_t idle_since = 0;      // when its last note ended
+    uint64_t busy_since = 0;      // when the first of its sounding notes started
+    std::array<uint16_t, 128> keys{};      // sounding notes per key played
+    std::array<uint8_t, 128> source_key{};  // the source's key of those notes
+  };
+
+  bool takes(const Channel& c, int played, int key) const {
+    return c.keys[played] == 0 || c.source_key[played] == key;
+  }
+  int busiest_other_source(int source) const;
+
+  std::array<Channel, kChannels> channels_;
+  uint64_t clock_ = 0;  // counts notes started and ended
+};
+
+}  // namespace retune

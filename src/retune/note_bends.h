@@ -1,0 +1,69 @@
+// The bend each note needs when every note is bent for itself (--poly, and
+// --analyze, and the plain method's hint, which count what --poly would
+// need), worked out from its channel's state; and how many different bends a
+// channel's sounding notes need at once.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "channel/channel_model.h"
+#include "retune/method.h"
+#include "retune/pitch.h"
+#include "tuning/tuning_table.h"
+
+namespace retune {
+
+class NoteBends {
+ public:
+  NoteBends(const KeyTable& keys, const Method& method);
+
+  // The bend range, in semitones, that a channel's notes are bent in: the
+  // user's; else the file's, unless it is too small for the tuning, when 2
+  // semitones are declared instead.
+  Range range(const ChannelState& source) const;
+  bool range_too_small(const Range& range) const;
+  // Where a key is played and by how many cents it is bent.
+  KeyPlace place(const ChannelState& source, int key) const;
+  // The 14-bit bend of a note bent `cents`, the file's own bend added.
+  int bend(const ChannelState& source, double cents) const;
+
+ private:
+  const KeyTable& keys_;
+  const Method& method_;
+  double reach_needed_ = 0;  // cents: a range must reach this far for every key
+};
+
+// Counts, per channel, the different bends its sounding notes need; a
+// listener of the channel model for whoever reports the count.
+class BendsAtOnce {
+ public:
+  explicit BendsAtOnce(const NoteBends& bends) : bends_(bends) {}
+
+  // The channel's note started or ended, or the bend of its notes changed.
+  void note_started(const ChannelModel& model, uint8_t channel, uint8_t key);
+  void note_ended(uint8_t channel, uint8_t key);
+  void bend_changed(const ChannelModel& model, uint8_t channel);
+  void reset();
+
+  int bends(uint8_t channel) const { return static_cast<int>(channels_[channel].counts.size()); }
+  // The bend a key's notes need now.
+  int bend_of(uint8_t channel, uint8_t key) const { return channels_[channel].keys[key].bend; }
+
+ private:
+  struct Key {
+    int notes = 0;
+    double cents = 0;  // settled when its first note starts, as --poly settles it
+    int bend = kBendCentre;
+  };
+  struct Channel {
+    std::array<Key, 128> keys;
+    std::vector<std::pair<int, int>> counts;  // bend, sounding keys that need it
+  };
+  void count(Channel& channel, int bend, int change);
+
+  const NoteBends& bends_;
+  std::array<Channel, smf::gm::kChannels> channels_;
+};
+
+}  // namespace retune
