@@ -4,6 +4,7 @@
 
 #include "driver/report.h"
 #include "retune/analyze.h"
+#include "retune/poly.h"
 #include "run_binary.h"
 #include "smf_builder.h"
 
@@ -267,3 +268,33 @@ TEST(PlainMethodHint, OnATerminalOnly) {
 }
 
 }  // namespace
+
+// --analyze, the plain method's hint and --poly count the bends a channel
+// needs at once by one model of what sounds.
+TEST(ChannelModel, AnalysisHintAndPolyAgreeOnWhatSoundsAtOnce) {
+  const struct {
+    const char* what;
+    std::string file;
+    bool chords;
+  } cases[] = {
+      {"an octave needs one bend", one_track("00 90 3C 40 00 90 48 40 60 80 3C 40 00 80 48 40 00 FF 2F 00"), false},
+      {"two tracks sounding together on one channel",
+       smf({hex("00 90 3C 40 60 80 3C 40 00 FF 2F 00"), hex("00 90 40 40 60 80 40 40 00 FF 2F 00")}), true},
+      {"a note the pedal holds under a new one",
+       one_track("00 B0 40 7F 00 90 3C 40 30 80 3C 40 00 90 40 40 30 B0 40 00 00 80 40 40 00 FF 2F 00"), true},
+      {"reset-all-controllers lifts the pedal",
+       one_track("00 B0 40 7F 00 90 3C 40 30 80 3C 40 00 B0 79 00 00 90 40 40 30 80 40 40 00 FF 2F 00"), false},
+  };
+  const retune::KeyTable keys = retune::KeyTable::from_pitch_classes(kMeantone);
+  for (const auto& c : cases) {
+    const retune::Analysis analysis = retune::analyze(c.file, keys, {});
+    EXPECT_EQ(analysis.chords == 1, c.chords) << c.what;
+    EXPECT_EQ(retune::driver::plain_method_hint(analysis).empty(), !c.chords) << c.what;
+    Method poly;
+    poly.poly = true;
+    retune::PolyReport report;
+    retune::retune_poly(c.file, keys, poly, &report);
+    EXPECT_EQ(analysis.channels[0].most_bends, c.chords ? 2 : 1) << c.what;
+    EXPECT_EQ(report.sources[0].most_bends, analysis.channels[0].most_bends) << c.what;
+  }
+}

@@ -201,7 +201,8 @@ TEST(Poly, MoreBendsThanChannelsGoToTheNearestAndAreCounted) {
   EXPECT_EQ(retune::driver::overflow_summary(report),
             "1 note sounded with more different bends at once than there are channels: each went to the "
             "channel whose bend was nearest, at most 3.4 cents off\n");
-  EXPECT_EQ(report.sources[1].most_bends, 3);
+  // Bends needed at once, as --analyze counts them, though three channels were left.
+  EXPECT_EQ(report.sources[1].most_bends, 4);
   EXPECT_EQ(report.sources[0].most_bends, 12);
 }
 

@@ -257,10 +257,16 @@ std::string analysis_json(const Analysis& analysis, const std::string& name) {
   return text;
 }
 
-std::string plain_method_hint(const Counts& counts) {
+std::string plain_method_hint(const Analysis& analysis) {
+  uint64_t chord_notes = 0;
+  uint64_t file_bends = 0;
+  for (int c = 0; c < smf::gm::kChannels; ++c) {
+    if (analysis.chords >> c & 1) chord_notes += analysis.channels[c].chord_notes;
+    if (analysis.own_bends >> c & 1) file_bends += analysis.channels[c].bends_in_play;
+  }
   std::vector<std::string> faults;
-  if (counts.chord_notes) faults.push_back("chords (" + count(counts.chord_notes, "note") + ")");
-  if (counts.file_bends) faults.push_back("the file's own pitch bends (" + number(counts.file_bends) + ")");
+  if (chord_notes) faults.push_back("chords (" + count(chord_notes, "note") + ")");
+  if (file_bends) faults.push_back("the file's own pitch bends (" + number(file_bends) + ")");
   if (faults.empty()) return "";
   return "retune: " + joined(faults, " and ", [](const std::string& fault) { return fault; }) +
          " play out of tune with these bends: --poly plays them in tune on any General MIDI synth, --mts on a "

@@ -39,7 +39,7 @@ std::string analysis_json(const Analysis& analysis, const std::string& name);
 std::string failure_json(const std::string& name, const std::string& message, int status);
 // The line that tells a user of the pitch bends that chords or the file's own
 // bends were played out of tune, and what plays them right; empty when none were.
-std::string plain_method_hint(const Counts& counts);
+std::string plain_method_hint(const Analysis& analysis);
 
 // 1204 as "1,204".
 std::string with_thousands(uint64_t n);

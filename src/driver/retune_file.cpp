@@ -23,6 +23,22 @@ class FileScratch final : public Scratch {
   io::FdSource source_{file_.fd()};
 };
 
+// Keeps a copy of what is read through it.
+class CopyingSource final : public io::ByteSource {
+ public:
+  explicit CopyingSource(io::ByteSource& source) : source_(source) {}
+  size_t read(uint8_t* buffer, size_t capacity) override {
+    const size_t n = source_.read(buffer, capacity);
+    copy_.append(reinterpret_cast<const char*>(buffer), n);
+    return n;
+  }
+  std::string& copy() { return copy_; }
+
+ private:
+  io::ByteSource& source_;
+  std::string copy_;
+};
+
 }  // namespace
 
 KeyTable playable_tuning(const TuningChoice& choice, const Method& method) {
@@ -42,7 +58,7 @@ KeyTable playable_tuning(const TuningChoice& choice, const Method& method) {
 }
 
 FileReport retune_file(const char* infile, const char* outfile, const Method& method,
-                       const std::function<KeyTable()>& tuning) {
+                       const std::function<KeyTable()>& tuning, bool analyze) {
   FileReport report;
   // --poly reads the whole input, then writes the output: no scratch file.
   std::optional<FileScratch> scratch;
@@ -51,13 +67,16 @@ FileReport retune_file(const char* infile, const char* outfile, const Method& me
   OutputFile output(outfile);
   const KeyTable table = tuning();
 
-  io::FdSource in_source(input.fd());
+  io::FdSource file_source(input.fd());
+  CopyingSource copying(file_source);
+  io::ByteSource& in_source = analyze ? static_cast<io::ByteSource&>(copying) : file_source;
   io::FdSink out_sink(output.fd());
   if (method.poly)
     report.poly = retune_poly(io::read_all(in_source), table, method, out_sink);
   else
     report.counts = run_passes(in_source, *scratch, out_sink, table, method);
   output.commit();
+  if (analyze) report.analysis = retune::analyze(std::move(copying.copy()), table, method);
   return report;
 }
 

@@ -2,8 +2,10 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 
 #include "driver/cli.h"
+#include "retune/analyze.h"
 #include "retune/poly.h"
 
 namespace retune::driver {
@@ -13,17 +15,21 @@ namespace retune::driver {
 // range on its nearest key, and --mts=keys has no range.
 KeyTable playable_tuning(const TuningChoice& choice, const Method& method);
 
-// What a run did: the passes' counts, or what --poly did.
+// What a run did: the passes' counts, or what --poly did; and, when asked
+// for, what the input plays as --analyze sees it.
 struct FileReport {
   Counts counts;
   PolyReport poly;
+  std::optional<Analysis> analysis;
 };
 
 // One file's run, from `infile` to `outfile` (the standard streams where
 // null): scratch file, input, output, then the tuning from `tuning`, then
 // the two passes; under --poly, input, output, tuning, and the whole file
-// at once. A failure is thrown; on success the outfile is in place.
+// at once. A failure is thrown; on success the outfile is in place. With
+// `analyze`, the input is also analysed as it is read, for the plain method's
+// hint.
 FileReport retune_file(const char* infile, const char* outfile, const Method& method,
-                       const std::function<KeyTable()>& tuning);
+                       const std::function<KeyTable()>& tuning, bool analyze = false);
 
 }  // namespace retune::driver

@@ -83,12 +83,15 @@ int run(int argc, char** argv) {
       default:
         if (options.batch()) return run_batch(options);
         {
+          // The hint is for a user at a terminal; the bends of the plain method
+          // are what it is about.
+          const bool hint = isatty(STDERR_FILENO) && options.method.bends() && !options.method.poly;
           const FileReport report = retune_file(options.infile, options.outfile, options.method,
-                                                [&] { return playable_tuning(options.tuning, options.method); });
+                                                [&] { return playable_tuning(options.tuning, options.method); }, hint);
           const std::string warning = warnings(report);
           if (!warning.empty()) write_all(STDERR_FILENO, "retune: " + warning);
           if (options.verbose) write_all(STDERR_FILENO, "retune: " + verbose_report(report, options.method));
-          if (isatty(STDERR_FILENO)) write_all(STDERR_FILENO, plain_method_hint(report.counts));
+          if (report.analysis) write_all(STDERR_FILENO, plain_method_hint(*report.analysis));
         }
         break;
     }

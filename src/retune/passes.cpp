@@ -57,7 +57,6 @@ class Insertion {
       // Each track of a format 2 file is a sequence of its own.
       setup_pending_ = !setup_.empty() && (track == 0 || header.format == smf::kIndependentTracks);
       sysex_ = {};
-      sounding_ = {};
       // A length of 2^31 or more counts as negative: nothing to walk.
       const int64_t walked = copy_events(in, static_cast<int32_t>(length));
       if (setup_pending_) insert_setup();
@@ -81,8 +80,6 @@ class Insertion {
         copy_payload(in, event);
       else if (smf::kind_of(event.status) == smf::kNoteOn)
         after_note_on(event);
-      else
-        watch_for_hint(event);
       walked += static_cast<int64_t>(event.size());
     }
     return walked;
@@ -153,34 +150,9 @@ class Insertion {
   void after_note_on(const smf::Event& event) {
     const uint8_t channel = smf::channel_of(event.status);
     if (!bends(channel)) return;
-    sound(channel, event.data[0], event.data[1] > 0);
     const PlayedKey& played = played_[event.data[0]];
     insert({0x00, static_cast<uint8_t>(smf::kPitchBend | channel), played.lsb, played.msb});
     ++counts_.bends;
-  }
-
-  // What the bends play out of tune, counted for the hint: a note-on while
-  // another note of the track sounds on its channel, and the file's own bends
-  // off centre or while notes sound.
-  void sound(uint8_t channel, uint8_t key, bool on) {
-    Sounding& sounding = sounding_[channel];
-    uint32_t& notes = sounding.keys[key & 0x7F];
-    if (on) {
-      counts_.chord_notes += sounding.notes > 0;
-      ++notes;
-      ++sounding.notes;
-    } else if (notes > 0) {
-      --notes;
-      --sounding.notes;
-    }
-  }
-  void watch_for_hint(const smf::Event& event) {
-    const uint8_t channel = smf::channel_of(event.status);
-    if (!bends(channel)) return;
-    const uint8_t kind = smf::kind_of(event.status);
-    if (kind == smf::kNoteOff) sound(channel, event.data[0], false);
-    if (kind == smf::kPitchBend)
-      counts_.file_bends += (event.data[0] | event.data[1] << 7) != kBendCentre || sounding_[channel].notes > 0;
   }
 
   // The offsets of the scale/octave tuning message.
@@ -216,11 +188,6 @@ class Insertion {
   Bytes setup_;            // what the method sets on the synthesizer
   int setup_messages_ = 0;  // tuning messages in it
   Counts counts_;
-  struct Sounding {
-    std::array<uint32_t, kKeys> keys;  // notes per key
-    uint32_t notes;
-  };
-  std::array<Sounding, 16> sounding_{};  // per channel, in this track
   int64_t inserted_ = 0;
   bool setup_pending_ = false;
   bool restate_status_ = false;

@@ -30,11 +30,6 @@ struct Counts {
   uint64_t bends = 0;
   uint64_t tuning_messages = 0;
   int moved_keys = 0;  // keys played on a neighbour, their offsets being beyond the bend range
-  // What the pitch bends play out of tune: note-ons while a note of the same
-  // track and channel sounds, and the file's own bends off centre or while
-  // notes sound.
-  uint64_t chord_notes = 0;
-  uint64_t file_bends = 0;
 };
 
 // Under the bend methods a key whose offset lies beyond the bend range is
