@@ -19,7 +19,7 @@ uint16_t ChannelAllocator::carrying(int source) const {
   return bits;
 }
 
-ChannelAllocator::Choice ChannelAllocator::choose(int source, int bend, int played, int key) const {
+ChannelAllocator::Choice ChannelAllocator::choose(int source, int tuning, int played, int key) const {
   // Ranks: the lowest wins; `best` stays kNone when nothing qualifies.
   auto pick = [&](auto qualifies, auto rank) {
     int best = kNone;
@@ -34,7 +34,7 @@ ChannelAllocator::Choice ChannelAllocator::choose(int source, int bend, int play
   auto idle_longest = [&](int o) { return std::tuple(channels_[o].idle_since, o != source, o); };
   auto carries = [&](const Channel& c) { return c.carrier == source; };
 
-  int o = pick([&](const Channel& c) { return carries(c) && c.bend == bend && takes(c, played, key); },
+  int o = pick([&](const Channel& c) { return carries(c) && c.tuning == tuning && takes(c, played, key); },
                [&](int o) { return std::tuple(channels_[o].sounding == 0, channels_[o].idle_since, o); });
   if (o != kNone) return {o, Way::kShared};
   o = pick([](const Channel& c) { return c.sounding == 0; }, idle_longest);
@@ -43,7 +43,7 @@ ChannelAllocator::Choice ChannelAllocator::choose(int source, int bend, int play
            [&](int o) { return std::tuple(channels_[o].busy_since, o); });
   if (o != kNone) return {o, Way::kPedalNotesEnded};
   o = pick([&](const Channel& c) { return carries(c) && takes(c, played, key); },
-           [&](int o) { return std::tuple(std::abs(channels_[o].bend - bend), o); });
+           [&](int o) { return std::tuple(std::abs(channels_[o].tuning - tuning), o); });
   if (o != kNone) return {o, Way::kNearest};
   const int holder = busiest_other_source(source);
   o = pick([&](const Channel& c) { return c.carrier == holder; },
@@ -64,10 +64,10 @@ int ChannelAllocator::busiest_other_source(int source) const {
   return best;
 }
 
-void ChannelAllocator::note_on(int channel, int source, int bend, int played, int key) {
+void ChannelAllocator::note_on(int channel, int source, int tuning, int played, int key) {
   Channel& c = channels_[channel];
   c.carrier = source;
-  c.bend = bend;
+  c.tuning = tuning;
   if (c.sounding++ == 0) c.busy_since = ++clock_;
   ++c.keys[played];
   c.source_key[played] = static_cast<uint8_t>(key);
@@ -89,6 +89,6 @@ void ChannelAllocator::end_notes(int channel) {
   c.keys = {};
 }
 
-void ChannelAllocator::set_bend(int channel, int bend) { channels_[channel].bend = bend; }
+void ChannelAllocator::set_tuning(int channel, int tuning) { channels_[channel].tuning = tuning; }
 
 }  // namespace retune

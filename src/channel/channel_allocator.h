@@ -1,14 +1,17 @@
 // Output channels for notes that each need their source channel's settings
-// and a 14-bit bend of their own. Each output channel carries one source at a
+// and a bend of their own. A note's tuning is what its offset adds to the
+// bend, in bend units: notes of a source with the same tuning need the same
+// bend, whatever the source's own bend does. Each output channel carries one
+// source at a
 // time: it has that source's settings and gets its messages. A note takes the
 // first of:
-//   1. a channel carrying its source with its bend (and no other key of the
+//   1. a channel carrying its source with its tuning (and no other key of the
 //      source sounding on the key it is played on);
 //   2. the free channel idle longest (the release of its last notes has had
 //      the most time to fade), its source's own first among equals;
 //   3. a channel carrying its source whose notes all sound only through the
 //      pedal: they end there;
-//   4. the channel carrying its source whose bend is nearest: the note is
+//   4. the channel carrying its source whose tuning is nearest: the note is
 //      played approximately;
 //   5. among the channels of the source that holds the most, the one whose
 //      notes started earliest: they end there, and the channel is taken over.
@@ -38,24 +41,24 @@ class ChannelAllocator {
   // carrying the source of its own number.
   explicit ChannelAllocator(uint16_t channels);
 
-  // Where a note of `source`, its key `key` played on `played`, needing
-  // `bend`, is to go. Changes nothing.
-  Choice choose(int source, int bend, int played, int key) const;
+  // Where a note of `source` with `tuning`, its key `key` played on
+  // `played`, is to go. Changes nothing.
+  Choice choose(int source, int tuning, int played, int key) const;
 
-  // The note is on `channel`, which carries `source` from now on and is bent
-  // to `bend`.
-  void note_on(int channel, int source, int bend, int played, int key);
+  // The note is on `channel`, which carries `source` from now on, its notes
+  // bent for `tuning`.
+  void note_on(int channel, int source, int tuning, int played, int key);
   // Its key was released: it sounds on only through the pedal.
   void key_released(int channel);
   void note_ended(int channel, int played, bool released);
   // Every note on the channel ended at once.
   void end_notes(int channel);
-  void set_bend(int channel, int bend);
+  void set_tuning(int channel, int tuning);
 
   int carrier(int channel) const { return channels_[channel].carrier; }
   // Bit n: output channel n carries `source`.
   uint16_t carrying(int source) const;
-  int bend(int channel) const { return channels_[channel].bend; }
+  int tuning(int channel) const { return channels_[channel].tuning; }
   int sounding(int channel) const { return channels_[channel].sounding; }
   // Whether a note may end on `played` without ending another there.
   bool key_silent(int channel, int played) const { return channels_[channel].keys[played] == 0; }
@@ -64,7 +67,7 @@ class ChannelAllocator {
   struct Channel {
     bool usable = false;
     int carrier = kNone;
-    int bend = kNone;             // none stated yet
+    int tuning = kNone;           // none since its bend was last stated
     int sounding = 0;
     int released = 0;             // notes the pedal alone holds
     uint64_t idle_since = 0;      // when its last note ended

@@ -1,5 +1,7 @@
 #include "channel/channel_state.h"
 
+#include <algorithm>
+
 #include "smf/smf_walk.h"
 
 namespace retune {
@@ -110,8 +112,7 @@ Change ChannelState::control(uint8_t controller, uint8_t value) {
   return Change::kSetting;
 }
 
-// Data entry sets the selected parameter; an increment or decrement steps its
-// MSB, as most synthesizers do for the parameters that matter here.
+// Data entry sets the selected parameter, or steps it.
 Change ChannelState::enter(uint8_t controller, uint8_t value) {
   const Parameter parameter = selection.selected();
   if (parameter.is_null()) return Change::kNone;
@@ -125,9 +126,15 @@ Change ChannelState::enter(uint8_t controller, uint8_t value) {
     entry.lsb = value;
     entry.lsb_set = true;
   } else {
-    if (controller == kDataIncrement && entry.msb < 127) ++entry.msb;
-    if (controller == kDataDecrement && entry.msb > 0) --entry.msb;
-    entry.msb_set = true;
+    // A step of the 14-bit value, by the recommended practice: of the MSB for
+    // coarse tuning and the tuning program and bank, else of the LSB.
+    const int step = !parameter.nrpn && parameter.msb == 0 && parameter.lsb >= kCoarseTuningParameter &&
+                             parameter.lsb <= 4 ? 128 : 1;
+    const int value = (entry.msb << 7 | entry.lsb) + (controller == kDataIncrement ? step : -step);
+    const int stepped = std::clamp(value, 0, 0x3FFF);
+    entry.msb = static_cast<uint8_t>(stepped >> 7);
+    entry.lsb = static_cast<uint8_t>(stepped & 0x7F);
+    entry.msb_set = entry.lsb_set = true;
   }
   if (!parameter.is_bend_range()) return Change::kSetting;
   range = {entry.msb, entry.lsb};

@@ -1,5 +1,7 @@
 #include "driver/report.h"
 
+#include <vector>
+
 #include "io/failure.h"
 #include "smf/controllers.h"
 
@@ -27,15 +29,22 @@ std::string verbose_report(const FileReport& report, const Method& method) {
 std::string warnings(const FileReport& report) { return overflow_summary(report.poly); }
 
 std::string overflow_summary(const PolyReport& report) {
-  std::string text;
+  std::vector<std::string> parts;
   if (report.approximate > 0)
-    text = count(report.approximate, "note") +
-           io::formatted(" sounded with more different bends at once than there are channels: each went to the "
-                   "channel whose bend was nearest, at most %.1f cents off",
-                   report.max_cents_off);
+    parts.push_back(count(report.approximate, "note") +
+                    io::formatted(" sounded with more different bends at once than there are channels: each went to "
+                                  "the channel of its own channel's notes whose bend was nearest, at most %.1f cents off",
+                                  report.max_cents_off));
+  if (report.ended_early > 0)
+    parts.push_back(count(report.ended_early, "note") + " ended early to free a channel for a note of another bend");
   if (report.dropped > 0)
-    text += (text.empty() ? "" : "; ") + count(report.dropped, "note") +
-            " left out: every channel held the same key for another channel's notes";
+    parts.push_back(count(report.dropped, "note") + " left out: every channel held the same key for another key's notes");
+  if (report.small_ranges)
+    parts.push_back(std::string(report.small_ranges & (report.small_ranges - 1) ? "channels " : "channel ") +
+                    channel_numbers(report.small_ranges, ", ") +
+                    " set a bend range too small for the tuning: their notes were bent within 2 semitones");
+  std::string text;
+  for (const std::string& part : parts) text += (text.empty() ? "" : "; ") + part;
   return text.empty() ? text : text + "\n";
 }
 
@@ -52,6 +61,7 @@ std::string poly_details(const PolyReport& report) {
     const uint16_t borrowed = source.channels & static_cast<uint16_t>(~(1u << s));
     if (borrowed) text += " (borrowed: " + channel_numbers(borrowed, " ") + ")";
     if (source.approximate) text += ", " + std::to_string(source.approximate) + " placed approximately";
+    if (source.ended_early) text += ", " + std::to_string(source.ended_early) + " ended early";
     if (source.dropped) text += ", " + std::to_string(source.dropped) + " left out";
     text += "\n";
   }

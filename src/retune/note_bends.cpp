@@ -15,7 +15,10 @@ NoteBends::NoteBends(const KeyTable& keys, const Method& method) : keys_(keys), 
   }
 }
 
-bool NoteBends::range_too_small(const Range& range) const { return 100 * range.in_semitones() < reach_needed_; }
+// Two semitones are declared instead only where they reach further.
+bool NoteBends::range_too_small(const Range& range) const {
+  return 100 * range.in_semitones() < std::min(reach_needed_, 100.0 * kDefaultBendRange);
+}
 
 Range NoteBends::range(const ChannelState& source) const {
   if (method_.declare_bend_range) return {static_cast<uint8_t>(method_.bend_range), 0};
@@ -31,9 +34,14 @@ int NoteBends::bend(const ChannelState& source, double cents) const {
   return note_bend(source.bend, source.range.in_semitones(), cents, range(source).in_semitones());
 }
 
-void BendsAtOnce::count(Channel& channel, int bend, int change) {
-  auto it = std::find_if(channel.counts.begin(), channel.counts.end(), [bend](auto& c) { return c.first == bend; });
-  if (it == channel.counts.end()) it = channel.counts.insert(it, {bend, 0});
+int NoteBends::tuning(const ChannelState& source, double cents) const {
+  const double range = this->range(source).in_semitones();
+  return range > 0 ? static_cast<int>(bend_units(cents, range)) : 0;
+}
+
+void BendsAtOnce::count(Channel& channel, int tuning, int change) {
+  auto it = std::find_if(channel.counts.begin(), channel.counts.end(), [tuning](auto& c) { return c.first == tuning; });
+  if (it == channel.counts.end()) it = channel.counts.insert(it, {tuning, 0});
   it->second += change;
   if (it->second == 0) channel.counts.erase(it);
 }
@@ -44,15 +52,15 @@ void BendsAtOnce::note_started(const ChannelModel& model, uint8_t channel, uint8
   if (k.notes++ > 0) return;
   const ChannelState& state = model.state(channel);
   k.cents = bends_.place(state, key).cents;
-  k.bend = bends_.bend(state, k.cents);
-  count(c, k.bend, +1);
+  k.tuning = bends_.tuning(state, k.cents);
+  count(c, k.tuning, +1);
 }
 
 void BendsAtOnce::note_ended(uint8_t channel, uint8_t key) {
   Channel& c = channels_[channel];
   Key& k = c.keys[key];
   if (k.notes == 0 || --k.notes > 0) return;
-  count(c, k.bend, -1);
+  count(c, k.tuning, -1);
 }
 
 void BendsAtOnce::bend_changed(const ChannelModel& model, uint8_t channel) {
@@ -62,8 +70,8 @@ void BendsAtOnce::bend_changed(const ChannelModel& model, uint8_t channel) {
   const ChannelState& state = model.state(channel);
   for (Key& k : c.keys) {
     if (k.notes == 0) continue;
-    k.bend = bends_.bend(state, k.cents);
-    count(c, k.bend, +1);
+    k.tuning = bends_.tuning(state, k.cents);
+    count(c, k.tuning, +1);
   }
 }
 

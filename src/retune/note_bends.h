@@ -27,6 +27,9 @@ class NoteBends {
   KeyPlace place(const ChannelState& source, int key) const;
   // The 14-bit bend of a note bent `cents`, the file's own bend added.
   int bend(const ChannelState& source, double cents) const;
+  // What `cents` add to the bend, in bend units: notes with the same tuning
+  // need the same bend, whatever the file's own.
+  int tuning(const ChannelState& source, double cents) const;
 
  private:
   const KeyTable& keys_;
@@ -34,8 +37,9 @@ class NoteBends {
   double reach_needed_ = 0;  // cents: a range must reach this far for every key
 };
 
-// Counts, per channel, the different bends its sounding notes need; a
-// listener of the channel model for whoever reports the count.
+// Counts, per channel, the different bends its sounding notes need (the
+// different tunings: notes with equal ones can share a channel, others
+// cannot); a listener of the channel model for whoever reports the count.
 class BendsAtOnce {
  public:
   explicit BendsAtOnce(const NoteBends& bends) : bends_(bends) {}
@@ -47,20 +51,18 @@ class BendsAtOnce {
   void reset();
 
   int bends(uint8_t channel) const { return static_cast<int>(channels_[channel].counts.size()); }
-  // The bend a key's notes need now.
-  int bend_of(uint8_t channel, uint8_t key) const { return channels_[channel].keys[key].bend; }
 
  private:
   struct Key {
     int notes = 0;
     double cents = 0;  // settled when its first note starts, as --poly settles it
-    int bend = kBendCentre;
+    int tuning = 0;
   };
   struct Channel {
     std::array<Key, 128> keys;
-    std::vector<std::pair<int, int>> counts;  // bend, sounding keys that need it
+    std::vector<std::pair<int, int>> counts;  // tuning, sounding keys that need it
   };
-  void count(Channel& channel, int bend, int change);
+  void count(Channel& channel, int tuning, int change);
 
   const NoteBends& bends_;
   std::array<Channel, smf::gm::kChannels> channels_;

@@ -76,7 +76,8 @@ class PolyPlayer final : public ChannelListener {
   void carry_parameters(int o, const ChannelState& want);
   void declare_range(int o, uint8_t source);
   void select(int o, const Selection& want);
-  void end_notes_on(int o, bool pedal_only);
+  void end_notes_on(int o);
+  void end_stopped_notes(int o, uint8_t played);
 
   const Method& method_;
   PolyReport& report_;
@@ -86,6 +87,9 @@ class PolyPlayer final : public ChannelListener {
   ChannelAllocator allocator_;
   std::array<ChannelState, kChannels> outputs_;  // what each output channel holds, as written
   std::array<double, kChannels> cents_{};        // what the notes of each output channel are bent by
+  // Per output channel: the notes there, by source and key, that a message
+  // stopped and whose note-offs are still to come.
+  std::array<std::vector<std::pair<uint8_t, uint8_t>>, kChannels> stopped_;
   uint16_t rebend_pending_ = 0;                  // bit n: source n's notes need their bends again
   TrackWriter* out_ = nullptr;                   // the track of the event at hand
   const TimedEvent* event_ = nullptr;
@@ -151,7 +155,6 @@ void PolyPlayer::forward(uint8_t source, uint8_t kind, uint8_t data1, uint8_t da
 
 void PolyPlayer::write_bend(int o, int bend) {
   send(o, smf::kPitchBend, static_cast<uint8_t>(bend & 0x7F), static_cast<uint8_t>(bend >> 7));
-  allocator_.set_bend(o, bend);
   ++report_.bends;
 }
 
@@ -163,6 +166,7 @@ void PolyPlayer::rebend(uint8_t source) {
     const int o = std::countr_zero(bits);
     if (allocator_.sounding(o) == 0) continue;
     declare_range(o, source);
+    allocator_.set_tuning(o, bends_.tuning(state, cents_[o]));
     const int bend = bends_.bend(state, cents_[o]);
     if (bend != outputs_[o].bend) write_bend(o, bend);
   }
@@ -178,10 +182,11 @@ void PolyPlayer::note_started(uint8_t source, Note& note) {
   const KeyPlace place = bends_.place(state, note.key);
   report_.moved += place.key != note.key;
   const int bend = bends_.bend(state, place.cents);
+  const int tuning = bends_.tuning(state, place.cents);
   bends_at_once_.note_started(model_, source, note.key);
   stats.most_bends = std::max(stats.most_bends, bends_at_once_.bends(source));
 
-  const ChannelAllocator::Choice choice = allocator_.choose(source, bend, place.key, note.key);
+  const ChannelAllocator::Choice choice = allocator_.choose(source, tuning, place.key, note.key);
   const int o = choice.channel;
   switch (choice.way) {
     case Way::kNone:
@@ -190,12 +195,12 @@ void PolyPlayer::note_started(uint8_t source, Note& note) {
       return;
     case Way::kPedalNotesEnded:
     case Way::kTakenOver:
-      end_notes_on(o, choice.way == Way::kPedalNotesEnded);
+      end_notes_on(o);
       break;
     case Way::kNearest: {
       ++stats.approximate;
       ++report_.approximate;
-      const double off = std::abs(allocator_.bend(o) - bend) * bends_.range(state).in_semitones() * 100 / kBendCentre;
+      const double off = std::abs(allocator_.tuning(o) - tuning) * bends_.range(state).in_semitones() * 100 / kBendCentre;
       report_.max_cents_off = std::max(report_.max_cents_off, off);
       break;
     }
@@ -204,13 +209,13 @@ void PolyPlayer::note_started(uint8_t source, Note& note) {
   }
   if (allocator_.carrier(o) != source || choice.way == Way::kPedalNotesEnded) carry(o, source);
   declare_range(o, source);
-  // A channel that starts afresh states its bend, whatever it held before.
-  if (choice.way != Way::kShared && choice.way != Way::kNearest) {
-    cents_[o] = place.cents;
-    write_bend(o, bend);
-  }
+  // A channel that starts afresh states its bend, whatever it held before;
+  // an idle one of the same tuning may have missed the file's bends since.
+  if (choice.way != Way::kNearest && (choice.way != Way::kShared || outputs_[o].bend != bend)) write_bend(o, bend);
+  if (allocator_.sounding(o) == 0) cents_[o] = place.cents;
+  end_stopped_notes(o, place.key);
   send(o, smf::kNoteOn, place.key, note.velocity);
-  allocator_.note_on(o, source, outputs_[o].bend, place.key, note.key);
+  allocator_.note_on(o, source, choice.way == Way::kNearest ? allocator_.tuning(o) : tuning, place.key, note.key);
   note.mark = mark_of(o, place.key);
   stats.channels |= static_cast<uint16_t>(1u << o);
 }
@@ -233,13 +238,38 @@ void PolyPlayer::note_off(uint8_t source, Note& note) {
 void PolyPlayer::note_ended(uint8_t source, Note& note) {
   if (!takes_notes(source)) return;
   bends_at_once_.note_ended(source, note.key);
-  if (placed(note)) allocator_.note_ended(channel_of(note), played_of(note), note.mark & kReleased);
+  if (!placed(note)) return;
+  allocator_.note_ended(channel_of(note), played_of(note), note.mark & kReleased);
+  if (note.off_due) stopped_[channel_of(note)].emplace_back(source, note.key);
+}
+
+// A note stopped by a message gets its note-off where it was, at the latest
+// before another note starts on its key there: later, the note-off would end
+// that note instead.
+void PolyPlayer::end_stopped_notes(int o, uint8_t played) {
+  std::vector<std::pair<uint8_t, uint8_t>>& stopped = stopped_[o];
+  for (size_t i = stopped.size(); i-- > 0;) {
+    const auto [source, key] = stopped[i];
+    bool left = false;
+    for (Note& note : model_.notes(source, key)) {
+      if (!placed(note) || note.sounding || !note.off_due || channel_of(note) != o) continue;
+      if (played_of(note) != played) {
+        left = true;
+        continue;
+      }
+      send(o, smf::kNoteOff, played, 64);
+      note.mark = 0;
+    }
+    if (!left) stopped.erase(stopped.begin() + static_cast<ptrdiff_t>(i));
+  }
 }
 
 // Every channel is back at its defaults on the synthesizer as here; the
 // model has ended every note.
 void PolyPlayer::reset(const char* /*kind*/) {
   outputs_ = {};
+  // The synthesizer's bends are centred: none is what the allocator knows.
+  for (int o = 0; o < kChannels; ++o) allocator_.set_tuning(o, ChannelAllocator::kNone);
   bends_at_once_.reset();
 }
 
@@ -252,15 +282,16 @@ void PolyPlayer::poly_pressure(uint8_t source, uint8_t key, uint8_t value) {
   }
 }
 
-// The notes on output channel `o` end: those the pedal alone holds, by
-// lifting the pedal there; or all of them, by their note-offs too, before the
-// channel is taken over.
-void PolyPlayer::end_notes_on(int o, bool pedal_only) {
+// The notes on output channel `o` end, to free it: those the pedal alone
+// holds, by lifting the pedal there; or all of them, by their note-offs too,
+// before the channel is taken over.
+void PolyPlayer::end_notes_on(int o) {
   const int holder = allocator_.carrier(o);
   for (int key = 0; key < kKeys; ++key)
     for (Note& note : model_.notes(holder, key)) {
       if (!note.sounding || !placed(note) || channel_of(note) != o) continue;
-      if (!pedal_only && !(note.mark & kReleased)) send(o, smf::kNoteOff, played_of(note), 64);
+      // A note whose own note-off has not come gets one here.
+      if (note.key_down || note.off_due) send(o, smf::kNoteOff, played_of(note), 64);
       note.mark = 0;
       ++report_.ended_early;
       ++report_.sources[holder].ended_early;

@@ -3,15 +3,19 @@
 // channel, at its ticks, in its track, with its velocity, on its key or, when
 // the bends cannot reach its offset, on the nearest key; the bend in force on
 // that channel is the note's own (the file's bend on its source plus what is
-// left of the key's offset) at its start and at every change while it
-// sounds; its polyphonic aftertouch follows it; the channel's settings are its
-// source's; everything that is no note message of a retuned channel is
-// unchanged. Notes that start while more different (source, bend) pairs sound
-// than there are channels may be off or missing.
+// left of the key's offset, on the user's range, the file's, or two semitones
+// where the file's falls short) at its start and at every change while it
+// sounds; its polyphonic aftertouch follows it; the channel holds its source's
+// program and whatever the source was sent of controllers, channel pressure
+// and parameters; everything that is no note message of a retuned channel is
+// unchanged; no note-on is left without its note-off that was not so in the
+// input. Notes that start while more different (source, 14-bit bend) pairs
+// sound than there are channels may be off or missing.
 #pragma once
 
 #include <algorithm>
 #include <array>
+#include <bitset>
 #include <cmath>
 #include <cstdint>
 #include <map>
@@ -150,16 +154,52 @@ struct Result {
   double max_cents_off = 0;
 };
 
-// What the checks compare of a channel, source or output.
+// What the checks compare of a channel, source or output. What a channel was
+// never sent is left to the synthesizer's defaults: an output must hold what
+// its source was sent, and may hold more. Reset-all-controllers sends the
+// values it resets.
 struct Settings {
   int bend = 8192;
-  int range[2] = {2, 0};
+  int range[2] = {2, 0};  // registered parameter 0, kept apart: an output's is the one expected for it
   int program = 0, pressure = 0;
-  std::array<int, 6> controllers = {0, 0, 100, 64, 127, 0};  // bank, modulation, volume, pan, expression, sustain
+  bool pressure_sent = false;
+  std::array<uint8_t, 120> controllers{};
+  std::bitset<120> sent;          // controllers the channel was sent
+  std::map<int, int> parameters;  // 14-bit values by nrpn << 14 | msb << 7 | lsb
 
   bool operator==(const Settings&) const = default;
   double range_semitones() const { return range[0] + range[1] / 100.0; }
 };
+
+// Data entry, its increments and the parameter numbers: no setting of their own.
+inline bool is_parameter_control(int controller) {
+  return controller == 6 || controller == 38 || (controller >= 96 && controller <= 101);
+}
+
+// The first thing an output channel's settings lack of those wanted: the bend,
+// the range and the program always, the rest where the source was sent it
+// (-1: the output was not).
+inline std::string differs(const Settings& got, const Settings& want) {
+  auto is = [](const std::string& what, int g, int w) {
+    return what + " " + std::to_string(g) + ", not " + std::to_string(w);
+  };
+  if (got.bend != want.bend) return is("bend", got.bend, want.bend);
+  if (got.range[0] != want.range[0] || got.range[1] != want.range[1])
+    return is("bend range (cents)", got.range[0] * 100 + got.range[1], want.range[0] * 100 + want.range[1]);
+  if (got.program != want.program) return is("program", got.program, want.program);
+  if (want.pressure_sent && (!got.pressure_sent || got.pressure != want.pressure))
+    return is("channel pressure", got.pressure_sent ? got.pressure : -1, want.pressure);
+  for (int c = 0; c < 120; ++c)
+    if (want.sent[c] && (!got.sent[c] || got.controllers[c] != want.controllers[c]))
+      return is("controller " + std::to_string(c), got.sent[c] ? got.controllers[c] : -1, want.controllers[c]);
+  for (const auto& [id, value] : want.parameters) {
+    const auto it = got.parameters.find(id);
+    if (it == got.parameters.end() || it->second != value)
+      return is(std::string(id >> 14 ? "NRPN " : "RPN ") + std::to_string(id >> 7 & 127) + "/" + std::to_string(id & 127),
+                it == got.parameters.end() ? -1 : it->second, value);
+  }
+  return "";
+}
 
 class Checker {
  public:
@@ -205,6 +245,7 @@ class Checker {
     size_t on_seq, end_seq = SIZE_MAX;
     int played = key;   // the key it sounds on in the output
     double cents = 0;   // what its bend adds to the file's
+    int units = 0;      // what its tuning adds to the bend: notes with equal ones share a channel
   };
   struct Pressure {
     size_t seq;
@@ -269,17 +310,19 @@ class Checker {
   // Walks a timeline: the settings of every channel as they change, and its
   // notes, paired first on first off per channel and key, ended by resets,
   // all notes off and all sound off, and in the input kept sounding by the
-  // pedal.
-  void walk(const std::vector<Step>& steps, bool is_input, std::array<History, 16>& history, std::vector<Note>& notes,
-            std::vector<Pressure>& pressures) {
+  // pedal. Returns how many note-ons are left without a note-off when paired
+  // by the note messages alone, resets, mode messages and pedal aside.
+  size_t walk(const std::vector<Step>& steps, bool is_input, std::array<History, 16>& history, std::vector<Note>& notes,
+              std::vector<Pressure>& pressures) {
     std::array<Settings, 16> now;
-    // The parameter data entry goes to: a registered one (its numbers) unless
-    // a non-registered one was selected last.
-    std::array<std::array<int, 2>, 16> rpn;
+    // The parameter data entry goes to: RPN MSB, LSB, NRPN MSB, LSB, and
+    // whether the non-registered one was selected last; 127/127 is none.
+    std::array<std::array<int, 4>, 16> number;
     std::array<bool, 16> nrpn{};
-    for (auto& r : rpn) r = {127, 127};
+    for (auto& n : number) n.fill(127);
     std::array<std::array<std::vector<size_t>, 128>, 16> open;  // awaiting their note-off
     std::array<std::vector<size_t>, 16> held;                   // waiting for the pedal
+    std::array<std::array<size_t, 128>, 16> unended{};          // by the messages alone
     for (int c = 0; c < 16; ++c) history[c] = {{0, 0, now[c]}};
     std::map<size_t, std::pair<std::string, bool>> sysex;  // per track: the message joined so far, open
     auto end = [&](size_t n, uint64_t tick, size_t seq) {
@@ -297,7 +340,7 @@ class Checker {
           for (size_t n : held[c]) end(n, e.tick, seq);
           held[c].clear();
           now[c] = Settings{};
-          rpn[c] = {127, 127};
+          number[c].fill(127);
           nrpn[c] = false;
           history[c].push_back({e.tick, seq + 1, now[c]});
         }
@@ -309,25 +352,36 @@ class Checker {
       const int d1 = e.data[0], d2 = e.data[1];
       const bool is_off = e.kind() == 0x80 || (e.kind() == 0x90 && d2 == 0);
       if (e.kind() == 0x90 && d2 > 0) {
+        ++unended[c][d1];
         open[c][d1].push_back(notes.size());
         notes.push_back({c, d1, d2, steps[seq].track, SIZE_MAX, e.tick, UINT64_MAX, UINT64_MAX, seq, SIZE_MAX, d1, 0});
       } else if (is_off) {
+        if (unended[c][d1] > 0) --unended[c][d1];
         if (open[c][d1].empty()) continue;
         const size_t n = open[c][d1].front();
         open[c][d1].erase(open[c][d1].begin());
         notes[n].off_tick = e.tick;
         notes[n].off_track = steps[seq].track;
-        if (is_input && s.controllers[5] >= 64) held[c].push_back(n);
+        if (is_input && s.controllers[64] >= 64) held[c].push_back(n);
         else end(n, e.tick, seq);
       } else if (e.kind() == 0xB0) {
-        const int slot = d1 == 0 ? 0 : d1 == 1 ? 1 : d1 == 7 ? 2 : d1 == 10 ? 3 : d1 == 11 ? 4 : d1 == 64 ? 5 : -1;
-        if (slot >= 0) s.controllers[slot] = d2;
-        if (d1 == 101 || d1 == 100) rpn[c][d1 == 100] = d2, nrpn[c] = false;
-        if (d1 == 99 || d1 == 98) nrpn[c] = true;
-        if ((d1 == 6 || d1 == 38) && !nrpn[c] && rpn[c][0] == 0 && rpn[c][1] == 0) s.range[d1 == 38] = d2;
+        if (d1 < 120 && !is_parameter_control(d1)) s.controllers[d1] = static_cast<uint8_t>(d2), s.sent[d1] = true;
+        if (d1 >= 98 && d1 <= 101) number[c][101 - d1] = d2, nrpn[c] = d1 < 100;
+        const int msb = number[c][2 * nrpn[c]], lsb = number[c][2 * nrpn[c] + 1];
+        if ((d1 == 6 || d1 == 38 || d1 == 96 || d1 == 97) && !(msb == 127 && lsb == 127)) {
+          // Increments step the LSB, but the MSB of coarse tuning and the
+          // tuning program and bank (RPN 2-4), after MMA RP-018.
+          const int id = nrpn[c] << 14 | msb << 7 | lsb, step = id >= 2 && id <= 4 ? 128 : 1;
+          int value = id == 0 ? s.range[0] << 7 | s.range[1] : s.parameters[id];
+          value = d1 == 6 ? d2 << 7 | (value & 127) : d1 == 38 ? (value & ~127) | d2 : value + (d1 == 96 ? step : -step);
+          value = std::clamp(value, 0, 16383);
+          if (id == 0) s.range[0] = value >> 7, s.range[1] = value & 127;
+          else s.parameters[id] = value;
+        }
         if (d1 == 121) {
-          s.controllers[1] = 0, s.controllers[4] = 127, s.controllers[5] = 0, s.pressure = 0, s.bend = 8192;
-          rpn[c] = {127, 127};
+          s.pressure = 0, s.pressure_sent = true, s.bend = 8192;
+          for (int cc : {1, 11, 64, 65, 66, 67}) s.controllers[cc] = cc == 11 ? 127 : 0, s.sent[cc] = true;
+          number[c].fill(127);
           nrpn[c] = false;
         }
         if (is_input && (d1 == 121 || (d1 == 64 && d2 < 64) || d1 == 120)) {
@@ -339,7 +393,7 @@ class Checker {
             for (size_t n : keys) {
               notes[n].off_tick = e.tick;
               notes[n].off_track = steps[seq].track;
-              if (is_input && d1 == 123 && s.controllers[5] >= 64) held[c].push_back(n);
+              if (is_input && d1 == 123 && s.controllers[64] >= 64) held[c].push_back(n);
               else end(n, e.tick, seq);
             }
             keys.clear();
@@ -350,12 +404,16 @@ class Checker {
       } else if (e.kind() == 0xC0) {
         s.program = d1;
       } else if (e.kind() == 0xD0) {
-        s.pressure = d1;
+        s.pressure = d1, s.pressure_sent = true;
       } else if (e.kind() == 0xE0) {
         if (!(is_input && options_.ignore_bends)) s.bend = d1 | d2 << 7;
       }
       if (!(history[c].back().settings == s)) history[c].push_back({e.tick, seq + 1, s});
     }
+    size_t left = 0;
+    for (const auto& keys : unended)
+      for (size_t n : keys) left += n;
+    return left;
   }
 
   // Snapshots are stamped with the sequence number of the event after the
@@ -369,12 +427,37 @@ class Checker {
     return std::prev(it)->settings;
   }
 
-  // What the output channel should hold for a note of `source` settings.
+  // Where a note of `key` is to sound, and the cents its bend adds, for the
+  // range its bends are made for: a key whose offset lies beyond the range
+  // goes to the nearest key, the bend making up the rest.
+  std::pair<int, double> place(int key, double range) const {
+    const double offset = options_.offset[key];
+    if (std::abs(offset) <= 100 * range) return {key, offset};
+    const int played = std::clamp(key + static_cast<int>(std::lround(offset / 100)), 0, 127);
+    return {played, offset - 100.0 * (played - key)};
+  }
+
+  // The range a source's output channels are declared to: the user's, else
+  // the file's, unless it is below two semitones and some key, moved or not,
+  // is left further off than it reaches (edge keys that cannot move count
+  // too); then two semitones.
+  // Judged on the file's range in force: at a note's start, and again at
+  // each change while it sounds.
+  double out_range(const Settings& source) const {
+    if (options_.bend_range) return options_.bend_range;
+    const double range = source.range_semitones();
+    auto [it, fresh] = out_ranges_.try_emplace(range, range);
+    for (int key = 0; fresh && range < 2 && key < 128; ++key)
+      if (std::abs(place(key, range).second) > 100 * range) it->second = 2, fresh = false;
+    return it->second;
+  }
+
+  // What the output channel should hold for a note of `source` settings: the
+  // file's bend kept in cents on the range declared there.
   Settings expected(const Settings& source, double offset) const {
     Settings want = source;
-    const double src_range = source.range_semitones();
-    const double range = options_.bend_range ? options_.bend_range : src_range;
-    if (options_.bend_range) want.range[0] = options_.bend_range, want.range[1] = 0;
+    const double src_range = source.range_semitones(), range = out_range(source);
+    if (range != src_range) want.range[0] = static_cast<int>(range), want.range[1] = 0;
     if (range > 0) {
       double file = source.bend - 8192;
       if (src_range != range) file = std::round(file * src_range / range);
@@ -382,20 +465,6 @@ class Checker {
       want.bend = static_cast<int>(std::clamp(value, 0.0, 16383.0));
     }
     return want;
-  }
-
-  // Where a note is to sound, by the range its bends are made for at its
-  // start: a key whose offset lies beyond the range goes to the nearest key,
-  // the bend making up the rest.
-  void place(Note& n, const Settings& source) const {
-    const double range = options_.bend_range ? options_.bend_range : source.range_semitones();
-    const double offset = options_.offset[n.key];
-    n.played = n.key;
-    n.cents = offset;
-    if (std::abs(offset) > 100 * range) {
-      n.played = std::clamp(n.key + static_cast<int>(std::lround(offset / 100)), 0, 127);
-      n.cents = offset - 100.0 * (n.played - n.key);
-    }
   }
 
   // Empty when the note's channel holds what it should at its start and at
@@ -408,18 +477,15 @@ class Checker {
     const Settings want = expected(at_seq(src, n.on_seq), offset);
     const Settings got = at_seq(dst, m.on_seq);
     *cents_off = std::abs(got.bend - want.bend) * want.range_semitones() * 100 / 8192;
-    if (got.bend != want.bend) return "bend " + std::to_string(got.bend) + " at its start, not " + std::to_string(want.bend);
-    if (!(got == want)) return "settings differ from its source's at its start";
+    if (std::string d = differs(got, want); !d.empty()) return d + " at its start";
     std::vector<uint64_t> ticks;
     for (const History* h : {&src, &dst}) {
       auto it = std::lower_bound(h->begin(), h->end(), n.on_tick, [](const Snapshot& s, uint64_t t) { return s.tick < t; });
       for (; it != h->end() && it->tick < n.end_tick; ++it) ticks.push_back(it->tick);
     }
     for (uint64_t t : ticks) {
-      const Settings w = expected(at_end_of(src, t), offset);
-      const Settings g = at_end_of(dst, t);
-      if (!(g == w))
-        return "at tick " + std::to_string(t) + (g.bend != w.bend ? " bend " + std::to_string(g.bend) + ", not " + std::to_string(w.bend) : " settings differ");
+      if (std::string d = differs(at_end_of(dst, t), expected(at_end_of(src, t), offset)); !d.empty())
+        return "at tick " + std::to_string(t) + ": " + d;
     }
     return "";
   }
@@ -428,9 +494,16 @@ class Checker {
     std::array<History, 16> in_history, out_history;
     std::vector<Note> in_notes, out_notes;
     std::vector<Pressure> in_pressures, out_pressures;
-    walk(merge(in, tracks), true, in_history, in_notes, in_pressures);
-    walk(merge(out, tracks), false, out_history, out_notes, out_pressures);
-    for (Note& n : in_notes) place(n, at_seq(in_history[n.channel], n.on_seq));
+    const size_t in_unended = walk(merge(in, tracks), true, in_history, in_notes, in_pressures);
+    const size_t out_unended = walk(merge(out, tracks), false, out_history, out_notes, out_pressures);
+    if (out_unended > in_unended)
+      fail(std::to_string(out_unended) + " note-ons without their note-off in the output, " + std::to_string(in_unended) +
+           " in the input");
+    for (Note& n : in_notes) {
+      const Settings& source = at_seq(in_history[n.channel], n.on_seq);
+      std::tie(n.played, n.cents) = place(n.key, out_range(source));
+      n.units = static_cast<int>(std::trunc(n.cents * 0.01 * 8192 / out_range(source)));
+    }
     std::multimap<std::pair<int, int>, const Pressure*> pressed;  // by channel and key
     for (const Pressure& p : in_pressures) pressed.emplace(std::make_pair(p.channel, p.key), &p);
     std::set<std::tuple<uint64_t, int, int, int>> written;  // tick, channel, key, value
@@ -444,30 +517,41 @@ class Checker {
 
     int channels = 0;
     for (int c = 0; c < 16; ++c) channels += !passes_through(c);
-    // Notes sounding, by end, for the pairs count. A note that starts while
-    // more pairs sound than there are channels may be placed on a channel of
-    // another bend or source; while such a note sounds, the channels no longer
-    // hold one pair each, and later notes may be placed so too.
+    // Notes sounding, by end, for the count of (source, tuning) pairs: notes
+    // of a pair share a channel, their bends equal whatever the file's bend.
+    // A note that starts while more pairs sound than there are channels may
+    // be placed on a channel of another tuning, and notes sounding then may
+    // be ended early to make room; while such a note sounds, the channels no
+    // longer hold one pair each, and later notes may be placed so too.
     using Sounding = std::pair<size_t, size_t>;  // end seq, note
     std::priority_queue<Sounding, std::vector<Sounding>, std::greater<>> sounding;
-    std::map<std::pair<int, double>, int> pairs;
-    std::vector<bool> crowded(in_notes.size());
+    std::set<size_t> live;
+    std::map<std::pair<int, int>, int> pairs;
+    std::vector<bool> crowded(in_notes.size()), exposed(in_notes.size());
     int crowded_sounding = 0;
     for (size_t i = 0; i < in_notes.size(); ++i) {
       const Note& n = in_notes[i];
       while (!sounding.empty() && sounding.top().first <= n.on_seq) {
         const size_t j = sounding.top().second;
         sounding.pop();
-        const auto pair = std::make_pair(in_notes[j].channel, in_notes[j].cents);
+        live.erase(j);
+        const auto pair = std::make_pair(in_notes[j].channel, in_notes[j].units);
         if (--pairs[pair] == 0) pairs.erase(pair);
         crowded_sounding -= crowded[j];
       }
-      const auto pair = std::make_pair(n.channel, n.cents);
-      const bool overflow = crowded_sounding > 0 || static_cast<int>(pairs.size() + !pairs.count(pair)) > channels;
-      crowded[i] = overflow;
-      crowded_sounding += overflow;
+      const auto pair = std::make_pair(n.channel, n.units);
+      crowded[i] = crowded_sounding > 0 || static_cast<int>(pairs.size() + !pairs.count(pair)) > channels;
+      if (crowded[i])
+        for (size_t j : live) exposed[j] = true;
+      exposed[i] = crowded[i];
+      crowded_sounding += crowded[i];
       ++pairs[pair];
       sounding.push({n.end_seq, i});
+      live.insert(i);
+    }
+    for (size_t i = 0; i < in_notes.size(); ++i) {
+      const Note& n = in_notes[i];
+      const bool overflow = exposed[i];
       ++result_.notes;
 
       const std::string where = "note " + std::to_string(i) + " (key " + std::to_string(n.key) + " on " +
@@ -512,6 +596,7 @@ class Checker {
 
   Options options_;
   Result result_;
+  mutable std::map<double, double> out_ranges_;  // by the file's range
 };
 
 inline Result check(std::string_view input, std::string_view output, const Options& options) {
