@@ -268,8 +268,6 @@ void PolyPlayer::end_stopped_notes(int o, uint8_t played) {
 // model has ended every note.
 void PolyPlayer::reset(const char* /*kind*/) {
   outputs_ = {};
-  // The synthesizer's bends are centred: none is what the allocator knows.
-  for (int o = 0; o < kChannels; ++o) allocator_.set_tuning(o, ChannelAllocator::kNone);
   bends_at_once_.reset();
 }
 
