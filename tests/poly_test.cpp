@@ -8,6 +8,7 @@
 #include "poly_check.h"
 #include "poly_gen.h"
 #include "driver/report.h"
+#include "retune/analyze.h"
 #include "retune/poly.h"
 #include "tuning/tunings.h"
 #include "run_binary.h"
@@ -295,6 +296,15 @@ TEST(Poly, RealFilesPassTheChecker) {
       EXPECT_EQ(r.problem, "") << path;
       EXPECT_LE(r.off + r.missing, report.approximate + report.ended_early + report.dropped) << path;
     }
+    // --analyze, the hint and --poly find the same channels needing several bends at once.
+    const KeyTable keys = KeyTable::from_pitch_classes(kMeantone);
+    const retune::Analysis analysis = retune::analyze(input, keys, poly());
+    retune::PolyReport report;
+    retune::retune_poly(input, keys, poly(), &report);
+    uint16_t chords = 0;
+    for (int c = 0; c < 16; ++c) chords |= static_cast<uint16_t>((report.sources[c].most_bends > 1) << c);
+    EXPECT_EQ(analysis.chords, chords) << path;
+    EXPECT_EQ(retune::driver::plain_method_hint(analysis).find("chords") != std::string::npos, chords != 0) << path;
   }
 }
 

@@ -587,6 +587,11 @@ class Checker {
         ++result_.off;
         result_.max_cents_off = std::max(result_.max_cents_off, cents);
         if (!overflow) fail(where + problem);
+        // Overflow may cost a note its pitch, never its instrument.
+        const Settings want = expected(at_seq(in_history[n.channel], n.on_seq), n.cents);
+        Settings got = at_seq(out_history[m.channel], m.on_seq);
+        got.bend = want.bend;
+        if (std::string d = differs(got, want); !d.empty()) fail(where + "another source's settings at its start: " + d);
       }
     }
     // A note placed on a channel of another source sounds on there after its
