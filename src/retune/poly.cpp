@@ -87,9 +87,9 @@ class PolyPlayer final : public ChannelListener {
   ChannelAllocator allocator_;
   std::array<ChannelState, kChannels> outputs_;  // what each output channel holds, as written
   std::array<double, kChannels> cents_{};        // what the notes of each output channel are bent by
-  // Per output channel: the notes there, by source and key, that a message
-  // stopped and whose note-offs are still to come.
-  std::array<std::vector<std::pair<uint8_t, uint8_t>>, kChannels> stopped_;
+  // Per output channel and key played: the notes there, by source and key,
+  // that a message stopped and whose note-offs are still to come.
+  std::array<std::array<std::vector<std::pair<uint8_t, uint8_t>>, kKeys>, kChannels> stopped_;
   uint16_t rebend_pending_ = 0;                  // bit n: source n's notes need their bends again
   TrackWriter* out_ = nullptr;                   // the track of the event at hand
   const TimedEvent* event_ = nullptr;
@@ -231,7 +231,11 @@ void PolyPlayer::key_released(uint8_t source, Note& note) {
 void PolyPlayer::note_off(uint8_t source, Note& note) {
   if (!takes_notes(source) || !placed(note)) return;
   const int o = channel_of(note);
-  if (!note.sounding && !allocator_.key_silent(o, played_of(note))) return;
+  if (!note.sounding) {
+    auto& stopped = stopped_[o][played_of(note)];
+    const auto it = std::find(stopped.begin(), stopped.end(), std::pair(source, note.key));
+    if (it != stopped.end()) stopped.erase(it);
+  }
   send(o, smf::kind_of(event_->event.status), played_of(note), event_->event.data[1]);
 }
 
@@ -240,28 +244,20 @@ void PolyPlayer::note_ended(uint8_t source, Note& note) {
   bends_at_once_.note_ended(source, note.key);
   if (!placed(note)) return;
   allocator_.note_ended(channel_of(note), played_of(note), note.mark & kReleased);
-  if (note.off_due) stopped_[channel_of(note)].emplace_back(source, note.key);
+  if (note.off_due) stopped_[channel_of(note)][played_of(note)].emplace_back(source, note.key);
 }
 
 // A note stopped by a message gets its note-off where it was, at the latest
 // before another note starts on its key there: later, the note-off would end
 // that note instead.
 void PolyPlayer::end_stopped_notes(int o, uint8_t played) {
-  std::vector<std::pair<uint8_t, uint8_t>>& stopped = stopped_[o];
-  for (size_t i = stopped.size(); i-- > 0;) {
-    const auto [source, key] = stopped[i];
-    bool left = false;
-    for (Note& note : model_.notes(source, key)) {
-      if (!placed(note) || note.sounding || !note.off_due || channel_of(note) != o) continue;
-      if (played_of(note) != played) {
-        left = true;
-        continue;
+  for (const auto& [source, key] : stopped_[o][played])
+    for (Note& note : model_.notes(source, key))
+      if (placed(note) && !note.sounding && note.off_due && channel_of(note) == o && played_of(note) == played) {
+        send(o, smf::kNoteOff, played, 64);
+        note.mark = 0;
       }
-      send(o, smf::kNoteOff, played, 64);
-      note.mark = 0;
-    }
-    if (!left) stopped.erase(stopped.begin() + static_cast<ptrdiff_t>(i));
-  }
+  stopped_[o][played].clear();
 }
 
 // Every channel is back at its defaults on the synthesizer as here; the
@@ -346,8 +342,9 @@ void PolyPlayer::carry_parameters(int o, const ChannelState& want) {
     numbers[0] = p.msb;
     numbers[1] = p.lsb;
     select(o, selection);
+    const ParameterValue had = value_in(have, p);
     send(o, smf::kController, kDataEntry, v.msb);
-    if (v.lsb_set || have.parameters[p].lsb != v.lsb) send(o, smf::kController, kDataEntryLsb, v.lsb);
+    if (v.lsb_set || had.lsb != v.lsb) send(o, smf::kController, kDataEntryLsb, v.lsb);
   }
 }
 
