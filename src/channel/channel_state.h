@@ -23,7 +23,8 @@ struct Parameter {
   uint8_t msb = smf::gm::kNullParameter;
   uint8_t lsb = smf::gm::kNullParameter;
 
-  bool is_null() const { return !nrpn && msb == smf::gm::kNullParameter && lsb == smf::gm::kNullParameter; }
+  // 127/127 selects no parameter, of either kind.
+  bool is_null() const { return msb == smf::gm::kNullParameter && lsb == smf::gm::kNullParameter; }
   bool is_bend_range() const {
     return !nrpn && msb == smf::gm::kBendRangeParameter && lsb == smf::gm::kBendRangeParameter;
   }

@@ -323,28 +323,39 @@ void PolyPlayer::carry(int o, uint8_t source) {
   select(o, want.selection);
 }
 
+// Each half of a parameter value the source sent, where the channel holds
+// another; each half the channel holds that the source never sent, put back
+// to its default.
 void PolyPlayer::carry_parameters(int o, const ChannelState& want) {
-  ChannelState& have = outputs_[o];
-  std::vector<std::pair<Parameter, ParameterValue>> changes;
   auto value_in = [](const ChannelState& state, const Parameter& p) {
     const auto it = state.parameters.find(p);
-    return it != state.parameters.end() ? it->second : ChannelState::default_value(p);
+    if (it != state.parameters.end()) return it->second;
+    const ParameterValue fallback = ChannelState::default_value(p);
+    return ParameterValue{fallback.msb, fallback.lsb, false, false};
   };
-  for (const auto& [p, v] : want.parameters)
-    if (!p.is_bend_range() && !(have.parameters.contains(p) && value_in(have, p) == v)) changes.emplace_back(p, v);
-  for (const auto& [p, v] : have.parameters)
-    if (!p.is_bend_range() && !want.parameters.contains(p) && !(v == ChannelState::default_value(p)))
-      changes.emplace_back(p, ChannelState::default_value(p));
-  for (const auto& [p, v] : changes) {
+  auto needed = [](bool want_set, uint8_t want, bool had_set, uint8_t had) {
+    return want_set ? !(had_set && had == want) : had_set && had != want;
+  };
+  std::vector<Parameter> parameters;
+  for (const ChannelState* state : {&want, static_cast<const ChannelState*>(&outputs_[o])})
+    for (const auto& entry : state->parameters)
+      if (!entry.first.is_bend_range()) parameters.push_back(entry.first);
+  std::sort(parameters.begin(), parameters.end());
+  parameters.erase(std::unique(parameters.begin(), parameters.end()), parameters.end());
+  for (const Parameter& p : parameters) {
+    const ParameterValue v = value_in(want, p);
+    const ParameterValue had = value_in(outputs_[o], p);
+    const bool msb = needed(v.msb_set, v.msb, had.msb_set, had.msb);
+    const bool lsb = needed(v.lsb_set, v.lsb, had.lsb_set, had.lsb);
+    if (!msb && !lsb) continue;
     Selection selection;
     selection.nrpn = p.nrpn;
     uint8_t* numbers = p.nrpn ? selection.nrpn_number : selection.rpn;
     numbers[0] = p.msb;
     numbers[1] = p.lsb;
     select(o, selection);
-    const ParameterValue had = value_in(have, p);
-    send(o, smf::kController, kDataEntry, v.msb);
-    if (v.lsb_set || had.lsb != v.lsb) send(o, smf::kController, kDataEntryLsb, v.lsb);
+    if (msb) send(o, smf::kController, kDataEntry, v.msb);
+    if (lsb) send(o, smf::kController, kDataEntryLsb, v.lsb);
   }
 }
 

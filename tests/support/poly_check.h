@@ -166,6 +166,7 @@ struct Settings {
   std::array<uint8_t, 120> controllers{};
   std::bitset<120> sent;          // controllers the channel was sent
   std::map<int, int> parameters;  // 14-bit values by nrpn << 14 | msb << 7 | lsb
+  std::map<int, int> halves;      // of each: bit 1 its MSB was sent, bit 0 its LSB
 
   bool operator==(const Settings&) const = default;
   double range_semitones() const { return range[0] + range[1] / 100.0; }
@@ -194,7 +195,9 @@ inline std::string differs(const Settings& got, const Settings& want) {
       return is("controller " + std::to_string(c), got.sent[c] ? got.controllers[c] : -1, want.controllers[c]);
   for (const auto& [id, value] : want.parameters) {
     const auto it = got.parameters.find(id);
-    if (it == got.parameters.end() || it->second != value)
+    const int sent = want.halves.at(id), mask = (sent & 2 ? 0x3F80 : 0) | (sent & 1 ? 0x7F : 0);
+    const auto got_sent = got.halves.find(id);
+    if (it == got.parameters.end() || (got_sent->second & sent) != sent || (it->second & mask) != (value & mask))
       return is(std::string(id >> 14 ? "NRPN " : "RPN ") + std::to_string(id >> 7 & 127) + "/" + std::to_string(id & 127),
                 it == got.parameters.end() ? -1 : it->second, value);
   }
@@ -372,11 +375,17 @@ class Checker {
           // Increments step the LSB, but the MSB of coarse tuning and the
           // tuning program and bank (RPN 2-4), after MMA RP-018.
           const int id = nrpn[c] << 14 | msb << 7 | lsb, step = id >= 2 && id <= 4 ? 128 : 1;
-          int value = id == 0 ? s.range[0] << 7 | s.range[1] : s.parameters[id];
+          // A parameter not yet set holds what a synthesizer starts with:
+          // modulation depth range 50 cents, the others centred.
+          const auto known = s.parameters.find(id);
+          int value = id == 0                       ? s.range[0] << 7 | s.range[1]
+                      : known != s.parameters.end() ? known->second
+                      : id == 5                     ? 64
+                                                    : 64 << 7;
           value = d1 == 6 ? d2 << 7 | (value & 127) : d1 == 38 ? (value & ~127) | d2 : value + (d1 == 96 ? step : -step);
           value = std::clamp(value, 0, 16383);
           if (id == 0) s.range[0] = value >> 7, s.range[1] = value & 127;
-          else s.parameters[id] = value;
+          else s.parameters[id] = value, s.halves[id] |= d1 == 6 ? 2 : d1 == 38 ? 1 : 3;
         }
         if (d1 == 121) {
           s.pressure = 0, s.pressure_sent = true, s.bend = 8192;
