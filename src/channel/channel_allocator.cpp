@@ -8,14 +8,14 @@ namespace retune {
 ChannelAllocator::ChannelAllocator(uint16_t channels) {
   for (int o = 0; o < kChannels; ++o) {
     channels_[o].usable = channels >> o & 1;
-    if (channels_[o].usable) channels_[o].carrier = o;
+    if (channels_[o].usable) channels_[o].source = o;
   }
 }
 
-uint16_t ChannelAllocator::carrying(int source) const {
+uint16_t ChannelAllocator::channels_of(int source) const {
   uint16_t bits = 0;
   for (int o = 0; o < kChannels; ++o)
-    if (channels_[o].carrier == source) bits |= static_cast<uint16_t>(1u << o);
+    if (channels_[o].source == source) bits |= static_cast<uint16_t>(1u << o);
   return bits;
 }
 
@@ -32,32 +32,32 @@ ChannelAllocator::Choice ChannelAllocator::choose(int source, int tuning, int pl
     return best;
   };
   auto idle_longest = [&](int o) { return std::tuple(channels_[o].idle_since, o != source, o); };
-  auto carries = [&](const Channel& c) { return c.carrier == source; };
+  auto of_source = [&](const Channel& c) { return c.source == source; };
 
-  int o = pick([&](const Channel& c) { return carries(c) && c.tuning == tuning && takes(c, played, key); },
+  int o = pick([&](const Channel& c) { return of_source(c) && c.tuning == tuning && takes(c, played, key); },
                [&](int o) { return std::tuple(channels_[o].sounding == 0, channels_[o].idle_since, o); });
   if (o != kNone) return {o, Way::kShared};
   o = pick([](const Channel& c) { return c.sounding == 0; }, idle_longest);
   if (o != kNone) return {o, Way::kFree};
-  o = pick([&](const Channel& c) { return carries(c) && c.released == c.sounding; },
+  o = pick([&](const Channel& c) { return of_source(c) && c.released == c.sounding; },
            [&](int o) { return std::tuple(channels_[o].busy_since, o); });
   if (o != kNone) return {o, Way::kPedalNotesEnded};
-  o = pick([&](const Channel& c) { return carries(c) && takes(c, played, key); },
+  o = pick([&](const Channel& c) { return of_source(c) && takes(c, played, key); },
            [&](int o) { return std::tuple(std::abs(channels_[o].tuning - tuning), o); });
   if (o != kNone) return {o, Way::kNearest};
   const int holder = busiest_other_source(source);
-  o = pick([&](const Channel& c) { return c.carrier == holder; },
+  o = pick([&](const Channel& c) { return c.source == holder; },
            [&](int o) { return std::tuple(channels_[o].busy_since, o); });
   if (o != kNone) return {o, Way::kTakenOver};
   return {};
 }
 
-// The source, other than `source`, that the most channels carry; kNone when
+// The source, other than `source`, that the most channels play for; kNone when
 // there is none.
 int ChannelAllocator::busiest_other_source(int source) const {
   std::array<int, kChannels> held{};
   for (const Channel& c : channels_)
-    if (c.usable && c.carrier != kNone) ++held[c.carrier];
+    if (c.usable && c.source != kNone) ++held[c.source];
   int best = kNone;
   for (int s = 0; s < kChannels; ++s)
     if (s != source && held[s] > 0 && (best == kNone || held[s] > held[best])) best = s;
@@ -66,7 +66,7 @@ int ChannelAllocator::busiest_other_source(int source) const {
 
 void ChannelAllocator::note_on(int channel, int source, int tuning, int played, int key) {
   Channel& c = channels_[channel];
-  c.carrier = source;
+  c.source = source;
   c.tuning = tuning;
   if (c.sounding++ == 0) c.busy_since = ++clock_;
   ++c.keys[played];

@@ -1,20 +1,19 @@
 // Output channels for notes that each need their source channel's settings
 // and a bend of their own. A note's tuning is what its offset adds to the
 // bend, in bend units: notes of a source with the same tuning need the same
-// bend, whatever the source's own bend does. Each output channel carries one
-// source at a
-// time: it has that source's settings and gets its messages. A note takes the
-// first of:
-//   1. a channel carrying its source with its tuning (and no other key of the
+// bend, whatever the source's own bend does. Each output channel plays for
+// one source at a time: it has that source's settings and gets its messages.
+// A note takes the first of:
+//   1. a channel of its source with its tuning (and no other key of the
 //      source sounding on the key it is played on);
 //   2. the free channel idle longest (the release of its last notes has had
 //      the most time to fade), its source's own first among equals;
-//   3. a channel carrying its source whose notes all sound only through the
-//      pedal: they end there;
-//   4. the channel carrying its source whose tuning is nearest: the note is
-//      played approximately;
+//   3. a channel of its source whose notes all sound only through the pedal:
+//      they end there;
+//   4. the channel of its source whose tuning is nearest: the note is played
+//      approximately;
 //   5. among the channels of the source that holds the most, the one whose
-//      notes started earliest: they end there, and the channel is taken over.
+//      notes started earliest: they end there, and the channel changes source.
 // So a note never sounds with another source's settings: ending notes that
 // sound only through the pedal comes before a pitch error, a pitch error
 // before ending a held note. The allocator works on plain numbers; the
@@ -38,14 +37,14 @@ class ChannelAllocator {
   };
 
   // Bit n of `channels`: output channel n takes notes. Each starts out
-  // carrying the source of its own number.
+  // playing for the source of its own number.
   explicit ChannelAllocator(uint16_t channels);
 
   // Where a note of `source` with `tuning`, its key `key` played on
   // `played`, is to go. Changes nothing.
   Choice choose(int source, int tuning, int played, int key) const;
 
-  // The note is on `channel`, which carries `source` from now on, its notes
+  // The note is on `channel`, which plays for `source` from now on, its notes
   // bent for `tuning`.
   void note_on(int channel, int source, int tuning, int played, int key);
   // Its key was released: it sounds on only through the pedal.
@@ -55,9 +54,9 @@ class ChannelAllocator {
   void end_notes(int channel);
   void set_tuning(int channel, int tuning);
 
-  int carrier(int channel) const { return channels_[channel].carrier; }
-  // Bit n: output channel n carries `source`.
-  uint16_t carrying(int source) const;
+  int source_of(int channel) const { return channels_[channel].source; }
+  // Bit n: output channel n plays for `source`.
+  uint16_t channels_of(int source) const;
   int tuning(int channel) const { return channels_[channel].tuning; }
   int sounding(int channel) const { return channels_[channel].sounding; }
   // Whether a note may end on `played` without ending another there.
@@ -66,7 +65,7 @@ class ChannelAllocator {
  private:
   struct Channel {
     bool usable = false;
-    int carrier = kNone;
+    int source = kNone;
     int tuning = kNone;           // none since its bend was last stated
     int sounding = 0;
     int released = 0;             // notes the pedal alone holds

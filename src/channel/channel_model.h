@@ -11,6 +11,10 @@
 // once. A note stopped by such a message still waits for its own note-off.
 // A channel message with a data byte of 128 or more is none of these: no
 // synthesizer could take it, and the model passes it by.
+//
+//   channel_state.h      a channel's settings, followed message by message
+//   channel_model.h      the sixteen channels and their notes (this header)
+//   channel_allocator.h  output channels for notes that each need a bend of their own
 #pragma once
 
 #include <array>

@@ -47,9 +47,9 @@ struct Clock {
 // One timeline (a file's merged tracks, or one track of a format 2 file) as
 // the output methods would meet it: the channel model's notes, each needing
 // the bend the polyphonic mode would give it.
-class Survey final : public ChannelListener {
+class TimelineAnalysis final : public ChannelListener {
  public:
-  Survey(const KeyTable& keys, const Method& method, const smf::File& file, Analysis& analysis)
+  TimelineAnalysis(const KeyTable& keys, const Method& method, const smf::File& file, Analysis& analysis)
       : method_(method),
         clock_(file.division),
         analysis_(analysis),
@@ -195,11 +195,11 @@ Analysis analyze(std::string bytes, const KeyTable& keys, const Method& method) 
   for (int c = 0; c < kChannels; ++c) analysis.channels[c].skipped = method.skips(c);
 
   for (const std::vector<size_t>& tracks : smf::timelines(file)) {
-    Survey survey(keys, method, file, analysis);
+    TimelineAnalysis timeline(keys, method, file, analysis);
     smf::MergedEvents events(file, tracks);
-    while (const TimedEvent* event = events.next()) survey.visit(*event, events.track());
-    analysis.length_ticks = std::max(analysis.length_ticks, survey.end_tick());
-    analysis.length_seconds = std::max(analysis.length_seconds, survey.end_seconds());
+    while (const TimedEvent* event = events.next()) timeline.visit(*event, events.track());
+    analysis.length_ticks = std::max(analysis.length_ticks, timeline.end_tick());
+    analysis.length_seconds = std::max(analysis.length_seconds, timeline.end_seconds());
   }
   if (!Clock(file.division).valid) analysis.length_seconds = -1;
   advise(analysis, keys, method);

@@ -72,8 +72,8 @@ class PolyPlayer final : public ChannelListener {
   void write_bend(int o, int bend);
   void rebend(uint8_t source);
 
-  void carry(int o, uint8_t source);
-  void carry_parameters(int o, const ChannelState& want);
+  void copy_state(int o, uint8_t source);
+  void copy_parameters(int o, const ChannelState& want);
   void declare_range(int o, uint8_t source);
   void select(int o, const Selection& want);
   void end_notes_on(int o);
@@ -149,7 +149,7 @@ void PolyPlayer::send(int o, uint8_t kind, uint8_t data1, uint8_t data2) {
 }
 
 void PolyPlayer::forward(uint8_t source, uint8_t kind, uint8_t data1, uint8_t data2) {
-  for (unsigned bits = allocator_.carrying(source); bits; bits &= bits - 1)
+  for (unsigned bits = allocator_.channels_of(source); bits; bits &= bits - 1)
     send(std::countr_zero(bits), kind, data1, data2);
 }
 
@@ -162,7 +162,7 @@ void PolyPlayer::rebend(uint8_t source) {
   if (!takes_notes(source)) return;
   bends_at_once_.bend_changed(model_, source);
   const ChannelState& state = model_.state(source);
-  for (unsigned bits = allocator_.carrying(source); bits; bits &= bits - 1) {
+  for (unsigned bits = allocator_.channels_of(source); bits; bits &= bits - 1) {
     const int o = std::countr_zero(bits);
     if (allocator_.sounding(o) == 0) continue;
     declare_range(o, source);
@@ -207,7 +207,7 @@ void PolyPlayer::note_started(uint8_t source, Note& note) {
     default:
       break;
   }
-  if (allocator_.carrier(o) != source || choice.way == Way::kPedalNotesEnded) carry(o, source);
+  if (allocator_.source_of(o) != source || choice.way == Way::kPedalNotesEnded) copy_state(o, source);
   declare_range(o, source);
   // A channel that starts afresh states its bend, whatever it held before;
   // an idle one of the same tuning may have missed the file's bends since.
@@ -280,7 +280,7 @@ void PolyPlayer::poly_pressure(uint8_t source, uint8_t key, uint8_t value) {
 // holds, by lifting the pedal there; or all of them, by their note-offs too,
 // before the channel is taken over.
 void PolyPlayer::end_notes_on(int o) {
-  const int holder = allocator_.carrier(o);
+  const int holder = allocator_.source_of(o);
   for (int key = 0; key < kKeys; ++key)
     for (Note& note : model_.notes(holder, key)) {
       if (!note.sounding || !placed(note) || channel_of(note) != o) continue;
@@ -300,7 +300,7 @@ void PolyPlayer::end_notes_on(int o) {
 // the channel had that the source never set put back to its default; the
 // program after the bank, and last the parameter selection, so that the
 // source's later data entry goes where it means.
-void PolyPlayer::carry(int o, uint8_t source) {
+void PolyPlayer::copy_state(int o, uint8_t source) {
   ChannelState& have = outputs_[o];
   const ChannelState& want = model_.state(source);
   auto differs = [&](uint8_t c) {
@@ -318,7 +318,7 @@ void PolyPlayer::carry(int o, uint8_t source) {
       send(o, smf::kController, c, want.controllers[c]);
   if ((want.pressure_set || have.pressure_set) && !(have.pressure_set && have.pressure == want.pressure))
     send(o, smf::kChannelPressure, want.pressure);
-  carry_parameters(o, want);
+  copy_parameters(o, want);
   declare_range(o, source);
   select(o, want.selection);
 }
@@ -326,7 +326,7 @@ void PolyPlayer::carry(int o, uint8_t source) {
 // Each half of a parameter value the source sent, where the channel holds
 // another; each half the channel holds that the source never sent, put back
 // to its default.
-void PolyPlayer::carry_parameters(int o, const ChannelState& want) {
+void PolyPlayer::copy_parameters(int o, const ChannelState& want) {
   auto value_in = [](const ChannelState& state, const Parameter& p) {
     const auto it = state.parameters.find(p);
     if (it != state.parameters.end()) return it->second;

@@ -2,7 +2,7 @@
 // time, and every note is given an output channel whose pitch bend is that
 // note's own, so that chords play in tune on any General MIDI synthesizer.
 // Notes share an output channel only when they come from the same source
-// channel and need the same bend. An output channel carries one source at a
+// channel and their tunings add the same bend (channel/channel_allocator.h). An output channel plays for one source at a
 // time: before its first note of a source it takes on that source's whole
 // state, and it gets every later message of it.
 #pragma once

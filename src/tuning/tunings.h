@@ -1,6 +1,10 @@
 // Tunings: the built-in ones, each worked out from its definition (the sizes
 // of its twelve fifths, or the ratios of its degrees), and the user's choice
 // resolved into the tuning of the 128 keys.
+//
+//   tuning_table.h  a tuning as the methods see it: twelve offsets, or 128 keys
+//   scala.h         Scala scales and keyboard mappings, and the keys they tune
+//   tunings.h       the built-in tunings and the user's choice (this header)
 #pragma once
 
 #include <optional>
