@@ -126,9 +126,9 @@ TEST(Poly, LiteralOutputs) {
        "00 B0 40 7F 00 90 3C 40 00 90 40 40 10 B0 7B 00 00 90 3E 40", poly(0, 0xFFFC),
        "00 B0 40 7F 00 E0 00 40 00 90 3C 40 00 B1 40 7F 00 E1 4F 3B 00 91 40 40 10 B0 7B 00 00 B1 7B 00 "
        "00 80 3C 40 00 B0 40 00 00 40 7F 00 E0 6A 3D 00 90 3E 40"},
-      // The same with C's key still held: D is played on E's channel, the
-      // bend nearest its own (7631 against 8192).
-      {"held notes keep their channels: the nearest bend",
+      // The same with C's key still held: E alone sounds only through the
+      // pedal, and gives way.
+      {"a held note keeps its channel; one the pedal alone holds gives way",
        "00 B0 40 7F 00 90 3C 40 00 90 40 40 10 80 40 40 00 90 3E 40", poly(0, 0xFFFC),
        "00 B0 40 7F 00 E0 00 40 00 90 3C 40 00 B1 40 7F 00 E1 4F 3B 00 91 40 40 10 81 40 40 00 B1 40 00 00 40 7F "
        "00 E1 6A 3D 00 91 3E 40"},
@@ -225,6 +225,29 @@ TEST(Poly, MoreBendsThanChannelsGoToTheNearestAndAreCounted) {
   // Bends needed at once, as --analyze counts them, though three channels were left.
   EXPECT_EQ(report.sources[1].most_bends, 4);
   EXPECT_EQ(report.sources[0].most_bends, 12);
+}
+
+TEST(Poly, CompromisesAreReportedInOneLine) {
+  const struct {
+    const char* input;
+    Method method;
+    const char* summary;
+  } cases[] = {
+      {"00 B0 65 00 00 64 00 00 06 00 00 90 40 40", poly(),
+       "channel 1 set a bend range too small for the tuning: their notes were bent within 2 semitones\n"},
+      {"00 B0 40 7F 00 90 3C 40 00 90 40 40 10 B0 7B 00 00 90 3E 40", poly(0, 0xFFFC),
+       "1 note ended early to free a channel for a note of another bend\n"},
+      // D (7914) is nearest C (8192), 278 units of 8192 to 2 semitones.
+      {"00 90 3C 40 00 90 40 40 10 90 3E 40", poly(0, 0xFFFC),
+       "1 note sounded with more different bends at once than there are channels: each went to the channel of "
+       "its own channel's notes whose bend was nearest, at most 6.8 cents off\n"},
+      {"00 90 3C 40 00 90 40 40", poly(12), ""},
+  };
+  for (const auto& c : cases) {
+    retune::PolyReport report;
+    retuned(c.input, kMeantone, c.method, &report);
+    EXPECT_EQ(retune::driver::overflow_summary(report), c.summary) << c.input;
+  }
 }
 
 struct DenseCase {
