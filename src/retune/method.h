@@ -16,6 +16,7 @@ struct Method {
   bool declare_bend_range = false;  // set the bend range at the start and after resets
   uint16_t skipped_channels = 0;    // bit n: channel n (0-15) is left alone
   bool poly = false;                // every sounding note on a channel bent for it alone
+  bool mpe = false;                 // with poly: as an MPE lower zone, channel-wide messages on channel 1
   bool ignore_file_bends = false;   // with poly: drop the file's own pitch bends
 
   bool bends() const { return !mts && !mts_keys; }

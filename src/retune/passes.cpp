@@ -14,7 +14,6 @@ using io::ByteWriter;
 
 namespace {
 
-inline constexpr uint8_t kEndOfTrack = 0x2F;  // meta event type
 
 // Pass 1: copies the input event by event and inserts what the method asks
 // for: bends after note-ons, the method's setup of the synthesizer (bend
@@ -102,7 +101,7 @@ class Insertion {
   bool may_precede_setup(const smf::Event& event) const {
     if (method_.mts) return false;
     if (smf::is_sysex(event.status)) return event.delta == 0 || sysex_.in_message();
-    return event.delta == 0 && event.status == smf::kMetaEvent && event.data[0] != kEndOfTrack;
+    return event.delta == 0 && event.status == smf::kMetaEvent && event.data[0] != smf::kEndOfTrack;
   }
 
   // After an inserted event, a player would take a running-status event as

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 #include <vector>
 
 #include "channel/channel_allocator.h"
 #include "channel/channel_model.h"
+#include "io/failure.h"
 #include "retune/note_bends.h"
 #include "smf/controllers.h"
 #include "smf/smf_file.h"
@@ -28,17 +30,59 @@ bool placed(const Note& note) { return note.mark & kPlaced; }
 int channel_of(const Note& note) { return note.mark >> 8 & 0x0F; }
 uint8_t played_of(const Note& note) { return note.mark & 0x7F; }
 
+// Which channels' notes are moved, which channels play them, and, in an MPE
+// zone, the manager channel that takes the sources' channel-wide messages.
+struct Zone {
+  uint16_t sources = 0;
+  uint16_t outputs = 0;
+  int manager = -1;
+  int members = 0;
+
+  bool is_mpe() const { return manager >= 0; }
+};
+
+bool has_drum_notes(const smf::File& file) {
+  for (const smf::Track& track : file.tracks) {
+    smf::TrackEvents events(file, track);
+    for (TimedEvent e; events.next(e);)
+      if (e.event.status == (smf::kNoteOn | kDrumChannel) && e.event.data[1] > 0) return true;
+  }
+  return false;
+}
+
+// --poly: every channel but the drums and the skipped ones, onto themselves.
+// --mpe: a lower zone, manager channel 1, its members channels 2 up to the
+// one before the lowest that is skipped or holds drums.
+Zone zone_for(const Method& method, const smf::File& file) {
+  Zone zone;
+  const bool drums = !method.mpe || has_drum_notes(file);
+  for (int c = 0; c < kChannels; ++c)
+    if (!method.skips(c) && !(c == kDrumChannel && drums)) zone.sources |= static_cast<uint16_t>(1u << c);
+  if (!method.mpe) {
+    zone.outputs = zone.sources;
+    return zone;
+  }
+  if (method.skips(0)) io::fail(io::kExitBadArguments, "--mpe needs channel 1 as its manager channel: do not skip it\n");
+  zone.manager = 0;
+  while (zone.members + 1 < kChannels && (zone.sources >> (zone.members + 1) & 1)) ++zone.members;
+  if (zone.members == 0) io::fail(io::kExitBadArguments, "--mpe has no member channel: channel 2 is skipped\n");
+  zone.outputs = static_cast<uint16_t>(((1u << zone.members) - 1) << 1);
+  return zone;
+}
+
 // Plays one timeline (the merged tracks of a file, or one track of a format 2
-// file) onto the output channels.
+// file) onto the output channels of `zone`.
 class PolyPlayer final : public ChannelListener {
  public:
-  PolyPlayer(const KeyTable& keys, const Method& method, size_t tracks, PolyReport& report)
+  PolyPlayer(const KeyTable& keys, const Method& method, const Zone& zone, size_t tracks, PolyReport& report)
       : method_(method),
+        zone_(zone),
         report_(report),
         bends_(keys, method),
         bends_at_once_(bends_),
         model_(*this, tracks, !method.ignore_file_bends),
-        allocator_(usable_channels(method)) {}
+        allocator_(zone.outputs),
+        setup_pending_(zone.is_mpe()) {}
 
   void play(const smf::File& file, const std::vector<size_t>& tracks, std::vector<TrackWriter>& writers) {
     smf::MergedEvents events(file, tracks);
@@ -53,13 +97,7 @@ class PolyPlayer final : public ChannelListener {
   void reset(const char* kind) override;
 
  private:
-  static uint16_t usable_channels(const Method& method) {
-    uint16_t bits = 0;
-    for (int c = 0; c < kChannels; ++c)
-      if (c != kDrumChannel && !method.skips(c)) bits |= static_cast<uint16_t>(1u << c);
-    return bits;
-  }
-  bool takes_notes(int channel) const { return usable_channels(method_) >> channel & 1; }
+  bool takes_notes(int channel) const { return zone_.sources >> channel & 1; }
 
   void handle(const TimedEvent& event, size_t track, TrackWriter& out);
   void dispatch(const TimedEvent& event, size_t track);
@@ -74,12 +112,16 @@ class PolyPlayer final : public ChannelListener {
 
   void copy_state(int o, uint8_t source);
   void copy_parameters(int o, const ChannelState& want);
+  void copy_pressure(int o, const ChannelState& want);
   void declare_range(int o, uint8_t source);
   void select(int o, const Selection& want);
   void end_notes_on(int o);
   void end_stopped_notes(int o, uint8_t played);
+  void configure_zone();
+  void check_one_sound(uint8_t source);
 
   const Method& method_;
+  const Zone& zone_;
   PolyReport& report_;
   NoteBends bends_;
   BendsAtOnce bends_at_once_;
@@ -91,20 +133,30 @@ class PolyPlayer final : public ChannelListener {
   // that a message stopped and whose note-offs are still to come.
   std::array<std::array<std::vector<std::pair<uint8_t, uint8_t>>, kKeys>, kChannels> stopped_;
   uint16_t rebend_pending_ = 0;                  // bit n: source n's notes need their bends again
+  bool setup_pending_;                           // the zone is to be configured before the next note
+  bool configured_ = false;                      // it was, once
   TrackWriter* out_ = nullptr;                   // the track of the event at hand
   const TimedEvent* event_ = nullptr;
 };
+
+// What may come before an MPE zone is configured at the start: the meta and
+// system-exclusive events (resets among them) at the first tick.
+bool may_precede_setup(const TimedEvent& event) {
+  const uint8_t status = event.event.status;
+  return event.tick == 0 && (smf::is_sysex(status) || (status == smf::kMetaEvent && event.event.data[0] != smf::kEndOfTrack));
+}
 
 void PolyPlayer::handle(const TimedEvent& event, size_t track, TrackWriter& out) {
   out_ = &out;
   event_ = &event;
   const size_t written = out.bytes().size();
+  if (setup_pending_ && !configured_ && !may_precede_setup(event)) configure_zone();
   dispatch(event, track);
   for (; rebend_pending_; rebend_pending_ &= rebend_pending_ - 1)
     rebend(static_cast<uint8_t>(std::countr_zero(rebend_pending_)));
   if (out.bytes().size() == written) {
     // Restating the bend in force on a channel changes nothing.
-    const int o = std::countr_zero(usable_channels(method_));
+    const int o = std::countr_zero(zone_.outputs);
     if (o >= kChannels) return;
     const int bend = outputs_[o].bend;
     const uint8_t filler[3] = {static_cast<uint8_t>(smf::kPitchBend | o), static_cast<uint8_t>(bend & 0x7F),
@@ -148,7 +200,13 @@ void PolyPlayer::send(int o, uint8_t kind, uint8_t data1, uint8_t data2) {
   outputs_[o].apply(kind, data1, data2);
 }
 
+// In an MPE zone the manager channel takes what applies to every note; what
+// applies to a source's notes alone (its pressure, the mode messages that end
+// them) goes to the members playing them.
 void PolyPlayer::forward(uint8_t source, uint8_t kind, uint8_t data1, uint8_t data2) {
+  const bool per_note = kind == smf::kChannelPressure || (kind == smf::kController && data1 >= kAllSoundOff &&
+                                                          data1 != kResetAllControllers);
+  if (zone_.is_mpe() && !per_note) return send(zone_.manager, kind, data1, data2);
   for (unsigned bits = allocator_.channels_of(source); bits; bits &= bits - 1)
     send(std::countr_zero(bits), kind, data1, data2);
 }
@@ -174,6 +232,8 @@ void PolyPlayer::rebend(uint8_t source) {
 
 void PolyPlayer::note_started(uint8_t source, Note& note) {
   if (!takes_notes(source)) return;
+  if (setup_pending_) configure_zone();
+  if (zone_.is_mpe()) check_one_sound(source);
   PolyReport::Source& stats = report_.sources[source];
   ++stats.notes;
   const ChannelState& state = model_.state(source);
@@ -264,6 +324,7 @@ void PolyPlayer::end_stopped_notes(int o, uint8_t played) {
 // model has ended every note.
 void PolyPlayer::reset(const char* /*kind*/) {
   outputs_ = {};
+  setup_pending_ = zone_.is_mpe();
   bends_at_once_.reset();
 }
 
@@ -303,6 +364,7 @@ void PolyPlayer::end_notes_on(int o) {
 void PolyPlayer::copy_state(int o, uint8_t source) {
   ChannelState& have = outputs_[o];
   const ChannelState& want = model_.state(source);
+  if (zone_.is_mpe()) return copy_pressure(o, want);
   auto differs = [&](uint8_t c) {
     return (want.set[c] || have.set[c]) && !(have.set[c] && have.controllers[c] == want.controllers[c]);
   };
@@ -316,11 +378,16 @@ void PolyPlayer::copy_state(int o, uint8_t source) {
   for (uint8_t c = 0; c < kFirstModeMessage; ++c)
     if (c != kBankSelect && c != kBankSelectLsb && ChannelState::is_setting(c) && differs(c))
       send(o, smf::kController, c, want.controllers[c]);
-  if ((want.pressure_set || have.pressure_set) && !(have.pressure_set && have.pressure == want.pressure))
-    send(o, smf::kChannelPressure, want.pressure);
+  copy_pressure(o, want);
   copy_parameters(o, want);
   declare_range(o, source);
   select(o, want.selection);
+}
+
+void PolyPlayer::copy_pressure(int o, const ChannelState& want) {
+  const ChannelState& have = outputs_[o];
+  if ((want.pressure_set || have.pressure_set) && !(have.pressure_set && have.pressure == want.pressure))
+    send(o, smf::kChannelPressure, want.pressure);
 }
 
 // Each half of a parameter value the source sent, where the channel holds
@@ -370,7 +437,38 @@ void PolyPlayer::declare_range(int o, uint8_t source) {
   select(o, bend_range);
   send(o, smf::kController, kDataEntry, want.semitones);
   send(o, smf::kController, kDataEntryLsb, want.cents);
-  select(o, model_.state(source).selection);
+  // A member's data entry is the zone's setup alone: it is left selecting nothing.
+  select(o, zone_.is_mpe() ? Selection{} : model_.state(source).selection);
+}
+
+// The MPE configuration message (registered parameter 6) on the manager
+// channel, then each member's bend range.
+void PolyPlayer::configure_zone() {
+  setup_pending_ = false;
+  configured_ = true;
+  auto set = [&](int o, uint8_t parameter, uint8_t value, bool cents) {
+    send(o, smf::kController, kRpnMsb, 0);
+    send(o, smf::kController, kRpnLsb, parameter);
+    send(o, smf::kController, kDataEntry, value);
+    if (cents) send(o, smf::kController, kDataEntryLsb, 0);
+    send(o, smf::kController, kRpnMsb, kNullParameter);
+    send(o, smf::kController, kRpnLsb, kNullParameter);
+  };
+  set(zone_.manager, kMpeConfigurationParameter, static_cast<uint8_t>(zone_.members), false);
+  for (unsigned bits = zone_.outputs; bits; bits &= bits - 1)
+    set(std::countr_zero(bits), kBendRangeParameter, static_cast<uint8_t>(method_.bend_range), true);
+}
+
+// An MPE zone has one sound: notes of sources with different programs
+// sounding together all take the manager's.
+void PolyPlayer::check_one_sound(uint8_t source) {
+  const ChannelState& state = model_.state(source);
+  auto sound = [](const ChannelState& s) {
+    return std::tuple(s.program, s.controllers[kBankSelect], s.controllers[kBankSelectLsb]);
+  };
+  for (int c = 0; c < kChannels; ++c)
+    if (c != source && takes_notes(c) && model_.sounding(c) > 0 && sound(model_.state(c)) != sound(state))
+      report_.one_sound = true;
 }
 
 // Selects the parameters of `want` on output channel `o`, the kind selected
@@ -403,9 +501,10 @@ PolyReport retune_poly(std::string input, const KeyTable& keys, const Method& me
     const size_t size = file.tracks[t].end - file.tracks[t].begin;
     writers[t].bytes().reserve(2 * size + 64);  // untouched pages cost nothing
   }
+  const Zone zone = zone_for(method, file);
   PolyReport report;
   for (const std::vector<size_t>& tracks : smf::timelines(file))
-    PolyPlayer(keys, method, file.tracks.size(), report).play(file, tracks, writers);
+    PolyPlayer(keys, method, zone, file.tracks.size(), report).play(file, tracks, writers);
   std::vector<std::string> tracks;
   tracks.reserve(writers.size());
   for (TrackWriter& writer : writers) tracks.push_back(std::move(writer.bytes()));

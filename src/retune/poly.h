@@ -35,6 +35,7 @@ struct PolyReport {
   uint64_t dropped = 0;      // notes left out: no channel could end them rightly
   double max_cents_off = 0;  // of the approximate ones
   uint16_t small_ranges = 0;  // bit n: channel n's own bend range could not reach the tuning
+  bool one_sound = false;     // MPE: notes of channels with different programs sounded together
 };
 
 // Retunes a whole file in memory by `keys` and `method` (its bend range,

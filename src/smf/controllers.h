@@ -44,5 +44,6 @@ inline constexpr uint8_t kBendRangeParameter = 0;
 inline constexpr uint8_t kFineTuningParameter = 1;
 inline constexpr uint8_t kCoarseTuningParameter = 2;
 inline constexpr uint8_t kModulationRangeParameter = 5;
+inline constexpr uint8_t kMpeConfigurationParameter = 6;
 
 }  // namespace retune::smf::gm

@@ -27,6 +27,7 @@ inline constexpr uint8_t kPitchBend = 0xE0;
 inline constexpr uint8_t kSysEx = 0xF0;
 inline constexpr uint8_t kSysExEscape = 0xF7;
 inline constexpr uint8_t kMetaEvent = 0xFF;
+inline constexpr uint8_t kEndOfTrack = 0x2F;  // the meta event type that ends a track
 
 inline constexpr uint8_t kind_of(uint8_t status) { return status & 0xF0; }
 inline constexpr uint8_t channel_of(uint8_t status) { return status & 0x0F; }
