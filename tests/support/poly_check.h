@@ -397,12 +397,14 @@ class Checker {
           for (size_t n : held[c]) end(n, e.tick, seq);
           held[c].clear();
         }
-        if (d1 == 120 || d1 == 123) {  // all sound off, all notes off: a note-off for every note
+        // All sound off, all notes off and the mode messages after it (which
+        // act as all notes off): a note-off for every note.
+        if (d1 == 120 || d1 >= 123) {
           for (auto& keys : open[c]) {
             for (size_t n : keys) {
               notes[n].off_tick = e.tick;
               notes[n].off_track = steps[seq].track;
-              if (is_input && d1 == 123 && s.controllers[64] >= 64) held[c].push_back(n);
+              if (is_input && d1 != 120 && s.controllers[64] >= 64) held[c].push_back(n);
               else end(n, e.tick, seq);
             }
             keys.clear();
