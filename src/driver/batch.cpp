@@ -108,6 +108,17 @@ std::string read_all(int fd) {
 
 // What standard error shows: the failures (and with --verbose, every file)
 // in the order given, a progress line on a terminal, the summary.
+// Every line a job says, after its file's name.
+std::string named(const Job& job) {
+  std::string text;
+  for (size_t start = 0; start < job.message.size();) {
+    const size_t end = std::min(job.message.find('\n', start), job.message.size() - 1);
+    text += std::string(job.infile) + ": " + job.message.substr(start, end + 1 - start);
+    start = end + 1;
+  }
+  return text;
+}
+
 class Report {
  public:
   explicit Report(std::vector<Job>& jobs) : jobs_(jobs), on_terminal_(isatty(STDERR_FILENO)) {}
@@ -117,15 +128,16 @@ class Report {
     ++ended_;
     if (job.status != 0) ++failed_;
     std::string text = on_terminal_ ? "\r\033[K" : "";
-    for (; next_ < jobs_.size() && jobs_[next_].status >= 0; ++next_)
-      if (!jobs_[next_].message.empty()) text += std::string(jobs_[next_].infile) + ": " + jobs_[next_].message;
+    for (; next_ < jobs_.size() && jobs_[next_].status >= 0; ++next_) text += named(jobs_[next_]);
     if (on_terminal_)
       text += with_thousands(ended_) + " of " + with_thousands(jobs_.size()) + " files, " + with_thousands(failed_) +
               " failed";
     write_all(STDERR_FILENO, text);
   }
 
-  void summary() const {
+  // On success a batch is quiet, unless asked or watched.
+  void summary(bool verbose) const {
+    if (!on_terminal_ && !verbose && failed_ == 0) return;
     const size_t retuned = jobs_.size() - failed_;
     write_all(STDERR_FILENO, std::string(on_terminal_ ? "\r\033[K" : "") + "retuned " + with_thousands(retuned) +
                                  (retuned == 1 ? " file, " : " files, ") + with_thousands(failed_) + " failed\n");
@@ -205,6 +217,9 @@ class Workers {
     } catch (const io::Failure& failure) {
       job.status = failure.status();
       job.message = failure.message();
+    } catch (const std::exception& error) {
+      job.status = io::kExitIoError;
+      job.message = system_failure(error);
     }
   }
 
@@ -236,7 +251,7 @@ int run_batch(const Options& options) {
     }
     report.ended(workers.wait_one());
   }
-  report.summary();
+  report.summary(options.verbose);
   for (const Job& job : jobs)
     if (job.status != 0) return job.status;
   return io::kExitSuccess;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <string>
 
 #include "driver/retune_file.h"
@@ -37,9 +38,13 @@ std::string analysis_text(const Analysis& analysis, const std::string& name);
 std::string analysis_json(const Analysis& analysis, const std::string& name);
 // One line of JSON for a file that could not be analysed.
 std::string failure_json(const std::string& name, const std::string& message, int status);
-// The line that tells a user of the pitch bends that chords or the file's own
-// bends were played out of tune, and what plays them right; empty when none were.
+// The lines that tell a user of the pitch bends that the file was retuned
+// before, that chords or the file's own bends were played out of tune, or
+// that the drums were bent, and what plays them right; empty when none of these.
 std::string plain_method_hint(const Analysis& analysis);
+
+// What the system refused the program (memory, most likely), as a line.
+std::string system_failure(const std::exception& error);
 
 // 1204 as "1,204".
 std::string with_thousands(uint64_t n);

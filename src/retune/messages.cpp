@@ -108,6 +108,13 @@ Bytes single_note_tuning(const KeyTable& table) {
   return bytes;
 }
 
+bool is_tuning_message(const uint8_t* payload, size_t size) {
+  auto starts_with = [&](const auto& header) {
+    return size >= std::size(header) && std::equal(std::begin(header), std::end(header), payload);
+  };
+  return starts_with(kScaleOctaveHeader) || starts_with(kSingleNoteHeader);
+}
+
 Bytes tuning_program_selection(const Method& method) {
   Bytes bytes;
   for (int channel = 0; channel < kChannels; ++channel) {

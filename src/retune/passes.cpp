@@ -26,10 +26,9 @@ class Insertion {
     if (method.bends()) {
       for (int byte = 0; byte < 256; ++byte) {
         played_[byte] = play_key(table, byte, method.bend_range);
-        if (played_[byte].key != byte) ++counts_.moved_keys;
+        moves_keys_ = moves_keys_ || played_[byte].key != byte;
       }
     }
-    moves_keys_ = counts_.moved_keys > 0;
     bent_channels_ = method.bends() ? static_cast<uint16_t>(~method.skipped_channels) : 0;
     if (method.declare_bend_range) setup_ = bend_range_setting(method);
     if (method.mts) {
@@ -112,6 +111,7 @@ class Insertion {
     const uint8_t* head = in.data();
     const bool restate = restate_status_ && event.running;
     const bool moved = moves_keys_ && plays_key(event) && played_[event.data[0]].key != event.data[0];
+    if (moved && smf::kind_of(event.status) == smf::kNoteOn && event.data[1] > 0) ++counts_.moved_notes;
     if (!restate && !moved) {
       out_.write(head, event.head_size);
     } else {
