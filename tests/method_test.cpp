@@ -318,7 +318,9 @@ TEST(Methods, CommandLineRangesFollowTheMethod) {
       {{"--bend-range", "12"}, "1200", 0, ""},
       {{"--bend-range=12"}, "-1201", 4, "Invalid tuning offset \"-1201\" for C: expected cents from -1200 to 1200\n"},
       {{"--skip-drums", "--skip-channel", "1"}, "200", 0, ""},
-      {{"--mts=keys"}, "1200", 0, ""},
+      {{"--mts=keys"}, "1200", 0,
+       "retune: 1 key lies beyond the pitches this method reaches in MIDI's range, by up to 400.0 cents: no note is "
+       "played there\n"},
       {{"--mts=key"}, "0", 4, "Invalid value \"key\" for --mts: expected --mts=keys\n"},
       {{"--mts", "--mts=keys"}, "0", 4, "Give either --mts or --mts=keys, not both\n"},
       {{"--mts=keys", "--bend-range", "3"}, "0", 4,

@@ -108,17 +108,6 @@ std::string read_all(int fd) {
 
 // What standard error shows: the failures (and with --verbose, every file)
 // in the order given, a progress line on a terminal, the summary.
-// Every line a job says, after its file's name.
-std::string named(const Job& job) {
-  std::string text;
-  for (size_t start = 0; start < job.message.size();) {
-    const size_t end = std::min(job.message.find('\n', start), job.message.size() - 1);
-    text += std::string(job.infile) + ": " + job.message.substr(start, end + 1 - start);
-    start = end + 1;
-  }
-  return text;
-}
-
 class Report {
  public:
   explicit Report(std::vector<Job>& jobs) : jobs_(jobs), on_terminal_(isatty(STDERR_FILENO)) {}
@@ -128,7 +117,7 @@ class Report {
     ++ended_;
     if (job.status != 0) ++failed_;
     std::string text = on_terminal_ ? "\r\033[K" : "";
-    for (; next_ < jobs_.size() && jobs_[next_].status >= 0; ++next_) text += named(jobs_[next_]);
+    for (; next_ < jobs_.size() && jobs_[next_].status >= 0; ++next_) text += each_line(std::string(jobs_[next_].infile) + ": ", jobs_[next_].message);
     if (on_terminal_)
       text += with_thousands(ended_) + " of " + with_thousands(jobs_.size()) + " files, " + with_thousands(failed_) +
               " failed";

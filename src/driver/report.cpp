@@ -27,7 +27,28 @@ std::string verbose_report(const FileReport& report, const Method& method) {
   return text + "\n";
 }
 
-std::string warnings(const FileReport& report) { return overflow_summary(report.poly); }
+std::string warnings(const FileReport& report) { return overflow_summary(report.poly) + reach_summary(report); }
+
+std::string reach_summary(const FileReport& report) {
+  const size_t keys = report.reach.beyond.count();
+  if (keys == 0) return "";
+  const uint64_t notes = report.counts.unreachable_notes + report.poly.unreachable;
+  return count(keys, "key") + (keys == 1 ? " lies" : " lie") +
+         io::formatted(" beyond the pitches this method reaches in MIDI's range, by up to %.1f cents: ",
+                       report.reach.most_cents) +
+         (notes ? count(notes, "note") + " played there sound at the nearest pitch it reaches\n"
+                : "no note is played there\n");
+}
+
+std::string each_line(const std::string& prefix, const std::string& text) {
+  std::string lines;
+  for (size_t start = 0; start < text.size();) {
+    const size_t end = std::min(text.find('\n', start), text.size() - 1);
+    lines += prefix + text.substr(start, end + 1 - start);
+    start = end + 1;
+  }
+  return lines;
+}
 
 std::string overflow_summary(const PolyReport& report) {
   std::vector<std::string> parts;

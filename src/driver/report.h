@@ -21,9 +21,16 @@ std::string channel_numbers(uint16_t channels, const char* separator);
 
 // What --verbose says about a run, after the program's or the file's name.
 std::string verbose_report(const FileReport& report, const Method& method);
-// What a run says even without --verbose, after the name: the compromises
-// --poly made. Empty when there are none.
+// What a run says even without --verbose, a line after the name for each:
+// the compromises --poly made, the pitches beyond reach. Empty when none.
 std::string warnings(const FileReport& report);
+
+// The keys whose pitch the method could not reach, and the notes played on
+// them, in one line; empty when every key was reached.
+std::string reach_summary(const FileReport& report);
+
+// Every line of `text` after `prefix`.
+std::string each_line(const std::string& prefix, const std::string& text);
 
 // What was played out of tune or ended early, in one line; empty when
 // nothing was.

@@ -92,7 +92,7 @@ int run(int argc, char** argv) {
           const FileReport report = retune_file(options.infile, options.outfile, options.method,
                                                 [&] { return playable_tuning(options.tuning, options.method); }, hint);
           const std::string warning = warnings(report);
-          if (!warning.empty()) write_all(STDERR_FILENO, "retune: " + warning);
+          write_all(STDERR_FILENO, each_line("retune: ", warning));
           if (options.verbose) write_all(STDERR_FILENO, "retune: " + verbose_report(report, options.method));
           if (report.analysis) write_all(STDERR_FILENO, plain_method_hint(*report.analysis));
         }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "retune/pitch.h"
 #include "smf/controllers.h"
 #include "smf/sysex.h"
 
@@ -25,9 +26,6 @@ constexpr uint8_t kSingleNoteHeader[] = {0x7F, 0x7F, 0x08, 0x02};
 constexpr uint8_t kTuningProgram = 0;
 constexpr int kKeysPerMessage = 127;  // the count is a data byte
 
-constexpr int kFractionSteps = 1 << 14;  // of a semitone
-// 7F 7F 7F means "no change": the highest pitch stops a step short of it.
-constexpr int64_t kHighestFrequency = int64_t{kKeys - 1} * kFractionSteps + kFractionSteps - 2;
 
 void add_controller(Bytes& bytes, int channel, uint8_t controller, uint8_t value) {
   for (uint8_t byte : {uint8_t{0x00}, static_cast<uint8_t>(smf::kController | channel), controller, value})
