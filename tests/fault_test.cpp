@@ -180,6 +180,9 @@ TEST(Faults, PermissionsAreHonoured) {
       {{"secret.mid", "new.mid"}, "Can't open file secret.mid for reading\n"},
       {{"in.mid", "locked/open.mid"},
        "Can't write file locked/open.mid: its directory locked refuses the new file (Permission denied)\n"},
+      {{"--in-place", "locked/open.mid"},
+       "locked/open.mid: Can't write file locked/open.mid: its directory locked refuses the new file (Permission "
+       "denied)\nretuned 0 files, 1 failed\n"},
   };
   // The build tree may be closed to other users: they run a copy.
   TempDir bin;

@@ -361,6 +361,34 @@ TEST(Methods, PerKeyTuningsPlayAsFarAsTheMethodCan) {
   }
 }
 
+// Pitches beyond what MIDI's keys (and the bends past them) reach are said,
+// with the notes played on them; the run succeeds.
+TEST(Methods, PitchesBeyondReachAreReported) {
+  TempDir dir;
+  // Key 100 twice (15,600 cents in 5-EDO from key 60), key 60 once.
+  write_file(dir / "in.mid", one_track("00 90 64 40 60 80 64 40 00 90 3C 40 60 80 3C 40 00 90 64 40 60 64 00"));
+  const struct {
+    std::vector<std::string> options;
+    std::string message;
+  } cases[] = {
+      {{"--mts=keys"}, "retune: 74 keys lie beyond the pitches this method reaches in MIDI's range, by up to 9280.0 "
+                       "cents: 2 notes played there sound at the nearest pitch it reaches\n"},
+      {{}, "retune: 74 keys lie beyond the pitches this method reaches in MIDI's range, by up to 9180.0 cents: 2 notes "
+           "played there sound at the nearest pitch it reaches\n"},
+      {{"--poly"}, "retune: 74 keys lie beyond the pitches this method reaches in MIDI's range, by up to 9180.0 cents: "
+                   "2 notes played there sound at the nearest pitch it reaches\n"},
+      {{"--skip-channel", "1"}, "retune: 74 keys lie beyond the pitches this method reaches in MIDI's range, by up to "
+                                "9180.0 cents: no note is played there\n"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.options;
+    args.insert(args.end(), {"--tuning", "edo:5", "in.mid", "out.mid"});
+    const Result r = run_program(RETUNE_BIN, args, RunOptions().at(dir.path().string()));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, c.message) << args[0];
+  }
+}
+
 TEST(Methods, MidicsvSeesTheInsertedMessages) {
   if (!have_program("midicsv")) GTEST_SKIP() << "midicsv is not installed";
   TempDir dir;
