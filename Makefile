@@ -49,9 +49,10 @@ check: build
 install: program
 	@DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX) --strip
 
-# Removes what `make install` with the same PREFIX and DESTDIR put there.
+# Removes what `make install` with the same PREFIX and DESTDIR put there; it
+# needs no build tree.
 uninstall:
-	@DESTDIR=$(DESTDIR) cmake -DBUILD_DIR=$(BUILD) -DPREFIX=$(PREFIX) -P cmake/uninstall.cmake
+	@DESTDIR=$(DESTDIR) cmake -DPREFIX=$(PREFIX) -P cmake/uninstall.cmake
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-*

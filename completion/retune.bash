@@ -16,10 +16,19 @@ _retune_files() {
   done
 }
 
+# The common sizes of a family of tunings listed as NAME:N.
+_retune_sizes='12 17 19 22 24 31 41 53 72'
+
 _retune_tunings() {
-  local line names=()
+  local line name size names=()
   while IFS= read -r line; do
-    [[ $line == [![:space:]]* ]] && names+=("${line%%[[:space:]]*}")
+    [[ $line == [![:space:]]* ]] || continue
+    name=${line%%[[:space:]]*}
+    if [[ $name == *:N ]]; then
+      for size in $_retune_sizes; do names+=("${name%N}$size"); done
+    else
+      names+=("$name")
+    fi
   done < <("$1" --list-tunings 2>/dev/null)
   COMPREPLY=($(compgen -W "${names[*]}" -- "$cur"))
 }
@@ -41,7 +50,7 @@ _retune() {
     --root) COMPREPLY=($(compgen -W 'C C# Db D D# Eb E F F# Gb G G# Ab A A# Bb B' -- "$cur")); return ;;
     --bend-range) COMPREPLY=($(compgen -W "$(echo {1..24})" -- "$cur")); return ;;
     --skip-channel) COMPREPLY=($(compgen -W "$(echo {1..16})" -- "$cur")); return ;;
-    --in-bends) COMPREPLY=($(compgen -W 'ignore' -- "$cur")); return ;;
+    --in-bends) COMPREPLY=($(compgen -W 'keep ignore' -- "$cur")); return ;;
     --output-dir | -d) compopt -o filenames 2>/dev/null; COMPREPLY=($(compgen -d -- "$cur")); return ;;
     --a4 | -j | --jobs) return ;;
     --mts) if [[ $attached ]]; then COMPREPLY=($(compgen -W 'keys' -- "$cur")); return; fi ;;

@@ -42,8 +42,8 @@ TEST(Analyze, LiteralReports) {
        "  channel 1: 3 notes, at most 3 at once, at most 3 bends at once\n"
        "  all channels: at most 3 bends at once; --poly has 15 channels\n"
        "  resets: none\n"
-       "  recommended: --poly (the plain bends would play out of tune: chords on channel 1); on a synth that "
-       "honours the MIDI Tuning Standard, --mts\n"},
+       "  recommended: --poly (the plain bends would play out of tune: chords on channel 1); or --mts=keys on a "
+       "synth with single-note tuning (FluidSynth, TiMidity++)\n"},
       // Octaves need one bend; the pedal holds the first note into the second.
       {"octaves under the pedal",
        one_track("00 B0 40 7F 00 90 3C 40 60 80 3C 40 00 90 48 40 60 B0 40 00 00 80 48 40 00 FF 2F 00"), {},
@@ -60,16 +60,16 @@ TEST(Analyze, LiteralReports) {
        "  channel 2: 1 note, at most 1 at once, at most 1 bend at once, 3 pitch bends (8192 to 10240), program 25\n"
        "  all channels: at most 1 bend at once; --poly has 15 channels\n"
        "  resets: none\n"
-       "  recommended: --poly (the plain bends would play out of tune: the file's own pitch bends on channel 2); on "
-       "a synth that honours the MIDI Tuning Standard, --mts\n"},
+       "  recommended: --poly (the plain bends would play out of tune: the file's own pitch bends on channel 2); or "
+       "--mts=keys on a synth with single-note tuning (FluidSynth, TiMidity++)\n"},
       {"an RPN setting",
        one_track("00 B0 65 00 00 64 00 00 06 0C 00 26 00 00 90 3C 40 60 80 3C 40 00 FF 2F 00"), {},
        "f: format 0, 1 track, 96 ticks per quarter note, length 96 ticks (0.500 s)\n"
        "  channel 1: 1 note, at most 1 at once, at most 1 bend at once, bend range 12 semitones at tick 0\n"
        "  all channels: at most 1 bend at once; --poly has 15 channels\n"
        "  resets: none\n"
-       "  recommended: --poly (the plain bends would play out of tune: its own bend range on channel 1); on a synth "
-       "that honours the MIDI Tuning Standard, --mts\n"},
+       "  recommended: --poly (the plain bends would play out of tune: its own bend range on channel 1); or --mts=keys "
+       "on a synth with single-note tuning (FluidSynth, TiMidity++)\n"},
       {"an RPN setting that --bend-range meets",
        one_track("00 B0 65 00 00 64 00 00 06 0C 00 26 00 00 90 3C 40 60 80 3C 40 00 FF 2F 00"), with(0, 12),
        "f: format 0, 1 track, 96 ticks per quarter note, length 96 ticks (0.500 s)\n"
@@ -122,12 +122,8 @@ TEST(Analyze, MoreBendsAtOnceThanPolyHasChannels) {
   const retune::Analysis analysis =
       retune::analyze(file, retune::KeyTable::from_pitch_classes(kMeantone), {});
   EXPECT_EQ(analysis.most_pairs, 24);
-  EXPECT_NE(retune::driver::analysis_json(analysis, "f").find("\"method\":\"mts\""), std::string::npos);
-  // A tuning of the keys one by one needs the single-note tuning messages.
-  retune::KeyTable by_key = retune::KeyTable::from_pitch_classes(kMeantone);
-  by_key.offset[72] += 1;
-  EXPECT_NE(retune::driver::analysis_json(retune::analyze(file, by_key, {}), "f").find("\"method\":\"mts=keys\""),
-            std::string::npos);
+  // The single-note tuning messages, which FluidSynth and TiMidity++ both follow.
+  EXPECT_NE(retune::driver::analysis_json(analysis, "f").find("\"method\":\"mts=keys\""), std::string::npos);
   // Without a tuning, every pitch class counts as a bend of its own.
   EXPECT_EQ(retune::analyze(file, retune::every_class_its_own(), {}).channels[1].most_bends, 12);
 }
@@ -157,6 +153,27 @@ TEST(Analyze, AllNotesOffEndsTheNotesAsThePedalAllows) {
     EXPECT_EQ(retune::analyze(one_track(c.events), retune::every_class_its_own(), {}).channels[0].most_sounding,
               c.most_sounding)
         << c.events;
+}
+
+// Well-formed UTF-8 stays as it is; every other byte is a Latin-1 character.
+TEST(Analyze, JsonNamesAreValidUtf8) {
+  const struct {
+    std::string name;
+    std::string json;
+  } cases[] = {
+      {"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x8E\xB5", "\"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x8E\xB5\""},  // U+E9, U+20AC, U+1F3B5
+      {"\xF4\x8F\xBF\xBF", "\"\xF4\x8F\xBF\xBF\""},                                     // U+10FFFF
+      {"\xF8\x80\x80", "\"\\u00f8\\u0080\\u0080\""},                                     // no such lead byte
+      {"\xE0\x80\x80", "\"\\u00e0\\u0080\\u0080\""},                                     // overlong
+      {"\xC0\xAF", "\"\\u00c0\\u00af\""},                                                 // overlong
+      {"\xF0\x80\x80\x80", "\"\\u00f0\\u0080\\u0080\\u0080\""},                           // overlong
+      {"\xED\xA0\x80", "\"\\u00ed\\u00a0\\u0080\""},                                     // surrogate
+      {"\xF4\x90\x80\x80", "\"\\u00f4\\u0090\\u0080\\u0080\""},                           // beyond U+10FFFF
+      {"\xE2\x82", "\"\\u00e2\\u0082\""},                                                 // cut short
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(retune::driver::failure_json(c.name, "m\n", 1), "{\"file\":" + c.json + ",\"error\":\"m\",\"status\":1}\n")
+        << to_hex(c.name);
 }
 
 TEST(Analyze, JsonReadsBackOneObjectPerFile) {
@@ -223,18 +240,9 @@ TEST(Analyze, CommandLine) {
   EXPECT_EQ(json_alone.err, "Option --json goes with --analyze\n");
 }
 
-// Standard error on a terminal, by way of util-linux's `script`; what the
-// terminal showed, line ends as written.
-Result on_terminal(std::vector<std::string> args) {
-  std::string command = "'" RETUNE_BIN "'";
-  for (const std::string& arg : args) command += " '" + arg + "'";
-  Result r = run_program("script", {"-qec", command, "/dev/null"});
-  std::erase(r.out, '\r');
-  return r;
-}
 
 TEST(PlainMethodHint, OnATerminalOnly) {
-  if (run_program("script", {"-V"}).status != 0) GTEST_SKIP() << "script (util-linux) is not installed";
+  if (!have_terminals()) GTEST_SKIP() << "script (util-linux) is not installed";
   TempDir dir;
   const std::string chords = (dir / "chords.mid").string();
   const std::string bends = (dir / "bends.mid").string();
@@ -242,10 +250,25 @@ TEST(PlainMethodHint, OnATerminalOnly) {
   write_file(chords, kChords);
   write_file(bends, one_track("00 90 3C 40 30 E0 00 48 30 80 3C 40 00 FF 2F 00"));
   write_file(melody, one_track("00 90 3C 40 60 80 3C 40 00 90 3E 40 60 3E 00 00 FF 2F 00"));
+  // Files retune made: the plain bends (eight notes or more) and --mts.
+  std::string eight_notes;
+  for (int i = 0; i < 8; ++i) eight_notes += "00 90 3C 40 60 80 3C 40 ";
+  const std::string bent = (dir / "bent.mid").string();
+  const std::string tuned = (dir / "tuned.mid").string();
+  const std::string bent_short = (dir / "bent-short.mid").string();
+  write_file(bent, retune::retune_bytes(one_track(eight_notes + "00 FF 2F 00"), kMeantone));
+  write_file(tuned, retune::retune_bytes(read_file(melody), kMeantone, {.mts = true}));
+  write_file(bent_short, retune::retune_bytes(read_file(melody), kMeantone));
+  const std::string drums = (dir / "drums.mid").string();
+  const std::string drums_chords = (dir / "drums-chords.mid").string();
+  write_file(drums, one_track("00 90 3C 40 00 99 24 40 60 80 3C 40 00 89 24 40 00 FF 2F 00"));
+  write_file(drums_chords, one_track("00 99 24 40 00 90 3C 40 00 40 40 60 80 3C 40 00 40 40 00 89 24 40 00 FF 2F 00"));
+  const std::string retuned =
+      "): a second retuning adds its tuning to the first; --poly --in-bends ignore drops the file's bends first\n";
   const std::string out = (dir / "out.mid").string();
   const std::string tail =
-      " play out of tune with these bends: --poly plays them in tune on any General MIDI synth, --mts on a synth "
-      "that honours the MIDI Tuning Standard\n";
+      " play out of tune with these bends: --poly plays them in tune on any General MIDI synth, --mts=keys on a "
+      "synth with single-note tuning (FluidSynth, TiMidity++)\n";
   const struct {
     std::vector<std::string> args;
     std::string hint;
@@ -255,9 +278,16 @@ TEST(PlainMethodHint, OnATerminalOnly) {
       {{"--tuning", "meantone", melody, out}, ""},
       {{"--tuning", "meantone", "--mts", chords, out}, ""},
       {{"--tuning", "meantone", "--skip-channel", "1", chords, out}, ""},
+      {{"--tuning", "meantone", bent, out}, "retune: this file looks retuned already (a pitch bend follows every note-on" + retuned},
+      {{"--tuning", "meantone", tuned, out}, "retune: this file looks retuned already (it starts with a tuning message" + retuned},
+      {{"--tuning", "meantone", bent_short, out}, "retune: the file's own pitch bends (3)" + tail},
+      {{"--tuning", "meantone", drums, out}, "retune: the drums on channel 10 were bent with the tuning: --skip-drums leaves them alone\n"},
+      {{"--tuning", "meantone", "--skip-drums", drums, out}, ""},
+      {{"--tuning", "meantone", drums_chords, out},
+       "retune: chords (1 note)" + tail.substr(0, tail.size() - 1) + ", with --skip-drums to leave the drums on channel 10 unbent\n"},
   };
   for (const auto& c : cases) {
-    const Result seen = on_terminal(c.args);
+    const Result seen = on_terminal(RETUNE_BIN, c.args);
     EXPECT_EQ(seen.status, 0) << c.args[2];
     EXPECT_EQ(seen.out, c.hint) << c.args[2];
     // Not on a terminal: exactly what scripts saw before.

@@ -69,6 +69,87 @@ TEST(Batch, SameBytesAsSingleRunsInParallelAndSerially) {
   }
 }
 
+// With a tuning option every operand is a file, twelve or more of them too.
+TEST(Batch, TwelveFilesOrMoreWithATuningOption) {
+  Collection c;
+  std::vector<std::string> files;
+  for (int i = 1; i <= 13; ++i) {
+    files.push_back(std::to_string(i) + ".mid");
+    fs::copy_file(c.dir / "one.mid", c.dir / files.back());
+  }
+  const std::vector<std::vector<std::string>> runs = {{"--tuning", "meantone", "-d", "out"},
+                                                      {"--tuning", "meantone", "--in-place", "--"}};
+  for (std::vector<std::string> args : runs) {
+    args.insert(args.end(), files.begin(), files.end());
+    const Result r = run_program(RETUNE_BIN, args, c.at());
+    EXPECT_EQ(r.status, 0) << args[2];
+    EXPECT_EQ(r.err, "") << args[2];
+    for (const std::string& name : files)
+      EXPECT_EQ(read_file(c.dir / (args[2] == "-d" ? "out/" + name : name)), c.single["one.mid"]) << name;
+  }
+}
+
+// Quiet on success; every line a file's run says, named; the summary when
+// asked for or when a file failed.
+TEST(Batch, EveryLineNamedSummaryWhenAskedOrFailed) {
+  Collection c;
+  // What a single run says, each line after the file's name rather than the program's.
+  auto named = [&](std::vector<std::string> options) {
+    options.insert(options.end(), {"one.mid", "single.mid"});
+    std::string said = run_program(RETUNE_BIN, options, c.at()).err;
+    if (said.starts_with("retune: ")) said = said.substr(8);
+    return retune::driver::each_line("one.mid: ", said);
+  };
+  std::vector<std::string> offsets = {"1200"};
+  offsets.insert(offsets.end(), 11, "0");
+  std::vector<std::string> beyond = {"--mts=keys"};
+  beyond.insert(beyond.end(), offsets.begin(), offsets.end());
+  const struct {
+    std::vector<std::string> options;
+    std::vector<std::string> files;
+    std::string err;
+  } cases[] = {
+      {{"--tuning", "meantone"}, {"one.mid"}, ""},
+      {{"--tuning", "meantone", "--verbose"}, {"one.mid"},
+       named({"--tuning", "meantone", "--verbose"}) + "retuned 1 file, 0 failed\n"},
+      {{"--tuning", "meantone", "--poly", "--verbose"}, {"one.mid"},
+       named({"--tuning", "meantone", "--poly", "--verbose"}) + "retuned 1 file, 0 failed\n"},
+      {beyond, {"one.mid"},
+       "one.mid: 1 key lies beyond the pitches this method reaches in MIDI's range, by up to 400.0 cents: no note is "
+       "played there\n"},
+      {{"--tuning", "meantone"}, {"one.mid", "bad.mid"}, "bad.mid: MIDI track header incorrect\nretuned 1 file, 1 failed\n"},
+  };
+  for (const auto& c2 : cases) {
+    std::vector<std::string> args = c2.options;
+    args.insert(args.end(), {"-j1", "-d", "out"});
+    args.insert(args.end(), c2.files.begin(), c2.files.end());
+    const Result r = run_program(RETUNE_BIN, args, c.at());
+    EXPECT_EQ(r.err, c2.err) << args[1];
+  }
+}
+
+// A worker that runs out of memory is a failure of its file like any other.
+TEST(Batch, OutOfMemoryIsNamed) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer needs more address space than the limits tried";
+#endif
+  TempDir dir;
+  write_file(dir / "big.mid", generate_smf({.seed = 5, .target_bytes = 512 << 10}));
+  for (int mib = 32; mib > 2; --mib) {
+    const Result r = run_program(RETUNE_BIN, {"--poly", "--tuning", "meantone", "-j1", "-d", "out", "big.mid"},
+                                 RunOptions().at(dir.path().string()).as({"prlimit", "--as=" + std::to_string(mib << 20)}));
+    if (r.status == 0) {
+      fs::remove_all(dir / "out");
+      continue;
+    }
+    EXPECT_EQ(r.err, "big.mid: out of memory\nretuned 0 files, 1 failed\n") << mib << " MiB";
+    EXPECT_EQ(r.status, 255);
+    EXPECT_TRUE(TempDir::list_of(dir / "out").empty());
+    return;
+  }
+  ADD_FAILURE() << "no limit made the run fail";
+}
+
 TEST(Batch, InPlace) {
   Collection c;
   const std::string bad = read_file(c.dir / "bad.mid");

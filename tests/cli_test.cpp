@@ -79,6 +79,7 @@ TEST(OptionGrammar, WhatEachCommandLineDoes) {
       {"--root C# --root Db --root D", "", "Option --root given twice with different values: \"Db\" and \"D\"\n"},
       {"--bend-range 2 --bend-range 02 --bend-range 3", "", "Option --bend-range given twice with different values: \"02\" and \"3\"\n"},
       {"--tuning meantone --mts " + all_skipped, "", "Option --mts with every channel skipped leaves nothing to tune\n"},
+      {"--tuning meantone a.mid b.mid c.mid", "", "Many files need --output-dir DIR or --in-place; see retune --help\n"},
   };
   for (const auto& c : cases) {
     std::vector<std::string> argv;
@@ -114,6 +115,43 @@ TEST(OptionGrammar, OptionsAfterTheFilesAreOptions) {
     EXPECT_EQ(c.args[3] == "out.mid" ? read_file(dir / "out.mid") : r.out, c.out) << c.args[3];
   }
   EXPECT_EQ(dir.list(), (std::vector<std::string>{"in.mid", "out.mid"}));
+}
+
+// The usage text first, then every form of the command line and every option.
+TEST(OptionGrammar, HelpShowsEveryForm) {
+  const std::string help = retune::driver::help_text("retune");
+  EXPECT_EQ(help.substr(0, retune::driver::usage_text("retune").size()), retune::driver::usage_text("retune"));
+  for (const char* text :
+       {"  retune TUNING-OPTION... [infile [outfile]]\n",
+        "  retune (TUNING-OPTION... | c1 ... c12) (-d DIR | --in-place) FILE...\n",
+        "  retune --analyze [--json] [TUNING-OPTION... | c1 ... c12] [FILE...]\n", "  --mts=keys ", "  --mts  ",
+        "  --poly ", "  --in-bends MODE ", "  --skip-drums ", "  -j, --jobs N ", "  --json ", "  --print-offsets "})
+    EXPECT_NE(help.find(text), std::string::npos) << text;
+}
+
+// MIDI bytes go to a terminal only when asked for by name.
+TEST(EndToEnd, NoMidiOntoATerminal) {
+  if (!have_terminals()) GTEST_SKIP() << "script (util-linux) is not installed";
+  TempDir dir;
+  const std::string in = (dir / "in.mid").string();
+  write_file(in, kMelody);
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string shown;
+  } cases[] = {
+      {{"--tuning", "meantone", in}, 4,
+       "retune: not writing a MIDI file to a terminal; name an outfile or redirect standard output\n"},
+      {{"--tuning", "meantone", in, "-"}, 4,
+       "retune: not writing a MIDI file to a terminal; name an outfile or redirect standard output\n"},
+      {{"--tuning", "meantone", in, (dir / "out.mid").string()}, 0, ""},
+      {{"--tuning", "meantone", "--analyze", in}, 0, ""},
+  };
+  for (const auto& c : cases) {
+    const Result r = on_terminal(RETUNE_BIN, c.args);
+    EXPECT_EQ(r.status, c.status) << c.args.size();
+    EXPECT_EQ(r.out.substr(0, c.shown.empty() ? 0 : std::string::npos), c.shown) << c.args.size();
+  }
 }
 
 TEST(EndToEnd, RefusesBadOffsetsBeforeReadingInput) {

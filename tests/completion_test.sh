@@ -25,6 +25,8 @@ expect 'werckmeister3|' --tuning = we
 expect "$(printf '%s|' examples/*.scl)" --scl examples/
 expect "$(printf '%s|' examples/*.kbm)" --tuning meantone --kbm = examples/
 expect 'C|C#|' --root C
+expect 'edo:12|edo:17|edo:19|edo:22|edo:24|edo:31|edo:41|edo:53|edo:72|' --tuning edo
+expect 'ignore|keep|' --in-bends ''
 expect '--skip-channel|--skip-drums|' --sk
 expect 'examples/melody.mid|' 0 0 0 0 0 0 0 0 0 0 0 0 examples/me
 expect 'examples/two-voices.mid|' -- examples/tw

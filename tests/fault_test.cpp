@@ -178,7 +178,11 @@ TEST(Faults, PermissionsAreHonoured) {
   } cases[] = {
       {{"in.mid", "ro.mid"}, "Can't open file ro.mid for writing\n"},
       {{"secret.mid", "new.mid"}, "Can't open file secret.mid for reading\n"},
-      {{"in.mid", "locked/open.mid"}, "Can't open file locked/open.mid for writing\n"},
+      {{"in.mid", "locked/open.mid"},
+       "Can't write file locked/open.mid: its directory locked refuses the new file (Permission denied)\n"},
+      {{"--in-place", "locked/open.mid"},
+       "locked/open.mid: Can't write file locked/open.mid: its directory locked refuses the new file (Permission "
+       "denied)\nretuned 0 files, 1 failed\n"},
   };
   // The build tree may be closed to other users: they run a copy.
   TempDir bin;

@@ -4,9 +4,10 @@
 set(destdir "${WORK_DIR}/destdir")
 file(REMOVE_RECURSE "${destdir}")
 file(MAKE_DIRECTORY "${destdir}")
+set(DESTDIR "${destdir}")
 
 function(run)
-  execute_process(COMMAND ${CMAKE_COMMAND} -E env DESTDIR=${destdir} ${ARGN}
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env DESTDIR=${DESTDIR} ${ARGN}
                   OUTPUT_QUIET RESULT_VARIABLE failed)
   if(failed)
     message(FATAL_ERROR "${ARGN}: ${failed}")
@@ -31,9 +32,24 @@ if(NOT version STREQUAL "retune ${VERSION}\n")
   message(FATAL_ERROR "the installed program says \"${version}\"")
 endif()
 
-run(${CMAKE_COMMAND} -DBUILD_DIR=${BUILD_DIR} -DPREFIX=/usr -P "${SOURCE_DIR}/cmake/uninstall.cmake")
+# Uninstalling needs only the source tree.
+run(${CMAKE_COMMAND} -DPREFIX=/usr -P "${SOURCE_DIR}/cmake/uninstall.cmake")
 file(GLOB_RECURSE left LIST_DIRECTORIES true "${destdir}/*")
 if(left)
   message(FATAL_ERROR "left after uninstall:\n  ${left}")
 endif()
 file(REMOVE_RECURSE "${destdir}")
+
+# A private prefix, without DESTDIR: the directories made below it go too.
+set(DESTDIR "")
+set(private "${WORK_DIR}/private")
+file(REMOVE_RECURSE "${private}")
+file(MAKE_DIRECTORY "${private}")
+file(WRITE "${private}/share/other" "")
+run(${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${private}")
+run(${CMAKE_COMMAND} -DPREFIX=${private} -P "${SOURCE_DIR}/cmake/uninstall.cmake")
+file(GLOB_RECURSE left LIST_DIRECTORIES true RELATIVE "${private}" "${private}/*")
+if(NOT left STREQUAL "share;share/other")
+  message(FATAL_ERROR "left after uninstall from ${private}:\n  ${left}")
+endif()
+file(REMOVE_RECURSE "${private}")

@@ -232,17 +232,19 @@ TEST(Methods, KeysBeyondTheBendRangeArePlayedOnTheirNeighbours) {
   const struct {
     const char* in;
     const char* out;
+    uint64_t moved_notes;  // note-ons that sound, played on another key
   } cases[] = {
       {"00 90 3C 40 00 A0 3C 20 10 3C 00 00 80 3C 40 00 3C 40",
-       "00 90 3F 40 00 E0 00 30 00 A0 3F 20 10 3F 00 00 80 3F 40 00 3F 40"},
-      {"00 90 3C 40 10 3C 00", "00 90 3F 40 00 E0 00 30 10 90 3F 00 00 E0 00 30"},
-      {"00 90 3E 40 00 90 40 40 00 90 41 40", "00 90 3C 40 00 E0 34 36 00 90 40 40 00 E0 00 40 00 90 41 40 00 E0 7F 7F"},
-      {"00 99 3C 40 00 89 3C 40 00 B0 3C 40", "00 99 3C 40 00 89 3C 40 00 B0 3C 40"},  // left alone; no key
+       "00 90 3F 40 00 E0 00 30 00 A0 3F 20 10 3F 00 00 80 3F 40 00 3F 40", 1},
+      {"00 90 3C 40 10 3C 00", "00 90 3F 40 00 E0 00 30 10 90 3F 00 00 E0 00 30", 1},
+      {"00 90 3E 40 00 90 40 40 00 90 41 40", "00 90 3C 40 00 E0 34 36 00 90 40 40 00 E0 00 40 00 90 41 40 00 E0 7F 7F", 1},
+      {"00 90 3C 40 00 90 3E 40 00 90 3C 40", "00 90 3F 40 00 E0 00 30 00 90 3C 40 00 E0 34 36 00 90 3F 40 00 E0 00 30", 3},
+      {"00 99 3C 40 00 89 3C 40 00 B0 3C 40", "00 99 3C 40 00 89 3C 40 00 B0 3C 40", 0},  // left alone; no key
   };
   for (const auto& c : cases) {
     retune::Counts counts;
     EXPECT_EQ(to_hex(retune::retune_bytes(one_track(c.in), table, skip_drums, &counts)), to_hex(one_track(c.out))) << c.in;
-    EXPECT_EQ(counts.moved_keys, 2);
+    EXPECT_EQ(counts.moved_notes, c.moved_notes) << c.in;
   }
   // A wider range holds them on their keys.
   Method wide;
@@ -316,7 +318,9 @@ TEST(Methods, CommandLineRangesFollowTheMethod) {
       {{"--bend-range", "12"}, "1200", 0, ""},
       {{"--bend-range=12"}, "-1201", 4, "Invalid tuning offset \"-1201\" for C: expected cents from -1200 to 1200\n"},
       {{"--skip-drums", "--skip-channel", "1"}, "200", 0, ""},
-      {{"--mts=keys"}, "1200", 0, ""},
+      {{"--mts=keys"}, "1200", 0,
+       "retune: 1 key lies beyond the pitches this method reaches in MIDI's range, by up to 400.0 cents: no note is "
+       "played there\n"},
       {{"--mts=key"}, "0", 4, "Invalid value \"key\" for --mts: expected --mts=keys\n"},
       {{"--mts", "--mts=keys"}, "0", 4, "Give either --mts or --mts=keys, not both\n"},
       {{"--mts=keys", "--bend-range", "3"}, "0", 4,
@@ -340,7 +344,7 @@ TEST(Methods, PerKeyTuningsPlayAsFarAsTheMethodCan) {
     const char* report;
     std::vector<const char*> bytes;  // found in the output
   } cases[] = {
-      {{"--scl", "wide.scl"}, "retune: 14 pitch-bend events inserted, 22 keys moved to the nearest key\n",
+      {{"--scl", "wide.scl"}, "retune: 14 pitch-bend events inserted, 2 notes moved to the nearest key\n",
        {"90 41 50 00 E0 33 46 60 80 41 40"}},  // D, 320 cents up, plays F 20 cents up: 8192 + 819
       {{"--mts=keys", "--tuning", "edo:19"}, "retune: 0 pitch-bend events inserted, 2 tuning messages\n",
        {"00 F0 84 03 7F 7F 08 02 00 7F 00 16 0D 3D",  // key 0: 60 steps of 19-EDO below C4, 2210.5 cents
@@ -354,6 +358,34 @@ TEST(Methods, PerKeyTuningsPlayAsFarAsTheMethodCan) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, c.report);
     for (const char* bytes : c.bytes) EXPECT_NE(to_hex(r.out).find(bytes), std::string::npos) << bytes;
+  }
+}
+
+// Pitches beyond what MIDI's keys (and the bends past them) reach are said,
+// with the notes played on them; the run succeeds.
+TEST(Methods, PitchesBeyondReachAreReported) {
+  TempDir dir;
+  // Key 100 twice (15,600 cents in 5-EDO from key 60), key 60 once.
+  write_file(dir / "in.mid", one_track("00 90 64 40 60 80 64 40 00 90 3C 40 60 80 3C 40 00 90 64 40 60 64 00"));
+  const struct {
+    std::vector<std::string> options;
+    std::string message;
+  } cases[] = {
+      {{"--mts=keys"}, "retune: 74 keys lie beyond the pitches this method reaches in MIDI's range, by up to 9280.0 "
+                       "cents: 2 notes played there sound at the nearest pitch it reaches\n"},
+      {{}, "retune: 74 keys lie beyond the pitches this method reaches in MIDI's range, by up to 9180.0 cents: 2 notes "
+           "played there sound at the nearest pitch it reaches\n"},
+      {{"--poly"}, "retune: 74 keys lie beyond the pitches this method reaches in MIDI's range, by up to 9180.0 cents: "
+                   "2 notes played there sound at the nearest pitch it reaches\n"},
+      {{"--skip-channel", "1"}, "retune: 74 keys lie beyond the pitches this method reaches in MIDI's range, by up to "
+                                "9180.0 cents: no note is played there\n"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.options;
+    args.insert(args.end(), {"--tuning", "edo:5", "in.mid", "out.mid"});
+    const Result r = run_program(RETUNE_BIN, args, RunOptions().at(dir.path().string()));
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, c.message) << args[0];
   }
 }
 

@@ -208,7 +208,7 @@ TEST(TuningOptions, RefusalsNameTheProblem) {
   } cases[] = {
       {{"--tuning", "bogus", "in.mid", "out.mid"}, "Unknown tuning \"bogus\"; see retune --list-tunings\n"},
       {{"--tuning", "just", "--scl", "wide.scl"}, "Give either --tuning or --scl, not both\n"},
-      {with_zeros({"--tuning", "just"}), "Give either a tuning option or twelve offsets, not both\n"},
+      {with_zeros({"--tuning", "just"}), "Many files need --output-dir DIR or --in-place; see retune --help\n"},
       {{"--scl", "missing.scl", "in.mid", "out.mid"}, "Can't read scale file missing.scl: No such file or directory\n"},
       {{"--scl", "/dev/zero", "in.mid", "out.mid"},
        "Can't read scale file /dev/zero: it is larger than 1 MiB, too large for a Scala file\n"},

@@ -117,15 +117,16 @@ class Report {
     ++ended_;
     if (job.status != 0) ++failed_;
     std::string text = on_terminal_ ? "\r\033[K" : "";
-    for (; next_ < jobs_.size() && jobs_[next_].status >= 0; ++next_)
-      if (!jobs_[next_].message.empty()) text += std::string(jobs_[next_].infile) + ": " + jobs_[next_].message;
+    for (; next_ < jobs_.size() && jobs_[next_].status >= 0; ++next_) text += each_line(std::string(jobs_[next_].infile) + ": ", jobs_[next_].message);
     if (on_terminal_)
       text += with_thousands(ended_) + " of " + with_thousands(jobs_.size()) + " files, " + with_thousands(failed_) +
               " failed";
     write_all(STDERR_FILENO, text);
   }
 
-  void summary() const {
+  // On success a batch is quiet, unless asked or watched.
+  void summary(bool verbose) const {
+    if (!on_terminal_ && !verbose && failed_ == 0) return;
     const size_t retuned = jobs_.size() - failed_;
     write_all(STDERR_FILENO, std::string(on_terminal_ ? "\r\033[K" : "") + "retuned " + with_thousands(retuned) +
                                  (retuned == 1 ? " file, " : " files, ") + with_thousands(failed_) + " failed\n");
@@ -205,6 +206,9 @@ class Workers {
     } catch (const io::Failure& failure) {
       job.status = failure.status();
       job.message = failure.message();
+    } catch (const std::exception& error) {
+      job.status = io::kExitIoError;
+      job.message = system_failure(error);
     }
   }
 
@@ -236,7 +240,7 @@ int run_batch(const Options& options) {
     }
     report.ended(workers.wait_one());
   }
-  report.summary();
+  report.summary(options.verbose);
   for (const Job& job : jobs)
     if (job.status != 0) return job.status;
   return io::kExitSuccess;

@@ -28,13 +28,24 @@ constexpr char kUsage[] =
     "Will change tuning of input MIDI file infile. This file must contain only\n"
     "monophonic tracks (no chords)\n";
 
+// The command lines other than the usage text's, after the program's name.
+constexpr const char* kOtherForms[] = {
+    "TUNING-OPTION... [infile [outfile]]",
+    "(TUNING-OPTION... | c1 ... c12) (-d DIR | --in-place) FILE...",
+    "--analyze [--json] [TUNING-OPTION... | c1 ... c12] [FILE...]",
+    "(TUNING-OPTION... | c1 ... c12) --print-offsets",
+    "--list-tunings | --help | --version",
+};
+
 constexpr char kOptionsHelp[] =
+    "With a tuning option every operand is a file.\n"
     "\n"
-    "The limits above are those of the default method: a pitch bend after each\n"
-    "note-on, for synths bending 2 semitones. A bend moves the whole channel, hence\n"
-    "no chords. The output options below lift them: --bend-range N allows offsets\n"
-    "up to N*100 cents, --poly and --mts keep chords in tune. A key whose offset\n"
-    "lies beyond the bend range plays on the nearest key; --mts=keys has no limit.\n"
+    "The usage text's limits are those of the default method: a pitch bend after\n"
+    "each note-on, for synths bending 2 semitones. A bend moves the whole channel,\n"
+    "hence no chords. The output options below lift them: --bend-range N allows\n"
+    "offsets up to N*100 cents, --poly and --mts keep chords in tune. A key whose\n"
+    "offset lies beyond the bend range plays on the nearest key; --mts=keys has no\n"
+    "limit but MIDI's pitch range.\n"
     "\n"
     "An infile or outfile - is standard input or output.\n"
     "Options may stand anywhere before a lone --, which ends them; offsets such as\n"
@@ -59,7 +70,10 @@ constexpr char kOptionsHelp[] =
     "Output:\n"
     "  --mts               one MIDI Tuning Standard message (scale/octave tuning) at the\n"
     "                      start and after every reset, instead of pitch bends: chords\n"
-    "                      stay in tune; offsets from -100 to 100 cents\n"
+    "                      stay in tune; offsets from -100 to 100 cents (FluidSynth)\n"
+    "  --mts=keys          single-note tuning messages that tune all 128 keys, at the\n"
+    "                      start and after every reset: any tuning, chords in tune\n"
+    "                      (FluidSynth, TiMidity++)\n"
     "  --poly              give every sounding note a channel of its own bend, so that\n"
     "                      chords play in tune on any General MIDI synth; reads the\n"
     "                      whole file into memory\n"
@@ -98,7 +112,11 @@ constexpr char kOptionsHelp[] =
 
 std::string usage_text(const char* program) { return io::formatted(kUsage, program); }
 
-std::string help_text(const char* program) { return usage_text(program) + kOptionsHelp; }
+std::string help_text(const char* program) {
+  std::string text = usage_text(program) + "\nOther forms:\n";
+  for (const char* form : kOtherForms) text += std::string("  ") + program + " " + form + "\n";
+  return text + kOptionsHelp;
+}
 
 namespace {
 
@@ -182,8 +200,9 @@ class Parser {
   // Refuses a second, different value of an option that takes one.
   void note_value(const OptionEntry& option, const char* text, const std::string& value);
   void check_combinations() const;
+  std::vector<const char*> take_offsets();
   void take_positional();
-  void take_analyzed();
+  const char* program() const { return argc_ > 0 ? argv_[0] : "retune"; }
 
   int argc_;
   char** argv_;
@@ -363,52 +382,74 @@ void Parser::check_combinations() const {
   if (analyze && options_.batch()) refuse("Option --analyze writes no files: not with --output-dir or --in-place\n");
 }
 
-void Parser::take_positional() {
-  if (options_.action == Options::Action::kAnalyze) return take_analyzed();
-  const char* program = argc_ > 0 ? argv_[0] : "retune";
-  size_t next = 0;
-  const size_t count = positional_.size();
-  if (options_.tuning.by_name()) {
-    if (count >= kPitchClasses) refuse("Give either a tuning option or twelve offsets, not both\n");
-  } else {
-    if (count < kPitchClasses) usage_failure(program);
-    options_.tuning.offsets.assign(positional_.begin(), positional_.begin() + kPitchClasses);
-    next = kPitchClasses;
-  }
-  const size_t files = count - next;
-  if ((files > 0 || options_.batch()) && options_.action == Options::Action::kPrintOffsets)
-    refuse("Option --print-offsets takes no files\n");
-  if (options_.batch()) {
-    if (files == 0) refuse("Options --output-dir and --in-place need the files to retune\n");
-    for (; next < count; ++next) {
-      if (std::strcmp(positional_[next], "-") == 0) refuse("Options --output-dir and --in-place take files, not -\n");
-      options_.files.push_back(positional_[next]);
-    }
-    return;
-  }
-  if (files > 2) usage_failure(program);
-  // "-" is standard input or output, as in every filter; "./-" is a file.
-  auto file = [](const char* arg) { return std::strcmp(arg, "-") == 0 ? nullptr : arg; };
-  if (next < count) options_.infile = file(positional_[next++]);
-  if (next < count) options_.outfile = file(positional_[next++]);
-}
-
 bool is_number(const char* text) {
   char* end = nullptr;
   std::strtod(text, &end);
   return end != text && *end == '\0';
 }
 
-// The files to analyse ("-" standard input), after twelve offsets when no
-// tuning option is given and the first twelve arguments are numbers.
-void Parser::take_analyzed() {
-  auto next = positional_.begin();
-  if (!options_.tuning.by_name() && positional_.size() >= kPitchClasses &&
-      std::all_of(next, next + kPitchClasses, is_number)) {
-    options_.tuning.offsets.assign(next, next + kPitchClasses);
-    next += kPitchClasses;
+// Whether a mode's operands, without a tuning option, start with twelve
+// offsets.
+enum class Offsets { kRequired, kIfNumbers, kNone };
+
+struct Mode {
+  Options::Action action;
+  Offsets offsets;
+};
+
+// The modes that take operands. With a tuning option every operand is a file.
+constexpr Mode kModes[] = {
+    {Options::Action::kRetune, Offsets::kRequired},
+    {Options::Action::kPrintOffsets, Offsets::kRequired},
+    {Options::Action::kAnalyze, Offsets::kIfNumbers},
+};
+
+Offsets offsets_of(Options::Action action) {
+  for (const Mode& mode : kModes)
+    if (mode.action == action) return mode.offsets;
+  return Offsets::kNone;
+}
+
+// The twelve offsets the operands start with, taken into the tuning; returns
+// the files that follow.
+std::vector<const char*> Parser::take_offsets() {
+  const Offsets offsets = options_.tuning.by_name() ? Offsets::kNone : offsets_of(options_.action);
+  auto files = positional_.begin();
+  const bool twelve = positional_.size() >= kPitchClasses;
+  if (offsets == Offsets::kRequired && !twelve) usage_failure(program());
+  if (offsets == Offsets::kRequired ||
+      (offsets == Offsets::kIfNumbers && twelve && std::all_of(files, files + kPitchClasses, is_number))) {
+    options_.tuning.offsets.assign(files, files + kPitchClasses);
+    files += kPitchClasses;
   }
-  for (; next != positional_.end(); ++next) options_.files.push_back(std::strcmp(*next, "-") == 0 ? nullptr : *next);
+  return {files, positional_.end()};
+}
+
+void Parser::take_positional() {
+  const std::vector<const char*> files = take_offsets();
+  // "-" is standard input or output, as in every filter; "./-" is a file.
+  auto file = [](const char* arg) { return std::strcmp(arg, "-") == 0 ? nullptr : arg; };
+  if (options_.action == Options::Action::kAnalyze) {
+    for (const char* name : files) options_.files.push_back(file(name));
+    return;
+  }
+  if ((!files.empty() || options_.batch()) && options_.action == Options::Action::kPrintOffsets)
+    refuse("Option --print-offsets takes no files\n");
+  if (options_.batch()) {
+    if (files.empty()) refuse("Options --output-dir and --in-place need the files to retune\n");
+    for (const char* name : files) {
+      if (!file(name)) refuse("Options --output-dir and --in-place take files, not -\n");
+      options_.files.push_back(name);
+    }
+    return;
+  }
+  if (files.size() > 2) {
+    // After twelve offsets, a miscounted offset is as likely as a third file.
+    if (!options_.tuning.by_name()) usage_failure(program());
+    refuse("Many files need --output-dir DIR or --in-place; see retune --help\n");
+  }
+  if (files.size() > 0) options_.infile = file(files[0]);
+  if (files.size() > 1) options_.outfile = file(files[1]);
 }
 
 }  // namespace

@@ -231,6 +231,11 @@ OutputFile::OutputFile(const char* path) : fd_(STDOUT_FILENO) {
     std::string temp = target_ + ".retune-XXXXXX";
     SignalsHeld held;
     fd_ = mkostemp(temp.data(), O_CLOEXEC);
+    // The file is written beside its target and renamed over it: the
+    // directory, not the file, may be what refuses.
+    if (fd_ < 0 && (errno == EACCES || errno == EROFS))
+      fail(io::kExitCannotOpen, "Can't write file %s: its directory %s refuses the new file (%s)\n", path,
+           directory_of(target_).c_str(), strerror(errno));
     if (fd_ < 0 || temp.size() >= sizeof pending_temp)
       fail(io::kExitCannotOpen, "Can't open file %s for writing\n", path);
     remember_temp(temp);

@@ -1,5 +1,6 @@
 #include "driver/report.h"
 
+#include <new>
 #include <vector>
 
 #include "io/failure.h"
@@ -22,11 +23,32 @@ std::string verbose_report(const FileReport& report, const Method& method) {
   const Counts& counts = report.counts;
   std::string text = std::to_string(counts.bends) + " pitch-bend events inserted";
   if (!method.bends()) text += ", " + std::to_string(counts.tuning_messages) + " tuning messages";
-  if (counts.moved_keys > 0) text += ", " + std::to_string(counts.moved_keys) + " keys moved to the nearest key";
+  if (counts.moved_notes > 0) text += ", " + count(counts.moved_notes, "note") + " moved to the nearest key";
   return text + "\n";
 }
 
-std::string warnings(const FileReport& report) { return overflow_summary(report.poly); }
+std::string warnings(const FileReport& report) { return overflow_summary(report.poly) + reach_summary(report); }
+
+std::string reach_summary(const FileReport& report) {
+  const size_t keys = report.reach.beyond.count();
+  if (keys == 0) return "";
+  const uint64_t notes = report.counts.unreachable_notes + report.poly.unreachable;
+  return count(keys, "key") + (keys == 1 ? " lies" : " lie") +
+         io::formatted(" beyond the pitches this method reaches in MIDI's range, by up to %.1f cents: ",
+                       report.reach.most_cents) +
+         (notes ? count(notes, "note") + " played there sound at the nearest pitch it reaches\n"
+                : "no note is played there\n");
+}
+
+std::string each_line(const std::string& prefix, const std::string& text) {
+  std::string lines;
+  for (size_t start = 0; start < text.size();) {
+    const size_t end = std::min(text.find('\n', start), text.size() - 1);
+    lines += prefix + text.substr(start, end + 1 - start);
+    start = end + 1;
+  }
+  return lines;
+}
 
 std::string overflow_summary(const PolyReport& report) {
   std::vector<std::string> parts;
@@ -139,23 +161,21 @@ std::string plain_faults(const Analysis& analysis) {
   return joined(faults, ", ", [](const std::string& fault) { return fault; });
 }
 
-// The tuning messages that can carry the tuning: of the twelve pitch classes,
-// or of every key.
-const char* mts_option(const Analysis& analysis) { return analysis.mts_fits ? "--mts" : "--mts=keys"; }
+// The tuning messages that both FluidSynth and TiMidity++ follow; the
+// scale/octave ones of --mts only FluidSynth.
+constexpr char kMtsAdvice[] = "--mts=keys on a synth with single-note tuning (FluidSynth, TiMidity++)";
+constexpr char kDrumsAdvice[] = ", with --skip-drums to leave the drums on channel 10 unbent";
 
 std::string advice_text(const Analysis& analysis) {
-  const char* drums = analysis.drums ? ", with --skip-drums to leave the drums on channel 10 unbent" : "";
+  const char* drums = analysis.drums ? kDrumsAdvice : "";
   if (analysis.advice == Analysis::Advice::kPlain)
     return io::formatted("the plain bends%s: no channel needs two bends at once, has bends of its own or sets another "
                    "bend range",
                    drums);
   const std::string why = " (the plain bends would play out of tune: " + plain_faults(analysis) + ")";
   if (analysis.advice == Analysis::Advice::kMts)
-    return io::formatted("%s on a synth that honours the MIDI Tuning Standard%s: more bends sound at once than --poly "
-                   "has channels%s",
-                   mts_option(analysis), drums, why.c_str());
-  return io::formatted("--poly%s; on a synth that honours the MIDI Tuning Standard, %s%s", why.c_str(),
-                 mts_option(analysis), drums);
+    return io::formatted("%s%s: more bends sound at once than --poly has channels%s", kMtsAdvice, drums, why.c_str());
+  return io::formatted("--poly%s; or %s%s", why.c_str(), kMtsAdvice, drums);
 }
 
 const char* advice_name(const Analysis& analysis) {
@@ -163,10 +183,33 @@ const char* advice_name(const Analysis& analysis) {
     case Analysis::Advice::kPoly:
       return "poly";
     case Analysis::Advice::kMts:
-      return analysis.mts_fits ? "mts" : "mts=keys";
+      return "mts=keys";
     default:
       return "plain";
   }
+}
+
+// The length of the well-formed UTF-8 sequence at text[i], or 0: no
+// overlong forms, no surrogates, nothing beyond U+10FFFF.
+size_t utf8_length(const std::string& text, size_t i) {
+  const auto byte = [&](size_t k) { return i + k < text.size() ? static_cast<uint8_t>(text[i + k]) : 0; };
+  const uint8_t lead = byte(0);
+  size_t length = 0;
+  uint8_t low = 0x80, high = 0xBF;  // the bounds of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) length = 2;
+  else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  }
+  if (length == 0 || byte(1) < low || byte(1) > high) return 0;
+  for (size_t k = 2; k < length; ++k)
+    if ((byte(k) & 0xC0) != 0x80) return 0;
+  return length;
 }
 
 // A JSON string: quotes, backslashes and control characters escaped, and
@@ -182,10 +225,7 @@ std::string json_string(const std::string& text) {
     } else if (c < 0x20) {
       out += io::formatted("\\u%04x", c);
     } else if (c >= 0x80) {
-      const size_t length = c >= 0xF0 && c < 0xF5 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
-      size_t n = 1;
-      while (length && n < length && i + n < text.size() && (static_cast<uint8_t>(text[i + n]) & 0xC0) == 0x80) ++n;
-      if (length && n == length) {
+      if (const size_t length = utf8_length(text, i)) {
         out.append(text, i, length);
         i += length;
         continue;
@@ -268,6 +308,12 @@ std::string analysis_json(const Analysis& analysis, const std::string& name) {
 }
 
 std::string plain_method_hint(const Analysis& analysis) {
+  std::string text;
+  if (analysis.retuned_before())
+    text += std::string("retune: this file looks retuned already (") +
+            (analysis.starts_tuned ? "it starts with a tuning message" : "a pitch bend follows every note-on") +
+            "): a second retuning adds its tuning to the first; --poly --in-bends ignore drops the file's bends "
+            "first\n";
   uint64_t chord_notes = 0;
   uint64_t file_bends = 0;
   for (int c = 0; c < smf::gm::kChannels; ++c) {
@@ -276,11 +322,21 @@ std::string plain_method_hint(const Analysis& analysis) {
   }
   std::vector<std::string> faults;
   if (chord_notes) faults.push_back("chords (" + count(chord_notes, "note") + ")");
-  if (file_bends) faults.push_back("the file's own pitch bends (" + number(file_bends) + ")");
-  if (faults.empty()) return "";
-  return "retune: " + joined(faults, " and ", [](const std::string& fault) { return fault; }) +
-         " play out of tune with these bends: --poly plays them in tune on any General MIDI synth, --mts on a "
-         "synth that honours the MIDI Tuning Standard\n";
+  if (file_bends && !analysis.retuned_before())
+    faults.push_back("the file's own pitch bends (" + number(file_bends) + ")");
+  const char* drums = analysis.drums ? kDrumsAdvice : "";
+  if (!faults.empty())
+    text += "retune: " + joined(faults, " and ", [](const std::string& fault) { return fault; }) +
+            " play out of tune with these bends: --poly plays them in tune on any General MIDI synth, " + kMtsAdvice +
+            drums + "\n";
+  else if (analysis.drums)
+    text += "retune: the drums on channel 10 were bent with the tuning: --skip-drums leaves them alone\n";
+  return text;
+}
+
+std::string system_failure(const std::exception& error) {
+  const bool memory = dynamic_cast<const std::bad_alloc*>(&error) != nullptr;
+  return std::string(memory ? "out of memory" : error.what()) + "\n";
 }
 
 std::string failure_json(const std::string& name, const std::string& message, int status) {

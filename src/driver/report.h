@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <string>
 
 #include "driver/retune_file.h"
@@ -20,9 +21,16 @@ std::string channel_numbers(uint16_t channels, const char* separator);
 
 // What --verbose says about a run, after the program's or the file's name.
 std::string verbose_report(const FileReport& report, const Method& method);
-// What a run says even without --verbose, after the name: the compromises
-// --poly made. Empty when there are none.
+// What a run says even without --verbose, a line after the name for each:
+// the compromises --poly made, the pitches beyond reach. Empty when none.
 std::string warnings(const FileReport& report);
+
+// The keys whose pitch the method could not reach, and the notes played on
+// them, in one line; empty when every key was reached.
+std::string reach_summary(const FileReport& report);
+
+// Every line of `text` after `prefix`.
+std::string each_line(const std::string& prefix, const std::string& text);
 
 // What was played out of tune or ended early, in one line; empty when
 // nothing was.
@@ -37,9 +45,13 @@ std::string analysis_text(const Analysis& analysis, const std::string& name);
 std::string analysis_json(const Analysis& analysis, const std::string& name);
 // One line of JSON for a file that could not be analysed.
 std::string failure_json(const std::string& name, const std::string& message, int status);
-// The line that tells a user of the pitch bends that chords or the file's own
-// bends were played out of tune, and what plays them right; empty when none were.
+// The lines that tell a user of the pitch bends that the file was retuned
+// before, that chords or the file's own bends were played out of tune, or
+// that the drums were bent, and what plays them right; empty when none of these.
 std::string plain_method_hint(const Analysis& analysis);
+
+// What the system refused the program (memory, most likely), as a line.
+std::string system_failure(const std::exception& error);
 
 // 1204 as "1,204".
 std::string with_thousands(uint64_t n);

@@ -66,6 +66,7 @@ FileReport retune_file(const char* infile, const char* outfile, const Method& me
   InputFile input(infile);
   OutputFile output(outfile);
   const KeyTable table = tuning();
+  report.reach = out_of_reach(table, method);
 
   io::FdSource file_source(input.fd());
   CopyingSource copying(file_source);

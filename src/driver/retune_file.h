@@ -6,6 +6,7 @@
 
 #include "driver/cli.h"
 #include "retune/analyze.h"
+#include "retune/pitch.h"
 #include "retune/poly.h"
 
 namespace retune::driver {
@@ -20,6 +21,7 @@ KeyTable playable_tuning(const TuningChoice& choice, const Method& method);
 struct FileReport {
   Counts counts;
   PolyReport poly;
+  Reach reach;  // the keys the method could not sound at their pitch
   std::optional<Analysis> analysis;
 };
 

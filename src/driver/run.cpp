@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <exception>
-#include <new>
 #include <optional>
 
 #include "driver/batch.h"
@@ -82,6 +81,10 @@ int run(int argc, char** argv) {
         return analyze_files(options);
       default:
         if (options.batch()) return run_batch(options);
+        // Binary bytes can leave a terminal in a broken state.
+        if (!options.outfile && isatty(STDOUT_FILENO))
+          io::fail(io::kExitBadArguments,
+                   "retune: not writing a MIDI file to a terminal; name an outfile or redirect standard output\n");
         {
           // The hint is for a user at a terminal; the bends of the plain method
           // are what it is about.
@@ -89,7 +92,7 @@ int run(int argc, char** argv) {
           const FileReport report = retune_file(options.infile, options.outfile, options.method,
                                                 [&] { return playable_tuning(options.tuning, options.method); }, hint);
           const std::string warning = warnings(report);
-          if (!warning.empty()) write_all(STDERR_FILENO, "retune: " + warning);
+          write_all(STDERR_FILENO, each_line("retune: ", warning));
           if (options.verbose) write_all(STDERR_FILENO, "retune: " + verbose_report(report, options.method));
           if (report.analysis) write_all(STDERR_FILENO, plain_method_hint(*report.analysis));
         }
@@ -100,9 +103,7 @@ int run(int argc, char** argv) {
     write_all(STDERR_FILENO, failure.message());
     return failure.status();
   } catch (const std::exception& error) {
-    // Not a fault of the input: the system refused the program something.
-    const bool memory = dynamic_cast<const std::bad_alloc*>(&error) != nullptr;
-    write_all(STDERR_FILENO, std::string("retune: ") + (memory ? "out of memory" : error.what()) + "\n");
+    write_all(STDERR_FILENO, "retune: " + system_failure(error));
     return io::kExitIoError;
   }
 }

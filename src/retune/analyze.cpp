@@ -7,6 +7,7 @@
 #include <span>
 
 #include "channel/channel_model.h"
+#include "retune/messages.h"
 #include "retune/note_bends.h"
 #include "smf/controllers.h"
 #include "smf/smf_file.h"
@@ -55,7 +56,8 @@ class TimelineAnalysis final : public ChannelListener {
         analysis_(analysis),
         bends_(keys, method),
         bends_at_once_(bends_),
-        model_(*this, file.tracks.size(), !method.ignore_file_bends) {}
+        model_(*this, file.tracks.size(), !method.ignore_file_bends),
+        bent_after_(file.tracks.size()) {}
 
   void visit(const TimedEvent& event, size_t track) {
     if (clock_.valid) seconds_ += static_cast<double>(event.tick - tick_) * clock_.seconds_per_tick(tempo_);
@@ -65,6 +67,7 @@ class TimelineAnalysis final : public ChannelListener {
       const uint8_t* p = event.payload();
       tempo_ = static_cast<double>(uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2]);
     }
+    look_for_earlier_retuning(event, track);
     const bool channel_message = smf::class_of(status) == smf::StatusClass::kChannel;
     if (!channel_message || ChannelModel::is_malformed(event.event)) return model_.take(event, track);
     const uint8_t channel = smf::channel_of(status);
@@ -123,6 +126,23 @@ class TimelineAnalysis final : public ChannelListener {
     analysis_.most_pairs = std::max(analysis_.most_pairs, pairs_);
   }
 
+  // An earlier run of the plain bends left a pitch bend after every note-on,
+  // at its tick and in its track; one of --mts, a tuning message at the start.
+  void look_for_earlier_retuning(const TimedEvent& event, size_t track) {
+    const uint8_t status = event.event.status;
+    PendingNoteOn& pending = bent_after_[track];
+    if (pending.channel >= 0 && event.tick == pending.tick && status == (smf::kPitchBend | pending.channel))
+      ++analysis_.note_ons_bent;
+    pending.channel = -1;
+    if (smf::is_sysex(status) && event.tick == 0 && is_tuning_message(event.payload(), event.event.length))
+      analysis_.starts_tuned = true;
+    if (smf::class_of(status) != smf::StatusClass::kChannel || smf::kind_of(status) != smf::kNoteOn ||
+        event.event.data[1] == 0 || method_.skips(smf::channel_of(status)))
+      return;
+    ++analysis_.note_ons;
+    pending = {smf::channel_of(status), event.tick};
+  }
+
   // Data entry changed the bend range.
   void range_set(uint8_t channel) {
     const Range& range = model_.state(channel).range;
@@ -148,6 +168,11 @@ class TimelineAnalysis final : public ChannelListener {
   NoteBends bends_;
   BendsAtOnce bends_at_once_;
   ChannelModel model_;
+  struct PendingNoteOn {
+    int channel = -1;
+    uint64_t tick = 0;
+  };
+  std::vector<PendingNoteOn> bent_after_;  // per track: the note-on its next event may bend
   int pairs_ = 0;
   uint64_t tick_ = 0;
   double seconds_ = 0;
@@ -179,6 +204,11 @@ void advise(Analysis& analysis, const KeyTable& keys, const Method& method) {
 }
 
 }  // namespace
+
+bool Analysis::retuned_before() const {
+  constexpr uint64_t kFewestNoteOns = 8;  // fewer could be bent so by chance
+  return starts_tuned || (note_ons >= kFewestNoteOns && note_ons_bent == note_ons);
+}
 
 KeyTable every_class_its_own() {
   Tuning cent;

@@ -56,6 +56,13 @@ struct Analysis {
   uint16_t own_ranges = 0;   // bit n: channel n sets another bend range than the bends are made for
   bool drums = false;        // notes on channel 10, which the plain method bends
   bool mts_fits = false;     // twelve offsets within what --mts can express; else --mts=keys
+  uint64_t note_ons = 0;         // on the channels the method tunes
+  uint64_t note_ons_bent = 0;    // of them, followed at the same tick by a pitch bend on their channel
+  bool starts_tuned = false;     // a tuning message such as retune writes at the first tick
+
+  // The file bears the marks of an earlier retuning: a second one would add
+  // its tuning to the first.
+  bool retuned_before() const;
 };
 
 // For a report without a tuning: every pitch class has an offset of its own,

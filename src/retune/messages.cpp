@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "retune/pitch.h"
 #include "smf/controllers.h"
 #include "smf/sysex.h"
 
@@ -25,9 +26,6 @@ constexpr uint8_t kSingleNoteHeader[] = {0x7F, 0x7F, 0x08, 0x02};
 constexpr uint8_t kTuningProgram = 0;
 constexpr int kKeysPerMessage = 127;  // the count is a data byte
 
-constexpr int kFractionSteps = 1 << 14;  // of a semitone
-// 7F 7F 7F means "no change": the highest pitch stops a step short of it.
-constexpr int64_t kHighestFrequency = int64_t{kKeys - 1} * kFractionSteps + kFractionSteps - 2;
 
 void add_controller(Bytes& bytes, int channel, uint8_t controller, uint8_t value) {
   for (uint8_t byte : {uint8_t{0x00}, static_cast<uint8_t>(smf::kController | channel), controller, value})
@@ -106,6 +104,13 @@ Bytes single_note_tuning(const KeyTable& table) {
     add_sysex(bytes, body);
   }
   return bytes;
+}
+
+bool is_tuning_message(const uint8_t* payload, size_t size) {
+  auto starts_with = [&](const auto& header) {
+    return size >= std::size(header) && std::equal(std::begin(header), std::end(header), payload);
+  };
+  return starts_with(kScaleOctaveHeader) || starts_with(kSingleNoteHeader);
 }
 
 Bytes tuning_program_selection(const Method& method) {

@@ -30,6 +30,10 @@ Bytes single_note_tuning(const KeyTable& table);
 // first. Pitches beyond the keyboard are held to its ends.
 std::array<uint8_t, 3> note_frequency(double cents);
 
+// Whether a system-exclusive payload (after F0 and its length) is a tuning
+// message of the kinds written here: scale/octave or single note tuning.
+bool is_tuning_message(const uint8_t* payload, size_t size);
+
 // Tuning bank 0 and tuning program 0 selected, registered parameters 4 and
 // 3, on every channel that `method` does not skip.
 Bytes tuning_program_selection(const Method& method);

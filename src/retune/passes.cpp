@@ -1,10 +1,12 @@
 #include "retune/passes.h"
 
 #include <algorithm>
+#include <bitset>
 #include <cmath>
 #include <optional>
 
 #include "retune/messages.h"
+#include "retune/pitch.h"
 #include "smf/sysex.h"
 
 namespace retune {
@@ -25,10 +27,11 @@ class Insertion {
     if (method.bends()) {
       for (int byte = 0; byte < 256; ++byte) {
         played_[byte] = play_key(table, byte, method.bend_range);
-        if (played_[byte].key != byte) ++counts_.moved_keys;
+        moves_keys_ = moves_keys_ || played_[byte].key != byte;
       }
     }
-    moves_keys_ = counts_.moved_keys > 0;
+    beyond_ = out_of_reach(table, method).beyond;
+    tuned_channels_ = static_cast<uint16_t>(beyond_.any() ? ~method.skipped_channels : 0);
     bent_channels_ = method.bends() ? static_cast<uint16_t>(~method.skipped_channels) : 0;
     if (method.declare_bend_range) setup_ = bend_range_setting(method);
     if (method.mts) {
@@ -111,6 +114,7 @@ class Insertion {
     const uint8_t* head = in.data();
     const bool restate = restate_status_ && event.running;
     const bool moved = moves_keys_ && plays_key(event) && played_[event.data[0]].key != event.data[0];
+    if (moved && smf::kind_of(event.status) == smf::kNoteOn && event.data[1] > 0) ++counts_.moved_notes;
     if (!restate && !moved) {
       out_.write(head, event.head_size);
     } else {
@@ -148,6 +152,8 @@ class Insertion {
 
   void after_note_on(const smf::Event& event) {
     const uint8_t channel = smf::channel_of(event.status);
+    if ((tuned_channels_ >> channel & 1) && event.data[1] > 0 && event.data[0] < kKeys && beyond_[event.data[0]])
+      ++counts_.unreachable_notes;
     if (!bends(channel)) return;
     const PlayedKey& played = played_[event.data[0]];
     insert({0x00, static_cast<uint8_t>(smf::kPitchBend | channel), played.lsb, played.msb});
@@ -184,6 +190,8 @@ class Insertion {
   PlayedKey played_[256] = {};  // by key byte: getPitch and the key, worked out once
   bool moves_keys_ = false;
   uint16_t bent_channels_ = 0;  // bit n: channel n gets bends
+  std::bitset<kKeys> beyond_;    // keys the method cannot sound at their pitch
+  uint16_t tuned_channels_ = 0;  // bit n: channel n plays such keys, to be counted
   Bytes setup_;            // what the method sets on the synthesizer
   int setup_messages_ = 0;  // tuning messages in it
   Counts counts_;

@@ -29,7 +29,8 @@ struct Layout {
 struct Counts {
   uint64_t bends = 0;
   uint64_t tuning_messages = 0;
-  int moved_keys = 0;  // keys played on a neighbour, their offsets being beyond the bend range
+  uint64_t unreachable_notes = 0;  // notes on keys whose pitch lies beyond the method's reach (out_of_reach)
+  uint64_t moved_notes = 0;  // notes played on a neighbouring key, their offsets being beyond the bend range
 };
 
 // Under the bend methods a key whose offset lies beyond the bend range is

@@ -53,6 +53,25 @@ int note_bend(int file_bend, double file_range, double cents, double range) {
   return static_cast<int>(std::clamp(value, 0.0, static_cast<double>(kBendMax)));
 }
 
+Reach out_of_reach(const KeyTable& table, const Method& method) {
+  Reach reach;
+  if (method.mts) return reach;  // the synthesizer takes the offsets from each key as it can
+  const double bend = method.mts_keys ? 0.0 : 100.0 * method.bend_range;
+  const double lowest = -bend;
+  const double highest = method.mts_keys ? 100.0 * static_cast<double>(kHighestFrequency) / kFractionSteps
+                                         : 100.0 * (kKeys - 1) + bend * (kBendMax - kBendCentre) / kBendCentre;
+  for (int key = 0; key < kKeys; ++key) {
+    if (!table.mapped[key]) continue;
+    const double pitch = 100.0 * key + table.offset[key];
+    const double miss = std::max({0.0, lowest - pitch, pitch - highest});
+    if (miss > 0) {
+      reach.beyond.set(static_cast<size_t>(key));
+      reach.most_cents = std::max(reach.most_cents, miss);
+    }
+  }
+  return reach;
+}
+
 double max_offset(const Method& method) {
   if (method.mts_keys) return 100.0 * (kKeys - 1);  // beyond it, no key would stay on the keyboard
   return method.mts ? 100.0 : 100.0 * method.bend_range;

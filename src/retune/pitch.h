@@ -3,6 +3,7 @@
 // bend a note needs on a channel that the file bends too.
 #pragma once
 
+#include <bitset>
 #include <cstdint>
 
 #include "retune/method.h"
@@ -52,6 +53,19 @@ double bends_range(const Method& method, double file_range);
 // `cents` in units of `range`; clamped to 0..16383. On a channel of range 0,
 // which does not bend, the file's bend stays.
 int note_bend(int file_bend, double file_range, double cents, double range);
+
+// A single note tuning names a pitch in 2^14 steps of a semitone, up to two
+// steps short of the semitone above key 127 (7F 7F 7F means "no change").
+inline constexpr int kFractionSteps = 1 << 14;
+inline constexpr int64_t kHighestFrequency = int64_t{kKeys - 1} * kFractionSteps + kFractionSteps - 2;
+
+// The keys whose pitch under a tuning lies beyond what a method can sound
+// (MIDI's keys and, for the bend methods, the bend range past them).
+struct Reach {
+  std::bitset<kKeys> beyond;
+  double most_cents = 0;  // the largest distance to the nearest pitch sounded
+};
+Reach out_of_reach(const KeyTable& table, const Method& method);
 
 // The largest offset, in cents either way, that `method` can express.
 double max_offset(const Method& method);

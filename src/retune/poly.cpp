@@ -1,6 +1,7 @@
 #include "retune/poly.h"
 
 #include <algorithm>
+#include <bitset>
 #include <cmath>
 #include <tuple>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "channel/channel_model.h"
 #include "io/failure.h"
 #include "retune/note_bends.h"
+#include "retune/pitch.h"
 #include "smf/controllers.h"
 #include "smf/smf_file.h"
 
@@ -82,6 +84,7 @@ class PolyPlayer final : public ChannelListener {
         bends_at_once_(bends_),
         model_(*this, tracks, !method.ignore_file_bends),
         allocator_(zone.outputs),
+        beyond_(out_of_reach(keys, method).beyond),
         setup_pending_(zone.is_mpe()) {}
 
   void play(const smf::File& file, const std::vector<size_t>& tracks, std::vector<TrackWriter>& writers) {
@@ -127,6 +130,7 @@ class PolyPlayer final : public ChannelListener {
   BendsAtOnce bends_at_once_;
   ChannelModel model_;
   ChannelAllocator allocator_;
+  std::bitset<kKeys> beyond_;  // keys the bends cannot take to their pitch
   std::array<ChannelState, kChannels> outputs_;  // what each output channel holds, as written
   std::array<double, kChannels> cents_{};        // what the notes of each output channel are bent by
   // Per output channel and key played: the notes there, by source and key,
@@ -241,6 +245,7 @@ void PolyPlayer::note_started(uint8_t source, Note& note) {
     report_.small_ranges |= static_cast<uint16_t>(1u << source);
   const KeyPlace place = bends_.place(state, note.key);
   report_.moved += place.key != note.key;
+  report_.unreachable += note.key < kKeys && beyond_[note.key];
   const int bend = bends_.bend(state, place.cents);
   const int tuning = bends_.tuning(state, place.cents);
   bends_at_once_.note_started(model_, source, note.key);

@@ -30,6 +30,7 @@ struct PolyReport {
   std::array<Source, 16> sources;
   uint64_t bends = 0;        // pitch bends written
   uint64_t moved = 0;        // notes played on the nearest key, their offsets being beyond the bend range
+  uint64_t unreachable = 0;  // notes on keys whose pitch lies beyond the bends' reach (out_of_reach)
   uint64_t approximate = 0;  // notes on a channel bent for other notes: no channel was free
   uint64_t ended_early = 0;  // notes ended before their time to free a channel
   uint64_t dropped = 0;      // notes left out: no channel could end them rightly

@@ -134,4 +134,17 @@ inline Result run_program(const std::string& program, const std::vector<std::str
   return r;
 }
 
+// The program with its standard streams on a terminal, by way of util-linux's
+// `script`: what the terminal showed in `out`, line ends as written. Status
+// 127 when `script` is missing.
+inline Result on_terminal(const std::string& program, const std::vector<std::string>& args) {
+  std::string command = "'" + program + "'";
+  for (const std::string& arg : args) command += " '" + arg + "'";
+  Result r = run_program("script", {"-qec", command, "/dev/null"});
+  std::erase(r.out, '\r');
+  return r;
+}
+
+inline bool have_terminals() { return run_program("script", {"-V"}).status == 0; }
+
 }  // namespace smf_test
