@@ -56,6 +56,33 @@ bool MemorySink::write(const uint8_t* data, size_t size) {
   return true;
 }
 
+uint64_t FdSpool::append(const uint8_t* data, size_t size) {
+  const uint64_t at = end_;
+  while (size > 0) {
+    const ssize_t n = ::pwrite(fd_, data, size, static_cast<off_t>(end_));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) throw Failure(kExitIoError, kWriteErrorMessage);
+    data += n;
+    size -= static_cast<size_t>(n);
+    end_ += static_cast<uint64_t>(n);
+  }
+  return at;
+}
+
+void FdSpool::copy(uint64_t offset, uint64_t size, ByteSink& out) {
+  const size_t capacity = static_cast<size_t>(std::min<uint64_t>(size, kBufferSize));
+  std::unique_ptr<uint8_t[]> buffer(new uint8_t[capacity]);
+  while (size > 0) {
+    const ssize_t n = ::pread(fd_, buffer.get(), static_cast<size_t>(std::min<uint64_t>(size, capacity)),
+                              static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) throw Failure(kExitIoError, kEndOfInputMessage);
+    if (!out.write(buffer.get(), static_cast<size_t>(n))) throw Failure(kExitIoError, kWriteErrorMessage);
+    offset += static_cast<uint64_t>(n);
+    size -= static_cast<uint64_t>(n);
+  }
+}
+
 ByteReader::ByteReader(ByteSource& source)
     : source_(source), buffer_(new uint8_t[kBufferSize]), next_(buffer_.get()), end_(buffer_.get()) {}
 

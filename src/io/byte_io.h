@@ -75,6 +75,30 @@ class MemorySink final : public ByteSink {
   std::string bytes_;
 };
 
+// Bytes set aside to be read back by where they went: the scratch file, so
+// that an output built piece by piece need not stay in memory.
+class Spool {
+ public:
+  virtual ~Spool() = default;
+  // Appends `size` bytes; returns the offset where they start.
+  virtual uint64_t append(const uint8_t* data, size_t size) = 0;
+  // Writes the `size` bytes from `offset` to `out`.
+  virtual void copy(uint64_t offset, uint64_t size, ByteSink& out) = 0;
+};
+
+// A spool in a file open for reading and writing; what it held before is
+// written over.
+class FdSpool final : public Spool {
+ public:
+  explicit FdSpool(int fd) : fd_(fd) {}
+  uint64_t append(const uint8_t* data, size_t size) override;
+  void copy(uint64_t offset, uint64_t size, ByteSink& out) override;
+
+ private:
+  int fd_;
+  uint64_t end_ = 0;
+};
+
 class ByteWriter;
 
 // Both buffers hold 256 KiB: fewer system calls than 128 KiB, while larger
@@ -136,6 +160,15 @@ class ByteWriter {
   }
   // Hands every buffered byte to the sink; a failure is a write error.
   void flush();
+  // For a writer that works on a local pointer: where the next byte goes,
+  // with at least `count` bytes of room from there (count <= kBufferSize);
+  // then advance_to() the byte after the last written.
+  uint8_t* room(size_t count) {
+    if (static_cast<size_t>(end_ - next_) < count) drain();
+    return next_;
+  }
+  const uint8_t* limit() const { return end_; }
+  void advance_to(uint8_t* next) { next_ = next; }
 
  private:
   void drain();
