@@ -1,6 +1,8 @@
 #include "retune/poly.h"
 
 #include <algorithm>
+#include <bit>
+#include <bitset>
 #include <cmath>
 #include <vector>
 
@@ -38,7 +40,8 @@ class PolyPlayer final : public ChannelListener {
         bends_(keys, method),
         bends_at_once_(bends_),
         model_(*this, tracks, !method.ignore_file_bends),
-        allocator_(usable_channels(method)) {}
+        allocator_(usable_channels(method)),
+        usable_(usable_channels(method)) {}
 
   // With a spool, each track's bytes go there whenever they reach kSpillAt.
   void play(const smf::File& file, const std::vector<size_t>& tracks, std::vector<TrackWriter>& writers,
@@ -69,7 +72,7 @@ class PolyPlayer final : public ChannelListener {
       if (c != kDrumChannel && !method.skips(c)) bits |= static_cast<uint16_t>(1u << c);
     return bits;
   }
-  bool takes_notes(int channel) const { return usable_channels(method_) >> channel & 1; }
+  bool takes_notes(int channel) const { return usable_ >> channel & 1; }
 
   void handle(const TimedEvent& event, size_t track, TrackWriter& out);
   void dispatch(const TimedEvent& event, size_t track);
@@ -95,6 +98,7 @@ class PolyPlayer final : public ChannelListener {
   BendsAtOnce bends_at_once_;
   ChannelModel model_;
   ChannelAllocator allocator_;
+  const uint16_t usable_;  // usable_channels(), asked for at every event
   std::array<ChannelState, kChannels> outputs_;  // what each output channel holds, as written
   std::array<double, kChannels> cents_{};        // what the notes of each output channel are bent by
   // Per output channel and key played: the notes there, by source and key,
@@ -114,7 +118,7 @@ void PolyPlayer::handle(const TimedEvent& event, size_t track, TrackWriter& out)
     rebend(static_cast<uint8_t>(std::countr_zero(rebend_pending_)));
   if (out.bytes().size() == written) {
     // Restating the bend in force on a channel changes nothing.
-    const int o = std::countr_zero(usable_channels(method_));
+    const int o = std::countr_zero(usable_);
     if (o >= kChannels) return;
     const int bend = outputs_[o].bend;
     const uint8_t filler[3] = {static_cast<uint8_t>(smf::kPitchBend | o), static_cast<uint8_t>(bend & 0x7F),
@@ -323,9 +327,17 @@ void PolyPlayer::copy_state(int o, uint8_t source) {
   }
   if (bank || ((want.program_set || have.program_set) && !(have.program_set && have.program == want.program)))
     send(o, smf::kProgram, want.program);
-  for (uint8_t c = 0; c < kFirstModeMessage; ++c)
-    if (c != kBankSelect && c != kBankSelectLsb && ChannelState::is_setting(c) && differs(c))
-      send(o, smf::kController, c, want.controllers[c]);
+  // Only a controller that either side has set can differ: those are visited, in order.
+  const std::bitset<128> either = want.set | have.set;
+  for (int word = 0; word < 2; ++word) {
+    uint64_t bits = (either >> (64 * word) & std::bitset<128>(~uint64_t{0})).to_ullong();
+    for (; bits; bits &= bits - 1) {
+      const auto c = static_cast<uint8_t>(64 * word + std::countr_zero(bits));
+      if (c < kFirstModeMessage && c != kBankSelect && c != kBankSelectLsb && ChannelState::is_setting(c) &&
+          differs(c))
+        send(o, smf::kController, c, want.controllers[c]);
+    }
+  }
   if ((want.pressure_set || have.pressure_set) && !(have.pressure_set && have.pressure == want.pressure))
     send(o, smf::kChannelPressure, want.pressure);
   copy_parameters(o, want);

@@ -161,21 +161,34 @@ void TrackWriter::leave_out(uint64_t tick, const uint8_t (&filler)[3]) {
 }
 
 void TrackWriter::delta(uint64_t tick) {
+  uint8_t bytes[4];
+  bytes_.append(reinterpret_cast<const char*>(bytes), delta(tick, bytes));
+}
+
+size_t TrackWriter::delta(uint64_t tick, uint8_t* out) {
   fill_pause_before(tick);
   left_out_ = false;
   // The input's events are at most kMaxDelta apart, and so are these.
-  uint8_t bytes[4];
-  bytes_.append(reinterpret_cast<const char*>(bytes), write_vlq(static_cast<uint32_t>(tick - tick_), bytes));
+  const auto pause = static_cast<uint32_t>(tick - tick_);
   tick_ = tick;
+  if (pause < 0x80) {
+    out[0] = static_cast<uint8_t>(pause);
+    return 1;
+  }
+  const size_t size = write_vlq(pause, out);
+  return size;
 }
 
 void TrackWriter::channel(uint64_t tick, uint8_t status, uint8_t data1, uint8_t data2) {
-  delta(tick);
+  // Built whole, then appended at once: the most frequent write of all.
+  uint8_t event[7];
+  size_t size = delta(tick, event);
   // A data byte with its top bit set would be read as a status byte.
-  if (status != running_status_ || (data1 & kStatusBit)) bytes_.push_back(static_cast<char>(status));
+  if (status != running_status_ || (data1 & kStatusBit)) event[size++] = status;
   running_status_ = status;
-  bytes_.push_back(static_cast<char>(data1));
-  if (channel_data_bytes(status) == 2) bytes_.push_back(static_cast<char>(data2));
+  event[size++] = data1;
+  if (channel_data_bytes(status) == 2) event[size++] = data2;
+  bytes_.append(reinterpret_cast<const char*>(event), size);
 }
 
 void TrackWriter::copy(uint64_t tick, const TimedEvent& timed) {

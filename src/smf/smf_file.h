@@ -134,6 +134,8 @@ class TrackWriter {
  private:
   void fill_pause_before(uint64_t tick);
   void delta(uint64_t tick);
+  // Writes the delta time to `out` (room for 4 bytes); returns its size.
+  size_t delta(uint64_t tick, uint8_t* out);
 
   std::string bytes_;
   std::vector<std::pair<uint64_t, uint64_t>> spilled_;  // offset and size in the spool, in order
