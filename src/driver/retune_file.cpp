@@ -74,7 +74,7 @@ FileReport retune_file(const char* infile, const char* outfile, const Method& me
   io::FdSource file_source(input.fd());
   CopyingSource copying(file_source);
   io::ByteSource& in_source = analyze ? static_cast<io::ByteSource&>(copying) : file_source;
-  io::FdSink out_sink(output.fd());
+  io::FdSink out_sink(output.fd(), output.fresh());
   if (method.poly) {
     io::FdSpool spool(spool_file->fd());
     report.poly = retune_poly(io::read_all(in_source), table, method, &spool, out_sink);

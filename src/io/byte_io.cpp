@@ -28,6 +28,18 @@ bool FdSink::write(const uint8_t* data, size_t size) {
   return true;
 }
 
+bool FdSink::patch(uint64_t offset, const uint8_t* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::pwrite(fd_, data, size, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<size_t>(n);
+    offset += static_cast<uint64_t>(n);
+  }
+  return true;
+}
+
 size_t MemorySource::read(uint8_t* buffer, size_t capacity) {
   const size_t n = std::min(capacity, rest_.size());
   std::memcpy(buffer, rest_.data(), n);
@@ -83,6 +95,12 @@ void FdSpool::copy(uint64_t offset, uint64_t size, ByteSink& out) {
   }
 }
 
+bool MemorySink::patch(uint64_t offset, const uint8_t* data, size_t size) {
+  if (offset > bytes_.size() || size > bytes_.size() - offset) return false;
+  std::memcpy(bytes_.data() + offset, data, size);
+  return true;
+}
+
 ByteReader::ByteReader(ByteSource& source)
     : source_(source), buffer_(new uint8_t[kBufferSize]), next_(buffer_.get()), end_(buffer_.get()) {}
 
@@ -129,12 +147,14 @@ void ByteWriter::drain() {
   // Whatever happens, the buffer is empty afterwards: a failed write is
   // reported once, not again at every later flush.
   next_ = buffer_.get();
+  drained_ += pending;
   if (pending > 0 && !sink_.write(buffer_.get(), pending)) throw Failure(kExitIoError, kWriteErrorMessage);
 }
 
 void ByteWriter::write_through(const uint8_t* data, size_t size) {
   drain();
   if (size >= kBufferSize) {
+    drained_ += size;
     if (!sink_.write(data, size)) throw Failure(kExitIoError, kWriteErrorMessage);
     return;
   }

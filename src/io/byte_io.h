@@ -33,6 +33,10 @@ class ByteSink {
  public:
   virtual ~ByteSink() = default;
   virtual bool write(const uint8_t* data, size_t size) = 0;
+  // Whether bytes written may be written over later, by their offset from
+  // the sink's first byte.
+  virtual bool can_patch() const { return false; }
+  virtual bool patch(uint64_t /*offset*/, const uint8_t* /*data*/, size_t /*size*/) { return false; }
 };
 
 class FdSource final : public ByteSource {
@@ -47,11 +51,15 @@ class FdSource final : public ByteSource {
 
 class FdSink final : public ByteSink {
  public:
-  explicit FdSink(int fd) : fd_(fd) {}
+  // `fresh`: a regular file written from its start, which may be patched.
+  explicit FdSink(int fd, bool fresh = false) : fd_(fd), fresh_(fresh) {}
   bool write(const uint8_t* data, size_t size) override;
+  bool can_patch() const override { return fresh_; }
+  bool patch(uint64_t offset, const uint8_t* data, size_t size) override;
 
  private:
   int fd_;
+  bool fresh_;
 };
 
 // Everything `source` holds, to its end.
@@ -69,6 +77,8 @@ class MemorySource final : public ByteSource {
 class MemorySink final : public ByteSink {
  public:
   bool write(const uint8_t* data, size_t size) override;
+  bool can_patch() const override { return true; }
+  bool patch(uint64_t offset, const uint8_t* data, size_t size) override;
   const std::string& bytes() const { return bytes_; }
 
  private:
@@ -168,6 +178,8 @@ class ByteWriter {
     return next_;
   }
   const uint8_t* limit() const { return end_; }
+  // How many bytes have been written so far, buffered ones included.
+  uint64_t position() const { return drained_ + static_cast<uint64_t>(next_ - buffer_.get()); }
   void advance_to(uint8_t* next) { next_ = next; }
 
  private:
@@ -175,6 +187,7 @@ class ByteWriter {
   void write_through(const uint8_t* data, size_t size);
 
   ByteSink& sink_;
+  uint64_t drained_ = 0;  // bytes handed to the sink
   std::unique_ptr<uint8_t[]> buffer_;
   uint8_t* next_;
   uint8_t* end_;

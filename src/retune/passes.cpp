@@ -53,6 +53,7 @@ class Insertion {
         continue;
       }
       const uint32_t length = io::getint(in);
+      layout.length_at[track] = out_.position();
       io::putint(length, out_);
       inserted_ = 0;
       // Each track of a format 2 file is a sequence of its own.
@@ -62,7 +63,7 @@ class Insertion {
       const int64_t walked = copy_events(in, static_cast<int32_t>(length));
       if (setup_pending_) insert_setup();
       layout.track_bytes[track] = smf::checked_track_length(track, static_cast<uint64_t>(walked + inserted_));
-      ++track;
+      layout.tracks = ++track;
     }
     layout.tail = smf::copy_rest(in, out_);
   }
@@ -271,6 +272,19 @@ Counts run_passes(io::ByteSource& input, Scratch& scratch, io::ByteSink& output,
                   const Method& method) {
   Layout layout;
   ByteReader fpi(input);
+  if (output.can_patch()) {
+    ByteWriter fpo(output);
+    const Counts counts = pass1(fpi, fpo, layout, table, method);
+    fpo.flush();
+    for (int track = 0; track < layout.tracks; ++track) {
+      const auto length = static_cast<uint32_t>(layout.track_bytes[track]);
+      const uint8_t field[4] = {static_cast<uint8_t>(length >> 24), static_cast<uint8_t>(length >> 16),
+                                static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)};
+      if (!output.patch(layout.length_at[track], field, sizeof field))
+        throw io::Failure(io::kExitIoError, io::kWriteErrorMessage);
+    }
+    return counts;
+  }
   ByteWriter fptmp(scratch.sink());
   const Counts counts = pass1(fpi, fptmp, layout, table, method);
   fptmp.flush();
