@@ -218,6 +218,7 @@ int main(int argc, char** argv) {
   std::vector<Build> builds = {{"retune", argv[1]}};
   if (argc > 4) builds.push_back({"baseline", argv[4]});
   const std::string out = dir + "/out.mid";
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each row as it is measured, also into a file
 
   std::printf("Each output removed before its run; cp, cat > file and retune interleaved, %d rounds after a warm-up.\n",
               reps);
