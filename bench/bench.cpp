@@ -1,10 +1,15 @@
-// bench RETUNE WORKDIR [REPS [BASELINE]]: times retune against cp on generated
-// files, interleaved, after a warm-up, and prints medians, spreads,
-// throughput, peak memory and the fixed cost per file. A BASELINE retune (an
-// older build, say) is timed in the same rounds, so that the two compare
-// under the same load.
+// bench RETUNE WORKDIR [REPS [BASELINE]]: times retune as users meet it. Every
+// output is removed before each timed run (a first run writes a new file),
+// and cp and `cat in > out` run interleaved with the program in the same
+// rounds, so that load on the machine hits all alike. Reports medians and
+// minima, peak memory, a batch over a generated corpus (and over Debian's
+// MIDI files where installed), the fixed cost per file, and last a summary
+// against the targets. A BASELINE retune (an older build, say) is timed in
+// the same rounds.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,7 +33,9 @@ struct Sample {
   long rss_kib = 0;
 };
 
-Sample run(const std::vector<std::string>& command) {
+// Runs `command`; with `stdout_path`, its standard output goes to that file
+// (created afresh), as a shell's `> file` does.
+Sample run(const std::vector<std::string>& command, const std::string& stdout_path = "") {
   std::vector<char*> argv;
   std::vector<std::string> copy = command;
   for (auto& a : copy) argv.push_back(a.data());
@@ -37,7 +44,8 @@ Sample run(const std::vector<std::string>& command) {
   const pid_t pid = fork();
   if (pid == 0) {
     const int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
+    const int out = stdout_path.empty() ? null : open(stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(out, 1);
     dup2(null, 2);
     execv(argv[0], argv.data());
     _exit(127);
@@ -71,27 +79,131 @@ struct Series {
     cpu.push_back(s.cpu);
     rss_kib = std::max(rss_kib, s.rss_kib);
   }
-  double spread() const { return *std::max_element(wall.begin(), wall.end()) - *std::min_element(wall.begin(), wall.end()); }
+  double med() const { return median(wall); }
+  double min() const { return *std::min_element(wall.begin(), wall.end()); }
 };
 
-std::string make_file(const std::string& dir, const std::string& name, size_t bytes) {
+void write(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string make_plain(const std::string& dir, const std::string& name, size_t bytes) {
   const std::string path = dir + "/" + name;
   smf_test::GenOptions options;
   options.target_bytes = bytes;
   options.seed = bytes;
-  const std::string file = smf_test::generate_smf(options);
-  std::ofstream(path, std::ios::binary).write(file.data(), static_cast<std::streamsize>(file.size()));
+  write(path, smf_test::generate_smf(options));
   return path;
+}
+
+size_t file_size(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 ? static_cast<size_t>(st.st_size) : 0;
 }
 
 const char* const kMeantone[] = {"0", "-24", "-6.8", "10.3", "-13.7", "3.4", "-20.5", "-3.4", "-27.4", "-10.3", "6.8", "-17.1"};
 
-std::vector<std::string> retune_command(const std::string& retune, const std::string& in, const std::string& out) {
+std::vector<std::string> retune_command(const std::string& retune, const std::vector<std::string>& options,
+                                        const std::vector<std::string>& files) {
   std::vector<std::string> c = {retune};
+  c.insert(c.end(), options.begin(), options.end());
   c.insert(c.end(), std::begin(kMeantone), std::end(kMeantone));
-  c.push_back(in);
-  c.push_back(out);
+  c.insert(c.end(), files.begin(), files.end());
   return c;
+}
+
+using Build = std::pair<std::string, std::string>;  // label, path
+
+// One file through cp, `cat >` and every build, interleaved, outputs removed
+// before each run.
+struct Round {
+  Series cp, cat;
+  std::vector<Series> builds;
+};
+
+Round time_file(const std::vector<Build>& builds, const std::vector<std::string>& options, const std::string& in,
+                const std::string& out, int reps) {
+  Round r;
+  r.builds.resize(builds.size());
+  auto once = [&](bool keep) {
+    unlink(out.c_str());
+    const Sample c = run({"/bin/cp", in, out});
+    unlink(out.c_str());
+    const Sample k = run({"/bin/cat", in}, out);
+    if (keep) r.cp.add(c), r.cat.add(k);
+    for (size_t b = 0; b < builds.size(); ++b) {
+      unlink(out.c_str());
+      const Sample s = run(retune_command(builds[b].second, options, {in, out}));
+      if (keep) r.builds[b].add(s);
+    }
+  };
+  once(false);  // warm-up: the input in the page cache
+  for (int i = 0; i < reps; ++i) once(true);
+  unlink(out.c_str());
+  return r;
+}
+
+void print_round(const char* label, const std::vector<Build>& builds, const Round& r, size_t bytes) {
+  const double mb = static_cast<double>(bytes) / 1e6;
+  std::printf("%-10s %-9s %9.4f %9.4f %9.4f %8.1f %9ld\n", label, "cp", r.cp.med(), r.cp.min(), 1.0, mb / r.cp.med(),
+              r.cp.rss_kib);
+  std::printf("%-10s %-9s %9.4f %9.4f %9.2f %8.1f %9ld\n", "", "cat >", r.cat.med(), r.cat.min(),
+              r.cat.med() / r.cp.med(), mb / r.cat.med(), r.cat.rss_kib);
+  for (size_t b = 0; b < builds.size(); ++b)
+    std::printf("%-10s %-9s %9.4f %9.4f %9.2f %8.1f %9ld   (min/min %.2f)\n", "", builds[b].first.c_str(),
+                r.builds[b].med(), r.builds[b].min(), r.builds[b].med() / r.cp.med(), mb / r.builds[b].med(),
+                r.builds[b].rss_kib, r.builds[b].min() / r.cp.min());
+}
+
+void print_header() {
+  std::printf("%-10s %-9s %9s %9s %9s %8s %9s\n", "input", "program", "median s", "min s", "x cp", "MB/s", "max KiB");
+}
+
+void clear_dir(const std::string& dir) {
+  if (DIR* d = opendir(dir.c_str())) {
+    while (const dirent* e = readdir(d))
+      if (e->d_name[0] != '.') unlink((dir + "/" + e->d_name).c_str());
+    closedir(d);
+  }
+}
+
+std::vector<std::string> midi_files_in(const std::string& dir) {
+  std::vector<std::string> files;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (const dirent* e = readdir(d)) {
+      const std::string name = e->d_name;
+      if (name.size() > 4 && name.substr(name.size() - 4) == ".mid") files.push_back(dir + "/" + name);
+    }
+    closedir(d);
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+// A batch: `cp FILES DIR` against `retune -j 2 -d DIR FILES`; files per second.
+struct BatchResult {
+  double cp = 0, retune = 0;  // median seconds
+  size_t files = 0;
+};
+
+BatchResult time_batch(const std::string& retune, const std::vector<std::string>& files, const std::string& outdir,
+                       int reps) {
+  mkdir(outdir.c_str(), 0755);
+  std::vector<std::string> cp = {"/bin/cp"};
+  cp.insert(cp.end(), files.begin(), files.end());
+  cp.push_back(outdir);
+  std::vector<std::string> options = {"-j", "2", "-d", outdir};
+  Series c, r;
+  for (int i = -1; i < reps; ++i) {
+    clear_dir(outdir);
+    const Sample a = run(cp);
+    clear_dir(outdir);
+    const Sample b = run(retune_command(retune, options, files));
+    if (i >= 0) c.add(a), r.add(b);
+  }
+  clear_dir(outdir);
+  rmdir(outdir.c_str());
+  return {c.med(), r.med(), files.size()};
 }
 
 }  // namespace
@@ -103,72 +215,97 @@ int main(int argc, char** argv) {
   }
   const std::string dir = argv[2];
   const int reps = argc > 3 ? std::max(5, std::atoi(argv[3])) : 7;
-  // The build under test first, then the baseline if any.
-  std::vector<std::pair<std::string, std::string>> builds = {{"retune", argv[1]}};
+  std::vector<Build> builds = {{"retune", argv[1]}};
   if (argc > 4) builds.push_back({"baseline", argv[4]});
-  const std::string cp = "/bin/cp";
   const std::string out = dir + "/out.mid";
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each row as it is measured, also into a file
 
-  std::printf("retune against cp, median of %d interleaved runs after a warm-up\n\n", reps);
-  std::printf("%-8s %-8s %10s %10s %8s %9s %7s %9s %9s\n", "input", "build", "cp s", "build s", "spread", "MB/s",
-              "ratio", "cp KiB", "max KiB");
-  const struct {
-    const char* label;
-    size_t bytes;
-  } sizes[] = {{"1 MB", 1u << 20}, {"64 MB", 64u << 20}, {"256 MB", 256u << 20}};
-  for (const auto& size : sizes) {
-    const std::string in = make_file(dir, "in.mid", size.bytes);
-    const double megabytes = static_cast<double>(std::ifstream(in, std::ios::binary | std::ios::ate).tellg()) / 1e6;
-    run({cp, in, out});
-    for (const auto& build : builds) run(retune_command(build.second, in, out));
-    Series c;
-    std::vector<Series> r(builds.size());
-    for (int i = 0; i < reps; ++i) {
-      c.add(run({cp, in, out}));
-      for (size_t b = 0; b < builds.size(); ++b) r[b].add(run(retune_command(builds[b].second, in, out)));
-    }
-    const double cm = median(c.wall);
-    for (size_t b = 0; b < builds.size(); ++b) {
-      const double rm = median(r[b].wall);
-      std::printf("%-8s %-8s %10.4f %10.4f %8.4f %9.1f %7.2f %9ld %9ld\n", size.label, builds[b].first.c_str(), cm, rm,
-                  r[b].spread(), megabytes / rm, rm / cm, c.rss_kib, r[b].rss_kib);
-    }
+  std::printf("Each output removed before its run; cp, cat > file and retune interleaved, %d rounds after a warm-up.\n",
+              reps);
+  std::printf("\nPlain method (meantone) on generated files\n");
+  print_header();
+  double plain_ratio = 0;
+  for (const auto& [label, bytes] : {std::pair{"1 MB", size_t{1} << 20}, std::pair{"64 MB", size_t{64} << 20}}) {
+    const std::string in = make_plain(dir, "in.mid", bytes);
+    const Round r = time_file(builds, {}, in, out, reps);
+    print_round(label, builds, r, file_size(in));
+    plain_ratio = r.builds[0].med() / r.cp.med();
     unlink(in.c_str());
   }
 
-  // --poly reads the whole file: time and memory on dense chord files.
-  std::printf("\n--poly on dense files (chords of up to 12 notes, pedals, ramps, 16 channels)\n");
-  std::printf("%-8s %10s %8s %9s %9s\n", "input", "retune s", "spread", "MB/s", "rtn KiB");
-  for (const auto& size : {sizes[0], sizes[1]}) {
+  std::printf("\n--poly on dense files (chords of up to 12 notes, pedals, ramps, drums, 16 channels)\n");
+  print_header();
+  double poly_ratio = 0, poly_memory = 0;
+  size_t poly_input = 0;
+  long poly_kib = 0;
+  for (const auto& [label, bytes] : {std::pair{"1 MB", size_t{1} << 20}, std::pair{"64 MB", size_t{64} << 20}}) {
     const std::string in = dir + "/dense.mid";
-    const std::string file = smf_test::generate_dense({.seed = size.bytes, .target_bytes = size.bytes, .max_sources = 4});
-    std::ofstream(in, std::ios::binary).write(file.data(), static_cast<std::streamsize>(file.size()));
-    std::vector<std::string> command = retune_command(builds[0].second, in, out);
-    command.insert(command.begin() + 1, "--poly");
-    run(command);
-    Series r;
-    for (int i = 0; i < reps; ++i) r.add(run(command));
-    const double rm = median(r.wall);
-    std::printf("%-8s %10.4f %8.4f %9.1f %9ld\n", size.label, rm, r.spread(), static_cast<double>(file.size()) / 1e6 / rm,
-                r.rss_kib);
+    write(in, smf_test::generate_dense({.seed = bytes, .target_bytes = bytes, .max_sources = 4}));
+    const Round r = time_file(builds, {"--poly"}, in, out, reps);
+    print_round(label, builds, r, file_size(in));
+    poly_ratio = r.builds[0].med() / r.cp.med();
+    poly_input = file_size(in);
+    poly_kib = r.builds[0].rss_kib;
+    poly_memory = static_cast<double>(poly_kib) * 1024 / static_cast<double>(poly_input);
     unlink(in.c_str());
   }
 
-  // The fixed cost: many runs on a small file, as over a corpus.
-  const std::string small = make_file(dir, "small.mid", 2048);
+  // A corpus like a real one: many small files, a few large; several tracks,
+  // chords and drums.
+  std::printf("\nBatch, -j 2 -d DIR, median of %d runs\n", std::max(3, reps / 2));
+  const std::string corpus = dir + "/corpus";
+  mkdir(corpus.c_str(), 0755);
+  clear_dir(corpus);
+  std::vector<std::string> files;
+  size_t corpus_bytes = 0;
+  smf_test::Random rng(21);
+  for (int i = 0; i < 3000; ++i) {
+    const double u = static_cast<double>(rng.below(1000)) / 1000;
+    const size_t bytes = 2048 + static_cast<size_t>(u * u * u * 98 * 1024);
+    const std::string file = smf_test::generate_dense(
+        {.seed = static_cast<uint64_t>(i) + 1, .target_bytes = bytes, .max_sources = 1 + static_cast<int>(rng.below(4))});
+    files.push_back(corpus + "/" + std::to_string(i) + ".mid");
+    write(files.back(), file);
+    corpus_bytes += file.size();
+  }
+  std::printf("%-28s %7s %9s %9s %10s %8s\n", "corpus", "files", "avg KB", "cp s", "retune s", "files/s");
+  double batch_rate = 0;
+  const int batch_reps = std::max(3, reps / 2);
+  {
+    const BatchResult b = time_batch(builds[0].second, files, dir + "/batch-out", batch_reps);
+    batch_rate = static_cast<double>(b.files) / b.retune;
+    std::printf("%-28s %7zu %9.1f %9.3f %10.3f %8.0f\n", "generated", b.files,
+                static_cast<double>(corpus_bytes) / 1e3 / static_cast<double>(b.files), b.cp, b.retune, batch_rate);
+  }
+  std::vector<std::string> real;
+  for (const char* d : {"/usr/share/games/openttd/baseset/openmsx", "/usr/share/planetblupi/music"})
+    for (const std::string& f : midi_files_in(d)) real.push_back(f);
+  if (!real.empty()) {
+    size_t real_bytes = 0;
+    for (const std::string& f : real) real_bytes += file_size(f);
+    const BatchResult b = time_batch(builds[0].second, real, dir + "/batch-out", batch_reps);
+    std::printf("%-28s %7zu %9.1f %9.3f %10.3f %8.0f\n", "Debian's (openmsx, blupi)", b.files,
+                static_cast<double>(real_bytes) / 1e3 / static_cast<double>(b.files), b.cp, b.retune,
+                static_cast<double>(b.files) / b.retune);
+  }
+  clear_dir(corpus);
+  rmdir(corpus.c_str());
+
+  // The fixed cost: many runs on a small file, as from a script.
+  const std::string small = make_plain(dir, "small.mid", 2048);
   constexpr int kRuns = 200;
-  run({cp, small, out});
-  for (const auto& build : builds) run(retune_command(build.second, small, out));
   Sample cp_total;
   std::vector<Sample> totals(builds.size());
   std::vector<double> start_cpu(builds.size());
-  for (int i = 0; i < kRuns; ++i) {
-    const Sample a = run({cp, small, out});
-    cp_total.cpu += a.cpu, cp_total.wall += a.wall;
+  for (int i = -1; i < kRuns; ++i) {
+    unlink(out.c_str());
+    const Sample a = run({"/bin/cp", small, out});
+    if (i >= 0) cp_total.cpu += a.cpu, cp_total.wall += a.wall;
     for (size_t b = 0; b < builds.size(); ++b) {
-      const Sample s = run(retune_command(builds[b].second, small, out));
-      totals[b].cpu += s.cpu, totals[b].wall += s.wall;
-      start_cpu[b] += run({builds[b].second, "--version"}).cpu;
+      unlink(out.c_str());
+      const Sample s = run(retune_command(builds[b].second, {}, {small, out}));
+      const Sample v = run({builds[b].second, "--version"});
+      if (i >= 0) totals[b].cpu += s.cpu, totals[b].wall += s.wall, start_cpu[b] += v.cpu;
     }
   }
   std::printf("\n2 KB file, %d runs each, per run: cp %.3f ms CPU (%.3f ms wall)\n", kRuns, cp_total.cpu / kRuns * 1e3,
@@ -178,5 +315,15 @@ int main(int argc, char** argv) {
                 totals[b].cpu / kRuns * 1e3, totals[b].wall / kRuns * 1e3, start_cpu[b] / kRuns * 1e3);
   unlink(small.c_str());
   unlink(out.c_str());
+
+  std::printf("\nSummary (medians)                                   measured        target\n");
+  std::printf("plain, 64 MB, time / cp time                        %6.2fx         <= 6x, aim 4.5x\n", plain_ratio);
+  std::printf("--poly, 64 MB dense, time / cp time                 %6.2fx         <= 25x\n", poly_ratio);
+  std::printf("--poly, peak memory / input (%.1f MiB in, %ld KiB)   %6.2fx         <= 1.5x + 16 MiB = %.0f KiB\n",
+              static_cast<double>(poly_input) / 1048576, poly_kib, poly_memory,
+              1.5 * static_cast<double>(poly_input) / 1024 + 16384);
+  std::printf("batch, 3,000 generated files, -j 2: files per second %6.0f         >= 5000\n", batch_rate);
+  std::printf("2 KB file, CPU per run                              %6.3f ms      <= cp's %.3f ms\n",
+              totals[0].cpu / kRuns * 1e3, cp_total.cpu / kRuns * 1e3);
   return 0;
 }

@@ -2,6 +2,8 @@
 // back what it read gives the same bytes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "refusal.h"
 #include "smf/smf_file.h"
 #include "smf_builder.h"
@@ -72,6 +74,51 @@ TEST(SmfFile, KeepsPausesWithinDeltaTimesWhereEventsAreLeftOut) {
   w.leave_out(0x0FFFFFFF, filler);  // the longest delta time from the note
   w.channel(0x0FFFFFFF + 5, 0x80, 60, 0);
   EXPECT_EQ(to_hex(w.bytes()), "00 90 3C 40 FF FF FF 7F E0 00 40 05 80 3C 00");
+}
+
+// Keeps what is spilled in memory, and counts the pieces.
+class MemorySpool final : public retune::io::Spool {
+ public:
+  uint64_t append(const uint8_t* data, size_t size) override {
+    ++pieces;
+    bytes.append(reinterpret_cast<const char*>(data), size);
+    return bytes.size() - size;
+  }
+  void copy(uint64_t offset, uint64_t size, retune::io::ByteSink& out) override {
+    out.write(reinterpret_cast<const uint8_t*>(bytes.data()) + offset, size);
+  }
+  std::string bytes;
+  int pieces = 0;
+};
+
+TEST(SmfFile, SpilledTracksAreWrittenAsHeld) {
+  const std::string bytes =
+      header(1, 2) + track(hex("00 90 3C 40 81 00 3E 40 10 FF 01 03 61 62 63 00 F0 03 7E 7F F7 00 80 3C 00")) +
+      "XKAR" + be32(0) + track(hex("05 C0 05 00 3C 00 FF 2F 00")) + "trailing";
+  const File file = read_file(bytes);
+  // Per case: after which events (counted over both tracks, in turn) every
+  // track spills.
+  const struct {
+    std::vector<int> after;
+    int pieces;  // spilled pieces that are not empty
+  } cases[] = {{{}, 0}, {{0}, 1}, {{1, 2}, 2}, {{0, 4, 6}, 3}, {{6}, 2}, {{100}, 0}};
+  for (const auto& c : cases) {
+    MemorySpool spool;
+    std::vector<TrackWriter> writers(file.tracks.size());
+    int n = 0;
+    for (size_t t = 0; t < file.tracks.size(); ++t) {
+      TrackEvents events(file, file.tracks[t]);
+      for (TimedEvent e; events.next(e); ++n) {
+        writers[t].copy(e.tick, e);
+        if (std::find(c.after.begin(), c.after.end(), n) != c.after.end())
+          for (TrackWriter& w : writers) w.spill(spool);
+      }
+    }
+    retune::io::MemorySink out;
+    write_file(file, writers, &spool, out);
+    EXPECT_EQ(to_hex(out.bytes()), to_hex(bytes)) << n;
+    EXPECT_EQ(spool.pieces, c.pieces) << c.after.size();
+  }
 }
 
 TEST(SmfFile, RefusesWhatTheStreamingPassesRefuse) {

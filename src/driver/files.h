@@ -68,6 +68,8 @@ class OutputFile {
   OutputFile& operator=(const OutputFile&) = delete;
 
   int fd() const { return fd_; }
+  // A new regular file of ours, written from its start: one that may be patched.
+  bool fresh() const { return owned_ && (unnamed_ || !temp_.empty()); }
   // The output is complete: close it and put it in place.
   void commit();
 

@@ -60,9 +60,13 @@ KeyTable playable_tuning(const TuningChoice& choice, const Method& method) {
 FileReport retune_file(const char* infile, const char* outfile, const Method& method,
                        const std::function<KeyTable()>& tuning, bool analyze) {
   FileReport report;
-  // --poly reads the whole input, then writes the output: no scratch file.
+  // --poly reads the whole input; its tracks wait in the scratch file.
   std::optional<FileScratch> scratch;
-  if (!method.poly) scratch.emplace();
+  std::optional<ScratchFile> spool_file;
+  if (method.poly)
+    spool_file.emplace();
+  else
+    scratch.emplace();
   InputFile input(infile);
   OutputFile output(outfile);
   const KeyTable table = tuning();
@@ -71,11 +75,13 @@ FileReport retune_file(const char* infile, const char* outfile, const Method& me
   io::FdSource file_source(input.fd());
   CopyingSource copying(file_source);
   io::ByteSource& in_source = analyze ? static_cast<io::ByteSource&>(copying) : file_source;
-  io::FdSink out_sink(output.fd());
-  if (method.poly)
-    report.poly = retune_poly(io::read_all(in_source), table, method, out_sink);
-  else
+  io::FdSink out_sink(output.fd(), output.fresh());
+  if (method.poly) {
+    io::FdSpool spool(spool_file->fd());
+    report.poly = retune_poly(io::read_all(in_source), table, method, &spool, out_sink);
+  } else {
     report.counts = run_passes(in_source, *scratch, out_sink, table, method);
+  }
   output.commit();
   if (analyze) report.analysis = retune::analyze(std::move(copying.copy()), table, method);
   return report;

@@ -28,6 +28,18 @@ bool FdSink::write(const uint8_t* data, size_t size) {
   return true;
 }
 
+bool FdSink::patch(uint64_t offset, const uint8_t* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::pwrite(fd_, data, size, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<size_t>(n);
+    offset += static_cast<uint64_t>(n);
+  }
+  return true;
+}
+
 size_t MemorySource::read(uint8_t* buffer, size_t capacity) {
   const size_t n = std::min(capacity, rest_.size());
   std::memcpy(buffer, rest_.data(), n);
@@ -53,6 +65,39 @@ std::string read_all(ByteSource& source) {
 
 bool MemorySink::write(const uint8_t* data, size_t size) {
   bytes_.append(reinterpret_cast<const char*>(data), size);
+  return true;
+}
+
+uint64_t FdSpool::append(const uint8_t* data, size_t size) {
+  const uint64_t at = end_;
+  while (size > 0) {
+    const ssize_t n = ::pwrite(fd_, data, size, static_cast<off_t>(end_));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) throw Failure(kExitIoError, kWriteErrorMessage);
+    data += n;
+    size -= static_cast<size_t>(n);
+    end_ += static_cast<uint64_t>(n);
+  }
+  return at;
+}
+
+void FdSpool::copy(uint64_t offset, uint64_t size, ByteSink& out) {
+  const size_t capacity = static_cast<size_t>(std::min<uint64_t>(size, kBufferSize));
+  std::unique_ptr<uint8_t[]> buffer(new uint8_t[capacity]);
+  while (size > 0) {
+    const ssize_t n = ::pread(fd_, buffer.get(), static_cast<size_t>(std::min<uint64_t>(size, capacity)),
+                              static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) throw Failure(kExitIoError, kEndOfInputMessage);
+    if (!out.write(buffer.get(), static_cast<size_t>(n))) throw Failure(kExitIoError, kWriteErrorMessage);
+    offset += static_cast<uint64_t>(n);
+    size -= static_cast<uint64_t>(n);
+  }
+}
+
+bool MemorySink::patch(uint64_t offset, const uint8_t* data, size_t size) {
+  if (offset > bytes_.size() || size > bytes_.size() - offset) return false;
+  std::memcpy(bytes_.data() + offset, data, size);
   return true;
 }
 
@@ -102,12 +147,14 @@ void ByteWriter::drain() {
   // Whatever happens, the buffer is empty afterwards: a failed write is
   // reported once, not again at every later flush.
   next_ = buffer_.get();
+  drained_ += pending;
   if (pending > 0 && !sink_.write(buffer_.get(), pending)) throw Failure(kExitIoError, kWriteErrorMessage);
 }
 
 void ByteWriter::write_through(const uint8_t* data, size_t size) {
   drain();
   if (size >= kBufferSize) {
+    drained_ += size;
     if (!sink_.write(data, size)) throw Failure(kExitIoError, kWriteErrorMessage);
     return;
   }

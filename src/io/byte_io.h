@@ -33,6 +33,10 @@ class ByteSink {
  public:
   virtual ~ByteSink() = default;
   virtual bool write(const uint8_t* data, size_t size) = 0;
+  // Whether bytes written may be written over later, by their offset from
+  // the sink's first byte.
+  virtual bool can_patch() const { return false; }
+  virtual bool patch(uint64_t /*offset*/, const uint8_t* /*data*/, size_t /*size*/) { return false; }
 };
 
 class FdSource final : public ByteSource {
@@ -47,11 +51,15 @@ class FdSource final : public ByteSource {
 
 class FdSink final : public ByteSink {
  public:
-  explicit FdSink(int fd) : fd_(fd) {}
+  // `fresh`: a regular file written from its start, which may be patched.
+  explicit FdSink(int fd, bool fresh = false) : fd_(fd), fresh_(fresh) {}
   bool write(const uint8_t* data, size_t size) override;
+  bool can_patch() const override { return fresh_; }
+  bool patch(uint64_t offset, const uint8_t* data, size_t size) override;
 
  private:
   int fd_;
+  bool fresh_;
 };
 
 // Everything `source` holds, to its end.
@@ -69,10 +77,36 @@ class MemorySource final : public ByteSource {
 class MemorySink final : public ByteSink {
  public:
   bool write(const uint8_t* data, size_t size) override;
+  bool can_patch() const override { return true; }
+  bool patch(uint64_t offset, const uint8_t* data, size_t size) override;
   const std::string& bytes() const { return bytes_; }
 
  private:
   std::string bytes_;
+};
+
+// Bytes set aside to be read back by where they went: the scratch file, so
+// that an output built piece by piece need not stay in memory.
+class Spool {
+ public:
+  virtual ~Spool() = default;
+  // Appends `size` bytes; returns the offset where they start.
+  virtual uint64_t append(const uint8_t* data, size_t size) = 0;
+  // Writes the `size` bytes from `offset` to `out`.
+  virtual void copy(uint64_t offset, uint64_t size, ByteSink& out) = 0;
+};
+
+// A spool in a file open for reading and writing; what it held before is
+// written over.
+class FdSpool final : public Spool {
+ public:
+  explicit FdSpool(int fd) : fd_(fd) {}
+  uint64_t append(const uint8_t* data, size_t size) override;
+  void copy(uint64_t offset, uint64_t size, ByteSink& out) override;
+
+ private:
+  int fd_;
+  uint64_t end_ = 0;
 };
 
 class ByteWriter;
@@ -136,12 +170,24 @@ class ByteWriter {
   }
   // Hands every buffered byte to the sink; a failure is a write error.
   void flush();
+  // For a writer that works on a local pointer: where the next byte goes,
+  // with at least `count` bytes of room from there (count <= kBufferSize);
+  // then advance_to() the byte after the last written.
+  uint8_t* room(size_t count) {
+    if (static_cast<size_t>(end_ - next_) < count) drain();
+    return next_;
+  }
+  const uint8_t* limit() const { return end_; }
+  // How many bytes have been written so far, buffered ones included.
+  uint64_t position() const { return drained_ + static_cast<uint64_t>(next_ - buffer_.get()); }
+  void advance_to(uint8_t* next) { next_ = next; }
 
  private:
   void drain();
   void write_through(const uint8_t* data, size_t size);
 
   ByteSink& sink_;
+  uint64_t drained_ = 0;  // bytes handed to the sink
   std::unique_ptr<uint8_t[]> buffer_;
   uint8_t* next_;
   uint8_t* end_;

@@ -23,6 +23,8 @@ namespace retune {
 struct Layout {
   std::array<int64_t, smf::kMaxTracks> track_bytes{};
   std::array<uint64_t, smf::kMaxTracks> alien_bytes{};
+  std::array<uint64_t, smf::kMaxTracks> length_at{};  // where pass 1 wrote each track's length field
+  int tracks = 0;
   uint64_t tail = 0;
 };
 
@@ -52,6 +54,8 @@ class Scratch {
 
 // The whole retuning: pass 1 from `input` into `scratch`, pass 2 from it into
 // `output`, flushed. When pass 2 fails, what it wrote is flushed all the same.
+// An output that can be patched takes pass 1 directly, its track lengths
+// written over afterwards: the same bytes without the scratch file's copies.
 Counts run_passes(io::ByteSource& input, Scratch& scratch, io::ByteSink& output, const KeyTable& table,
                   const Method& method);
 inline Counts run_passes(io::ByteSource& input, Scratch& scratch, io::ByteSink& output, const Tuning& cent,

@@ -1,6 +1,7 @@
 #include "retune/poly.h"
 
 #include <algorithm>
+#include <bit>
 #include <bitset>
 #include <cmath>
 #include <tuple>
@@ -87,10 +88,20 @@ class PolyPlayer final : public ChannelListener {
         beyond_(out_of_reach(keys, method).beyond),
         setup_pending_(zone.is_mpe()) {}
 
-  void play(const smf::File& file, const std::vector<size_t>& tracks, std::vector<TrackWriter>& writers) {
+  // With a spool, each track's bytes go there whenever they reach kSpillAt.
+  void play(const smf::File& file, const std::vector<size_t>& tracks, std::vector<TrackWriter>& writers,
+            io::Spool* spool) {
     smf::MergedEvents events(file, tracks);
-    while (const TimedEvent* event = events.next()) handle(*event, events.track(), writers[events.track()]);
+    while (const TimedEvent* event = events.next()) {
+      TrackWriter& out = writers[events.track()];
+      handle(*event, events.track(), out);
+      if (spool && out.bytes().size() >= kSpillAt) out.spill(*spool);
+    }
   }
+
+  // Large enough that spilling costs few system calls, small enough that
+  // sixteen tracks' worth is little beside the input.
+  static constexpr size_t kSpillAt = size_t{1} << 17;
 
   void note_started(uint8_t source, Note& note) override;
   void key_released(uint8_t source, Note& note) override;
@@ -380,9 +391,17 @@ void PolyPlayer::copy_state(int o, uint8_t source) {
   }
   if (bank || ((want.program_set || have.program_set) && !(have.program_set && have.program == want.program)))
     send(o, smf::kProgram, want.program);
-  for (uint8_t c = 0; c < kFirstModeMessage; ++c)
-    if (c != kBankSelect && c != kBankSelectLsb && ChannelState::is_setting(c) && differs(c))
-      send(o, smf::kController, c, want.controllers[c]);
+  // Only a controller that either side has set can differ: those are visited, in order.
+  const std::bitset<128> either = want.set | have.set;
+  for (int word = 0; word < 2; ++word) {
+    uint64_t bits = (either >> (64 * word) & std::bitset<128>(~uint64_t{0})).to_ullong();
+    for (; bits; bits &= bits - 1) {
+      const auto c = static_cast<uint8_t>(64 * word + std::countr_zero(bits));
+      if (c < kFirstModeMessage && c != kBankSelect && c != kBankSelectLsb && ChannelState::is_setting(c) &&
+          differs(c))
+        send(o, smf::kController, c, want.controllers[c]);
+    }
+  }
   copy_pressure(o, want);
   copy_parameters(o, want);
   declare_range(o, source);
@@ -499,27 +518,26 @@ void PolyPlayer::select(int o, const Selection& want) {
 
 }  // namespace
 
-PolyReport retune_poly(std::string input, const KeyTable& keys, const Method& method, io::ByteSink& out) {
+PolyReport retune_poly(std::string input, const KeyTable& keys, const Method& method, io::Spool* spool,
+                       io::ByteSink& out) {
   const smf::File file = smf::read_file(std::move(input));
   std::vector<TrackWriter> writers(file.tracks.size());
   for (size_t t = 0; t < writers.size(); ++t) {
     const size_t size = file.tracks[t].end - file.tracks[t].begin;
-    writers[t].bytes().reserve(2 * size + 64);  // untouched pages cost nothing
+    // Untouched pages cost nothing; a spilling writer never holds much more than kSpillAt.
+    writers[t].bytes().reserve(spool ? std::min(2 * size + 64, PolyPlayer::kSpillAt + 64) : 2 * size + 64);
   }
   const Zone zone = zone_for(method, file);
   PolyReport report;
   for (const std::vector<size_t>& tracks : smf::timelines(file))
-    PolyPlayer(keys, method, zone, file.tracks.size(), report).play(file, tracks, writers);
-  std::vector<std::string> tracks;
-  tracks.reserve(writers.size());
-  for (TrackWriter& writer : writers) tracks.push_back(std::move(writer.bytes()));
-  smf::write_file(file, tracks, out);
+    PolyPlayer(keys, method, zone, file.tracks.size(), report).play(file, tracks, writers, spool);
+  smf::write_file(file, writers, spool, out);
   return report;
 }
 
 std::string retune_poly(std::string input, const KeyTable& keys, const Method& method, PolyReport* report) {
   io::MemorySink sink;
-  const PolyReport made = retune_poly(std::move(input), keys, method, sink);
+  const PolyReport made = retune_poly(std::move(input), keys, method, nullptr, sink);
   if (report) *report = made;
   return sink.bytes();
 }

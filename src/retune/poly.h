@@ -45,7 +45,9 @@ struct PolyReport {
 // the plain bends play it.
 std::string retune_poly(std::string input, const KeyTable& keys, const Method& method,
                         PolyReport* report = nullptr);
-// The same, written to `out`.
-PolyReport retune_poly(std::string input, const KeyTable& keys, const Method& method, io::ByteSink& out);
+// The same, written to `out`; with a spool, the tracks wait there rather than
+// in memory until the whole output can be written.
+PolyReport retune_poly(std::string input, const KeyTable& keys, const Method& method, io::Spool* spool,
+                       io::ByteSink& out);
 
 }  // namespace retune

@@ -161,21 +161,34 @@ void TrackWriter::leave_out(uint64_t tick, const uint8_t (&filler)[3]) {
 }
 
 void TrackWriter::delta(uint64_t tick) {
+  uint8_t bytes[4];
+  bytes_.append(reinterpret_cast<const char*>(bytes), delta(tick, bytes));
+}
+
+size_t TrackWriter::delta(uint64_t tick, uint8_t* out) {
   fill_pause_before(tick);
   left_out_ = false;
   // The input's events are at most kMaxDelta apart, and so are these.
-  uint8_t bytes[4];
-  bytes_.append(reinterpret_cast<const char*>(bytes), write_vlq(static_cast<uint32_t>(tick - tick_), bytes));
+  const auto pause = static_cast<uint32_t>(tick - tick_);
   tick_ = tick;
+  if (pause < 0x80) {
+    out[0] = static_cast<uint8_t>(pause);
+    return 1;
+  }
+  const size_t size = write_vlq(pause, out);
+  return size;
 }
 
 void TrackWriter::channel(uint64_t tick, uint8_t status, uint8_t data1, uint8_t data2) {
-  delta(tick);
+  // Built whole, then appended at once: the most frequent write of all.
+  uint8_t event[7];
+  size_t size = delta(tick, event);
   // A data byte with its top bit set would be read as a status byte.
-  if (status != running_status_ || (data1 & kStatusBit)) bytes_.push_back(static_cast<char>(status));
+  if (status != running_status_ || (data1 & kStatusBit)) event[size++] = status;
   running_status_ = status;
-  bytes_.push_back(static_cast<char>(data1));
-  if (channel_data_bytes(status) == 2) bytes_.push_back(static_cast<char>(data2));
+  event[size++] = data1;
+  if (channel_data_bytes(status) == 2) event[size++] = data2;
+  bytes_.append(reinterpret_cast<const char*>(event), size);
 }
 
 void TrackWriter::copy(uint64_t tick, const TimedEvent& timed) {
@@ -198,7 +211,29 @@ void TrackWriter::copy(uint64_t tick, const TimedEvent& timed) {
   running_status_ = 0;
 }
 
-void write_file(const File& file, const std::vector<std::string>& tracks, io::ByteSink& out) {
+void TrackWriter::spill(io::Spool& spool) {
+  if (bytes_.empty()) return;
+  const uint64_t at = spool.append(reinterpret_cast<const uint8_t*>(bytes_.data()), bytes_.size());
+  if (!spilled_.empty() && spilled_.back().first + spilled_.back().second == at)
+    spilled_.back().second += bytes_.size();
+  else
+    spilled_.emplace_back(at, bytes_.size());
+  spilled_bytes_ += bytes_.size();
+  bytes_.clear();
+}
+
+void TrackWriter::copy_to(io::Spool* spool, io::ByteSink& out) const {
+  for (const auto& [at, size] : spilled_) spool->copy(at, size, out);
+  if (!out.write(reinterpret_cast<const uint8_t*>(bytes_.data()), bytes_.size()))
+    throw io::Failure(io::kExitIoError, io::kWriteErrorMessage);
+}
+
+namespace {
+
+// Writes the file around its tracks: `track_size(t)` gives track t's length,
+// `track_bytes(t)` writes its events.
+template <class Size, class Bytes>
+void write_around(const File& file, size_t ntracks, Size track_size, Bytes track_bytes, io::ByteSink& out) {
   auto put = [&out](const char* data, size_t size) {
     if (!out.write(reinterpret_cast<const uint8_t*>(data), size)) throw io::Failure(io::kExitIoError, io::kWriteErrorMessage);
   };
@@ -208,16 +243,34 @@ void write_file(const File& file, const std::vector<std::string>& tracks, io::By
       put(file.bytes.data() + file.blocks[block].begin, file.blocks[block].end - file.blocks[block].begin);
   };
   put(file.bytes.data(), kHeaderChunkSize);
-  for (size_t t = 0; t < tracks.size(); ++t) {
+  for (size_t t = 0; t < ntracks; ++t) {
     blocks_before(t);
-    const uint32_t length = checked_track_length(static_cast<int>(t), tracks[t].size());
+    const uint32_t length = checked_track_length(static_cast<int>(t), track_size(t));
     const char size[4] = {static_cast<char>(length >> 24), static_cast<char>(length >> 16),
                           static_cast<char>(length >> 8), static_cast<char>(length)};
     put(kTrackChunk, 4);
     put(size, sizeof size);
-    put(tracks[t].data(), tracks[t].size());
+    track_bytes(t);
   }
-  blocks_before(tracks.size());
+  blocks_before(ntracks);
+}
+
+}  // namespace
+
+void write_file(const File& file, const std::vector<std::string>& tracks, io::ByteSink& out) {
+  write_around(
+      file, tracks.size(), [&](size_t t) { return uint64_t{tracks[t].size()}; },
+      [&](size_t t) {
+        if (!out.write(reinterpret_cast<const uint8_t*>(tracks[t].data()), tracks[t].size()))
+          throw io::Failure(io::kExitIoError, io::kWriteErrorMessage);
+      },
+      out);
+}
+
+void write_file(const File& file, const std::vector<TrackWriter>& tracks, io::Spool* spool, io::ByteSink& out) {
+  write_around(
+      file, tracks.size(), [&](size_t t) { return tracks[t].size(); },
+      [&](size_t t) { tracks[t].copy_to(spool, out); }, out);
 }
 
 std::string write_file(const File& file, const std::vector<std::string>& tracks) {

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "smf/smf_walk.h"
@@ -120,14 +121,25 @@ class TrackWriter {
   // would make the pause before the next event too long for a delta time,
   // `filler` (a channel message that changes nothing then) takes its place.
   void leave_out(uint64_t tick, const uint8_t (&filler)[3]);
+  // The bytes written since the last spill().
   const std::string& bytes() const { return bytes_; }
   std::string& bytes() { return bytes_; }
+  // Moves the bytes held to `spool`, keeping where they went; writing goes on.
+  void spill(io::Spool& spool);
+  // Every byte written, spilled or held.
+  uint64_t size() const { return spilled_bytes_ + bytes_.size(); }
+  // Writes every byte, those spilled from `spool` first.
+  void copy_to(io::Spool* spool, io::ByteSink& out) const;
 
  private:
   void fill_pause_before(uint64_t tick);
   void delta(uint64_t tick);
+  // Writes the delta time to `out` (room for 4 bytes); returns its size.
+  size_t delta(uint64_t tick, uint8_t* out);
 
   std::string bytes_;
+  std::vector<std::pair<uint64_t, uint64_t>> spilled_;  // offset and size in the spool, in order
+  uint64_t spilled_bytes_ = 0;
   uint64_t tick_ = 0;
   uint8_t running_status_ = 0;  // 0: the next event states its status
   bool left_out_ = false;       // an event was left out since the last written
@@ -139,6 +151,9 @@ class TrackWriter {
 // header, the same other chunks and trailing bytes, every track length exact.
 // A track too long for its length field is a failure, and so is a failed write.
 void write_file(const File& file, const std::vector<std::string>& tracks, io::ByteSink& out);
+// The same with each track's events from its writer, whose spilled bytes
+// `spool` holds.
+void write_file(const File& file, const std::vector<TrackWriter>& tracks, io::Spool* spool, io::ByteSink& out);
 std::string write_file(const File& file, const std::vector<std::string>& tracks);
 
 }  // namespace retune::smf

@@ -142,6 +142,10 @@ class EventReader {
   // ending at `end`. Returns false, changing nothing, when the event's head
   // runs past `end`: more must be buffered. Its payload may lie beyond.
   bool read(const uint8_t* p, const uint8_t* end, Event& event);
+  // The same for a channel message, with at least kLongestHead bytes buffered
+  // from `p`, so that nothing need be checked against the buffer's end.
+  // Returns false, changing nothing, for any other event.
+  bool read_channel(const uint8_t* p, Event& event);
 
  private:
   uint8_t running_status_ = 0;  // the last status byte read; 0 before the first
@@ -218,6 +222,32 @@ inline bool EventReader::read(const uint8_t* p, const uint8_t* end, Event& event
       break;
   }
   e.head_size = static_cast<uint8_t>(p - start);
+  running_status_ = e.status;
+  event = e;
+  return true;
+}
+
+inline bool EventReader::read_channel(const uint8_t* p, Event& event) {
+  Event e;
+  if (!(p[0] & 0x80)) {
+    e.delta = p[0];
+    e.delta_size = 1;
+  } else {
+    e.delta_size = static_cast<uint8_t>(read_vlq(p, p + kLongestHead, e.delta));
+  }
+  const uint8_t* q = p + e.delta_size;
+  e.running = !(*q & kStatusBit);
+  if (e.running) {
+    if (running_status_ == 0) detail::fail_no_running_status();
+    e.status = running_status_;
+  } else {
+    e.status = *q++;
+  }
+  if (e.status >= kSysEx) return false;
+  e.data[0] = q[0];
+  const uint8_t count = static_cast<uint8_t>(channel_data_bytes(e.status));
+  if (count == 2) e.data[1] = q[1];
+  e.head_size = static_cast<uint8_t>(q + count - p);
   running_status_ = e.status;
   event = e;
   return true;
