@@ -229,6 +229,55 @@ TEST(Poly, MoreBendsThanChannelsGoToTheNearestAndAreCounted) {
   EXPECT_EQ(report.sources[0].most_bends, 12);
 }
 
+Method mpe(int bend_range = 48, uint16_t skipped = 0) {
+  Method m = poly(bend_range, skipped);
+  m.mpe = true;
+  return m;
+}
+
+// The MPE configuration (RPN 6 on channel 1: 15 members, or 8 with drums on
+// channel 10) and each member's range of 48 semitones, after the reset the
+// file starts with; E at -13.7 cents is 8192 - 23 (69 3F) on 48 semitones,
+// 8192 - 46 (52 3F) on 24.
+TEST(Mpe, ZoneAndNotes) {
+  const std::string members15 = "00 B0 65 00 00 64 06 00 06 0F 00 65 7F 00 64 7F";
+  auto member = [](int channel, int range) {
+    const std::string c = to_hex(std::string(1, static_cast<char>(0xB0 | channel)));
+    const std::string r = to_hex(std::string(1, static_cast<char>(range)));
+    return " 00 " + c + " 65 00 00 64 00 00 06 " + r + " 00 26 00 00 65 7F 00 64 7F";
+  };
+  std::string ranges15, ranges8, ranges15_24;
+  for (int c = 1; c <= 15; ++c) ranges15 += member(c, 48), ranges15_24 += member(c, 24);
+  for (int c = 1; c <= 8; ++c) ranges8 += member(c, 48);
+  const struct {
+    const char* name;
+    std::string input;
+    Method method;
+    std::string output;
+  } cases[] = {
+      {"a chord of channel 1 on members 2 and 3; its program on the manager",
+       "00 F0 05 7E 7F 09 01 F7 00 C0 05 00 90 3C 40 00 90 40 40 60 80 3C 40 00 80 40 40", mpe(),
+       "00 F0 05 7E 7F 09 01 F7 " + members15 + ranges15 +
+           " 00 C0 05 00 E1 00 40 00 91 3C 40 00 E2 69 3F 00 92 40 40 60 81 3C 40 00 82 40 40"},
+      {"drums on channel 10: eight members; channel 11's notes go to them too, its volume to the manager",
+       "00 99 24 40 00 BA 07 50 00 9A 40 40 60 89 24 40 00 8A 40 40", mpe(),
+       "00 B0 65 00 00 64 06 00 06 08 00 65 7F 00 64 7F" + ranges8 +
+           " 00 99 24 40 00 B0 07 50 00 E1 69 3F 00 91 40 40 60 89 24 40 00 81 40 40"},
+      {"the user's range", "00 90 40 40", mpe(24),
+       members15 + ranges15_24 + " 00 E1 52 3F 00 91 40 40"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(to_hex(retuned(c.input, kMeantone, c.method)), to_hex(smf({hex(c.output)}, 0))) << c.name;
+  // Two instruments sounding together in one zone are said to share its sound.
+  retune::PolyReport report;
+  retuned("00 C1 30 00 90 3C 40 00 91 40 40", kMeantone, mpe(), &report);
+  EXPECT_TRUE(report.one_sound);
+  const Result skipped = run_program(RETUNE_BIN, {"--mpe", "--tuning", "meantone", "--skip-channel", "1",
+                                                   (std::string(EXAMPLES_DIR) + "/melody.mid"), "/dev/null"});
+  EXPECT_EQ(skipped.status, 4);
+  EXPECT_EQ(skipped.err, "--mpe needs channel 1 as its manager channel: do not skip it\n");
+}
+
 TEST(Poly, CompromisesAreReportedInOneLine) {
   const struct {
     const char* input;

@@ -77,10 +77,13 @@ constexpr char kOptionsHelp[] =
     "  --poly              give every sounding note a channel of its own bend, so that\n"
     "                      chords play in tune on any General MIDI synth; reads the\n"
     "                      whole file into memory\n"
+    "  --mpe               the same as an MPE file: a lower zone, channel-wide messages\n"
+    "                      on channel 1, every note on a member channel (2-16, or 2-9\n"
+    "                      when channel 10 holds drums) bending 48 semitones\n"
     "  --in-bends MODE     with --poly, the file's own pitch bends: keep (the default:\n"
     "                      the tuning is added to them) or ignore (dropped)\n"
-    "  --bend-range N      synths bending N semitones (1-24) either way: scale the bends\n"
-    "                      to it and set it at the start of the file\n"
+    "  --bend-range N      synths bending N semitones (1-24; 1-96 with --mpe) either way:\n"
+    "                      scale the bends to it and set it at the start of the file\n"
     "  --skip-channel N    leave channel N (1-16) alone; may be repeated\n"
     "  --skip-drums        leave channel 10 alone\n"
     "\n"
@@ -133,9 +136,13 @@ int parse_number(const char* text, int low, int high, const char* option) {
   return static_cast<int>(value);
 }
 
+constexpr int kMaxBendRange = 24;
+constexpr int kMaxMpeBendRange = 96;
+constexpr int kMpeBendRange = 48;
+
 enum class Opt {
   kHelp, kVersion, kListTunings, kPrintOffsets, kVerbose,
-  kTuning, kScl, kKbm, kA4, kRoot, kMts, kPoly, kInBends, kBendRange, kSkipChannel, kSkipDrums,
+  kTuning, kScl, kKbm, kA4, kRoot, kMts, kPoly, kMpe, kInBends, kBendRange, kSkipChannel, kSkipDrums,
   kOutputDir, kInPlace, kJobs, kAnalyze, kJson,
   kCount
 };
@@ -165,6 +172,7 @@ constexpr OptionEntry kOptions[] = {
     {"--root", 0, Takes::kValue, true, Opt::kRoot},
     {"--mts", 0, Takes::kOptionalValue, false, Opt::kMts},
     {"--poly", 0, Takes::kNothing, false, Opt::kPoly},
+    {"--mpe", 0, Takes::kNothing, false, Opt::kMpe},
     {"--in-bends", 0, Takes::kValue, true, Opt::kInBends},
     {"--bend-range", 0, Takes::kValue, true, Opt::kBendRange},
     {"--skip-channel", 0, Takes::kValue, false, Opt::kSkipChannel},
@@ -233,6 +241,11 @@ Options Parser::parse() {
       return options_;
     }
   check_combinations();
+  // MPE's own default: members bend 48 semitones either way.
+  if (options_.method.mpe && !given_[static_cast<int>(Opt::kBendRange)]) {
+    options_.method.bend_range = kMpeBendRange;
+    options_.method.declare_bend_range = true;
+  }
   take_positional();
   return options_;
 }
@@ -321,13 +334,17 @@ void Parser::apply(const OptionEntry& option, const char* value) {
     case Opt::kPoly:
       method.poly = true;
       break;
+    case Opt::kMpe:
+      // Every note on a member channel of its own bend, as --poly does.
+      method.poly = method.mpe = true;
+      break;
     case Opt::kInBends:
       if (std::strcmp(value, "keep") != 0 && std::strcmp(value, "ignore") != 0)
         refuse("Invalid value \"%s\" for --in-bends: expected keep or ignore\n", value);
       method.ignore_file_bends = std::strcmp(value, "ignore") == 0;
       break;
     case Opt::kBendRange:
-      method.bend_range = parse_number(value, 1, 24, "--bend-range");
+      method.bend_range = parse_number(value, 1, kMaxMpeBendRange, "--bend-range");
       method.declare_bend_range = true;
       canonical = std::to_string(method.bend_range);
       break;
@@ -369,7 +386,12 @@ void Parser::check_combinations() const {
   if (!tuning.kbm_path.empty() && tuning.root) refuse("Give either --root or --kbm, not both: both set the root\n");
   if (tuning.root && !tuning.by_name()) refuse("Option --root goes with --tuning or --scl\n");
   if (!options_.method.bends() && options_.method.poly)
-    refuse("Give either --mts or --poly, not both: a tuning message keeps chords in tune by itself\n");
+    refuse("Give either --mts or %s, not both: a tuning message keeps chords in tune by itself\n",
+           options_.method.mpe ? "--mpe" : "--poly");
+  if (options_.method.mpe && given_[static_cast<int>(Opt::kPoly)]) refuse("Give either --poly or --mpe, not both\n");
+  if (!options_.method.mpe && options_.method.bend_range > kMaxBendRange)
+    io::fail(io::kExitBadArguments, "Invalid value \"%d\" for --bend-range: expected 1 to %d\n",
+             options_.method.bend_range, kMaxBendRange);
   if (given_[static_cast<int>(Opt::kInBends)] && !options_.method.poly) refuse("Option --in-bends goes with --poly\n");
   if (!options_.method.bends() && given_[static_cast<int>(Opt::kBendRange)])
     refuse("Give either --mts or --bend-range, not both: a tuning message uses no pitch bends\n");

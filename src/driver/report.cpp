@@ -65,6 +65,9 @@ std::string overflow_summary(const PolyReport& report) {
     parts.push_back(std::string(report.small_ranges & (report.small_ranges - 1) ? "channels " : "channel ") +
                     channel_numbers(report.small_ranges, ", ") +
                     " set a bend range too small for the tuning: their notes were bent within 2 semitones");
+  if (report.one_sound)
+    parts.push_back("channels with different programs sounded together, and an MPE zone has one sound: "
+                    "--poly keeps the instruments apart");
   std::string text;
   for (const std::string& part : parts) text += (text.empty() ? "" : "; ") + part;
   return text.empty() ? text : text + "\n";
