@@ -157,6 +157,11 @@ TEST(Poly, LiteralOutputs) {
       {"a bend range of 0 cannot tune: the channel keeps 2 semitones",
        "00 B0 65 00 00 64 00 00 06 00 00 26 00 00 90 40 40", poly(),
        "00 B0 65 00 00 64 00 00 E0 4F 3B 00 90 40 40"},
+      // One channel for notes: C, caught by the sostenuto pedal, sounds on
+      // after its note-off, so E finds a note the pedal alone holds.
+      {"the sostenuto pedal holds the note it caught",
+       "00 90 3C 40 00 B0 42 7F 10 80 3C 40 00 90 40 40", poly(0, 0xFFFE),
+       "00 E0 00 40 00 90 3C 40 00 B0 42 7F 10 80 3C 40 00 B0 42 00 00 42 7F 00 E0 4F 3B 00 90 40 40"},
       {"a skipped channel passes through and takes no notes",
        "00 90 3C 40 00 40 40", poly(0, 0x0002), "00 E0 00 40 00 90 3C 40 00 E2 4F 3B 00 92 40 40"},
   };

@@ -59,8 +59,6 @@ class ChannelAllocator {
   uint16_t channels_of(int source) const;
   int tuning(int channel) const { return channels_[channel].tuning; }
   int sounding(int channel) const { return channels_[channel].sounding; }
-  // Whether a note may end on `played` without ending another there.
-  bool key_silent(int channel, int played) const { return channels_[channel].keys[played] == 0; }
 
  private:
   struct Channel {

@@ -45,6 +45,11 @@ bool ChannelState::is_setting(uint8_t controller) {
   }
 }
 
+bool ChannelState::enters_data(uint8_t controller) {
+  return controller == kDataEntry || controller == kDataEntryLsb || controller == kDataIncrement ||
+         controller == kDataDecrement;
+}
+
 uint8_t ChannelState::default_value(uint8_t controller) {
   switch (controller) {
     case kVolume:
@@ -103,9 +108,7 @@ Change ChannelState::control(uint8_t controller, uint8_t value) {
     reset_controllers();
     return Change::kResetControllers;
   }
-  if (controller == kDataEntry || controller == kDataEntryLsb || controller == kDataIncrement ||
-      controller == kDataDecrement)
-    return enter(controller, value);
+  if (enters_data(controller)) return enter(controller, value);
   if (!is_setting(controller)) return Change::kNone;
   controllers[controller] = value;
   set[controller] = true;

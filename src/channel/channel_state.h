@@ -95,6 +95,8 @@ struct ChannelState {
   // The controllers that hold a value of their own: not data entry, the
   // parameter numbers or the channel mode messages.
   static bool is_setting(uint8_t controller);
+  // Data entry and its increments: they change the selected parameter.
+  static bool enters_data(uint8_t controller);
   // What a synthesizer holds where nothing was sent, by General MIDI and its
   // recommended practice for reset-all-controllers.
   static uint8_t default_value(uint8_t controller);

@@ -202,9 +202,7 @@ void PolyPlayer::dispatch(const TimedEvent& event, size_t track) {
 // A bend range the outputs do not use (the user's instead, or 2 semitones
 // where the file's cannot reach the tuning) is not passed on.
 bool PolyPlayer::forwards_controller(uint8_t source, uint8_t controller, uint8_t value) const {
-  const bool enters = controller == kDataEntry || controller == kDataEntryLsb || controller == kDataIncrement ||
-                      controller == kDataDecrement;
-  if (!enters || !model_.state(source).selection.is_bend_range()) return true;
+  if (!ChannelState::enters_data(controller) || !model_.state(source).selection.is_bend_range()) return true;
   ChannelState after = model_.state(source);
   if (after.apply(smf::kController, controller, value) != Change::kBendRange) return true;
   return !method_.declare_bend_range && !bends_.range_too_small(after.range);
