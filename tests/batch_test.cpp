@@ -69,6 +69,21 @@ TEST(Batch, SameBytesAsSingleRunsInParallelAndSerially) {
   }
 }
 
+// One worker retunes file after file, failures between them: each method's
+// files come out as their single runs make them, nothing carried over.
+TEST(Batch, OneWorkerManyFilesAsSingleRuns) {
+  Collection c;
+  for (const char* method : {"--poly", "--mts", "--mts=keys"}) {
+    const Result r = run_program(RETUNE_BIN, c.args({method, "--tuning", "meantone", "-j1", "-d", "out"}), c.at());
+    EXPECT_TRUE(r.err.ends_with("retuned 3 files, 3 failed\n")) << method << ": " << r.err;
+    for (const auto& [name, bytes] : c.single) {
+      const Result single = run_program(RETUNE_BIN, {method, "--tuning", "meantone", name}, c.at());
+      EXPECT_EQ(read_file(c.dir / "out" / name), single.out) << method << " " << name;
+    }
+    fs::remove_all(c.dir / "out");
+  }
+}
+
 // With a tuning option every operand is a file, twelve or more of them too.
 TEST(Batch, TwelveFilesOrMoreWithATuningOption) {
   Collection c;

@@ -97,4 +97,30 @@ TEST(ByteIo, BlockCopyCrossesBufferBoundaries) {
   EXPECT_THROW(getb(in), Failure);
 }
 
+// Lengths patched after the fact land where they belong, whether the sink
+// has the bytes already, the buffer still holds them, or they straddle both.
+TEST(ByteIo, PatchReachesBufferAndSinkAlike) {
+  constexpr size_t kFull = ByteWriter::kBufferSize;
+  const struct {
+    size_t length;  // zero bytes written first
+    uint64_t offset;
+    bool patched;
+  } cases[] = {
+      {6, 2, true}, {6, 6, false}, {6, 3, false}, {kFull + 2, 0, true}, {kFull + 2, kFull - 2, true},
+      {kFull + 2, kFull - 3, true}, {kFull + 2, kFull - 1, false},
+  };
+  const std::string field = hex("01 02 03 04");
+  for (const auto& c : cases) {
+    MemorySink sink;
+    ByteWriter out(sink);
+    for (size_t i = 0; i < c.length; ++i) putb(0, out);
+    EXPECT_EQ(out.patch(c.offset, reinterpret_cast<const uint8_t*>(field.data()), field.size()), c.patched)
+        << c.length << " at " << c.offset;
+    out.flush();
+    std::string expected(c.length, '\0');
+    if (c.patched) expected.replace(c.offset, field.size(), field);
+    EXPECT_TRUE(sink.bytes() == expected) << c.length << " at " << c.offset;
+  }
+}
+
 }  // namespace

@@ -109,4 +109,22 @@ TEST(Files, ScratchFileFallsBackToTheTemporaryDirectory) {
   EXPECT_TRUE(tmp.list().empty());
 }
 
+// A new output file is written directly, and --poly spills only large
+// tracks: neither needs a scratch file, so neither fails for want of one.
+TEST(Files, NewOutputFileNeedsNoScratchFile) {
+  TempDir dir;
+  write_file(dir / "in.mid", kInput);
+  for (const std::vector<std::string>& method : {std::vector<std::string>{}, {"--poly"}}) {
+    std::vector<std::string> args = method;
+    args.insert(args.end(), {"--tuning", "meantone", (dir / "in.mid").string()});
+    const Result here = run_program(RETUNE_BIN, args, RunOptions().at(dir.path().string()));
+    args.push_back((dir / "out.mid").string());
+    const Result r = run_program(RETUNE_BIN, args, RunOptions().at("/proc").with_env("TMPDIR=/proc"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(dir / "out.mid"), here.out);
+    EXPECT_EQ(dir.list(), (std::vector<std::string>{"in.mid", "out.mid"}));
+    fs::remove(dir / "out.mid");
+  }
+}
+
 }  // namespace

@@ -1,8 +1,10 @@
 #include "driver/batch.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -95,15 +97,30 @@ void write_all(int fd, std::string_view text) {
   }
 }
 
-std::string read_all(int fd) {
-  std::string text;
-  char buffer[4096];
-  for (;;) {
-    const ssize_t n = read(fd, buffer, sizeof buffer);
+// The whole of `size` bytes to a worker or from one; false when it or the
+// parent has gone.
+bool send_all(int socket, const void* data, size_t size) {
+  const auto* bytes = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t n = send(socket, bytes, size, MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return text;
-    text.append(buffer, static_cast<size_t>(n));
+    if (n <= 0) return false;
+    bytes += n;
+    size -= static_cast<size_t>(n);
   }
+  return true;
+}
+
+bool receive_all(int socket, void* data, size_t size) {
+  auto* bytes = static_cast<char*>(data);
+  while (size > 0) {
+    const ssize_t n = recv(socket, bytes, size, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
 }
 
 // What standard error shows: the failures (and with --verbose, every file)
@@ -140,62 +157,156 @@ class Report {
   size_t failed_ = 0;
 };
 
+// A few long-lived worker processes, each retuning one file at a time as the
+// parent hands them out, so that a batch pays for a process per worker, not
+// per file. A worker that dies takes only its file with it: the file fails,
+// and the next file gets a new worker.
 class Workers {
  public:
-  Workers(const Options& options, const KeyTable& table) : options_(options), table_(table) {}
+  Workers(const Options& options, const KeyTable& table, std::vector<Job>& jobs, size_t width)
+      : options_(options), table_(table), jobs_(jobs), width_(width) {}
+  ~Workers() {
+    for (const Worker& worker : workers_) close(worker.socket);
+    for (const Worker& worker : workers_) reap(worker.pid);
+  }
+  Workers(const Workers&) = delete;
+  Workers& operator=(const Workers&) = delete;
 
-  size_t running() const { return running_.size(); }
-
-  // Starts `job` in a worker process, or where none can start, runs it here.
-  void start(Job& job) {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) return run(job);
-    const pid_t pid = start_worker();
-    if (pid < 0) {
-      close(fds[0]);
-      close(fds[1]);
-      return run(job);
-    }
-    if (pid == 0) {
-      close(fds[0]);
-      run(job);
-      write_all(fds[1], job.message);
-      _exit(job.status);
-    }
-    close(fds[1]);
-    running_.push_back({pid, fds[0], &job});
+  size_t running() const {
+    return static_cast<size_t>(std::count_if(workers_.begin(), workers_.end(), [](const Worker& w) { return w.job; }));
   }
 
-  // Waits for a worker to end; returns its job.
+  // Gives `job` to an idle worker, starting one if need be; where none can
+  // start, runs it here.
+  void start(Job& job) {
+    for (;;) {
+      auto worker = std::find_if(workers_.begin(), workers_.end(), [](const Worker& w) { return !w.job; });
+      if (worker == workers_.end()) {
+        if (workers_.size() >= width_ || !start_worker_process()) return run(job);
+        worker = workers_.end() - 1;
+      }
+      const auto index = static_cast<uint32_t>(&job - jobs_.data());
+      if (send_all(worker->socket, &index, sizeof index)) {
+        worker->job = &job;
+        return;
+      }
+      // It died between files: nothing of it to report.
+      retire(worker);
+    }
+  }
+
+  // Waits for a worker to end its job; returns the job.
   Job& wait_one() {
-    int wstatus = 0;
-    auto worker = running_.end();
-    while (worker == running_.end()) {
-      const pid_t pid = waitpid(-1, &wstatus, 0);
-      if (pid < 0 && errno != EINTR) io::fail(io::kExitIoError, "Can't wait for the worker processes: %s\n", strerror(errno));
-      worker = std::find_if(running_.begin(), running_.end(), [&](const Worker& w) { return w.pid == pid; });
+    for (;;) {
+      std::vector<pollfd> busy;
+      for (const Worker& worker : workers_)
+        if (worker.job) busy.push_back({worker.socket, POLLIN, 0});
+      if (poll(busy.data(), busy.size(), -1) < 0) {
+        if (errno == EINTR) continue;
+        io::fail(io::kExitIoError, "Can't wait for the worker processes: %s\n", strerror(errno));
+      }
+      for (const pollfd& ready : busy) {
+        if (!ready.revents) continue;
+        const auto worker =
+            std::find_if(workers_.begin(), workers_.end(), [&](const Worker& w) { return w.socket == ready.fd; });
+        if (Job* job = hear(*worker)) return *job;
+      }
     }
-    worker_ended(worker->pid);
-    Job& job = *worker->job;
-    job.message = read_all(worker->pipe);
-    close(worker->pipe);
-    running_.erase(worker);
-    if (WIFEXITED(wstatus)) {
-      job.status = WEXITSTATUS(wstatus);
-    } else {
-      const int signal_number = WTERMSIG(wstatus);
-      job.status = 128 + signal_number;
-      job.message = "ended by signal " + std::to_string(signal_number) + " (" + strsignal(signal_number) + ")\n";
-    }
-    return job;
   }
 
  private:
   struct Worker {
     pid_t pid;
-    int pipe;  // what the worker says comes through here
-    Job* job;
+    int socket;           // the parent's end
+    Job* job = nullptr;   // the job it runs; null while idle
+    std::string answer;   // what it has said of that job so far
   };
+
+  // An answer: the status, the message's length, the message.
+  struct AnswerHead {
+    int32_t status;
+    uint32_t length;
+  };
+
+  bool start_worker_process() {
+    int ends[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return false;
+    const pid_t pid = start_worker();
+    if (pid == 0) {
+      close(ends[0]);
+      for (const Worker& other : workers_) close(other.socket);
+      serve(ends[1]);
+    }
+    close(ends[1]);
+    if (pid < 0) {
+      close(ends[0]);
+      return false;
+    }
+    workers_.push_back({pid, ends[0], nullptr, {}});
+    return true;
+  }
+
+  // The worker's life: a job's index in, its status and message out, until
+  // the parent hangs up.
+  [[noreturn]] void serve(int socket) {
+    for (uint32_t index; receive_all(socket, &index, sizeof index);) {
+      Job& job = jobs_[index];
+      run(job);
+      const AnswerHead head{job.status, static_cast<uint32_t>(job.message.size())};
+      if (!send_all(socket, &head, sizeof head) || !send_all(socket, job.message.data(), job.message.size()))
+        break;
+    }
+    _exit(io::kExitSuccess);
+  }
+
+  // Reads what the worker has to say; returns its job once it is over, by
+  // the worker's answer or by its death.
+  Job* hear(Worker& worker) {
+    char buffer[4096];
+    const ssize_t n = recv(worker.socket, buffer, sizeof buffer, MSG_DONTWAIT);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) return nullptr;
+    Job& job = *worker.job;
+    if (n <= 0) {
+      const int wstatus = retire(workers_.begin() + (&worker - workers_.data()));
+      if (WIFEXITED(wstatus)) {
+        job.status = WEXITSTATUS(wstatus) ? WEXITSTATUS(wstatus) : io::kExitIoError;
+        job.message.clear();
+      } else {
+        const int signal_number = WTERMSIG(wstatus);
+        job.status = 128 + signal_number;
+        job.message = "ended by signal " + std::to_string(signal_number) + " (" + strsignal(signal_number) + ")\n";
+      }
+      return &job;
+    }
+    worker.answer.append(buffer, static_cast<size_t>(n));
+    AnswerHead head;
+    if (worker.answer.size() < sizeof head) return nullptr;
+    std::memcpy(&head, worker.answer.data(), sizeof head);
+    if (worker.answer.size() < sizeof head + head.length) return nullptr;
+    job.status = head.status;
+    job.message = worker.answer.substr(sizeof head, head.length);
+    worker.answer.clear();
+    worker.job = nullptr;
+    return &job;
+  }
+
+  // Ends a worker's part in the batch; returns how it ended.
+  int retire(std::vector<Worker>::iterator worker) {
+    close(worker->socket);
+    const int wstatus = reap(worker->pid);
+    workers_.erase(worker);
+    return wstatus;
+  }
+
+  // Waits for a worker that has ended or is about to (its socket is
+  // closed); returns how it ended.
+  static int reap(pid_t pid) {
+    int wstatus = 0;
+    while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
+    }
+    worker_ended(pid);
+    return wstatus;
+  }
 
   void run(Job& job) const {
     try {
@@ -214,7 +325,9 @@ class Workers {
 
   const Options& options_;
   const KeyTable& table_;
-  std::vector<Worker> running_;
+  std::vector<Job>& jobs_;
+  const size_t width_;
+  std::vector<Worker> workers_;
 };
 
 }  // namespace
@@ -228,7 +341,7 @@ int run_batch(const Options& options) {
 
   signal(SIGCHLD, SIG_DFL);  // an inherited SIG_IGN would reap the workers unseen
   const size_t width = std::min<size_t>(jobs.size(), static_cast<size_t>(options.jobs ? options.jobs : cpu_count()));
-  Workers workers(options, table);
+  Workers workers(options, table, jobs, width);
   Report report(jobs);
   size_t next = 0;
   while (next < jobs.size() || workers.running() > 0) {

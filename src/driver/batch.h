@@ -1,6 +1,6 @@
 // Many files in one run: each retuned exactly as a single run would retune
-// it, several at a time in worker processes, with one line for each failure
-// and a summary at the end.
+// it, several at a time by a few long-lived worker processes, with one line
+// for each failure and a summary at the end.
 #pragma once
 
 #include <cstdint>

@@ -8,21 +8,6 @@ namespace retune::driver {
 
 namespace {
 
-// The scratch file as pass 1 writes it and pass 2 reads it back.
-class FileScratch final : public Scratch {
- public:
-  io::ByteSink& sink() override { return sink_; }
-  io::ByteSource& reread() override {
-    file_.rewind();
-    return source_;
-  }
-
- private:
-  ScratchFile file_;
-  io::FdSink sink_{file_.fd()};
-  io::FdSource source_{file_.fd()};
-};
-
 // Keeps a copy of what is read through it.
 class CopyingSource final : public io::ByteSource {
  public:
@@ -37,6 +22,45 @@ class CopyingSource final : public io::ByteSource {
  private:
   io::ByteSource& source_;
   std::string copy_;
+};
+
+// The scratch file, made when first needed: by the plain method's first
+// pass where the output is not a new file, by --poly's spool once a track's
+// output grows large (most never do).
+class OnDemandScratch final : public Scratch, public io::Spool {
+ public:
+  // Makes the file now, so that a run that needs it fails before any work.
+  void make() {
+    if (file_) return;
+    file_.emplace();
+    sink_.emplace(file_->fd());
+    source_.emplace(file_->fd());
+    spool_.emplace(file_->fd());
+  }
+
+  io::ByteSink& sink() override {
+    make();
+    return *sink_;
+  }
+  io::ByteSource& reread() override {
+    make();
+    file_->rewind();
+    return *source_;
+  }
+  uint64_t append(const uint8_t* data, size_t size) override {
+    make();
+    return spool_->append(data, size);
+  }
+  void copy(uint64_t offset, uint64_t size, io::ByteSink& out) override {
+    make();
+    spool_->copy(offset, size, out);
+  }
+
+ private:
+  std::optional<ScratchFile> file_;
+  std::optional<io::FdSink> sink_;
+  std::optional<io::FdSource> source_;
+  std::optional<io::FdSpool> spool_;
 };
 
 }  // namespace
@@ -60,27 +84,23 @@ KeyTable playable_tuning(const TuningChoice& choice, const Method& method) {
 FileReport retune_file(const char* infile, const char* outfile, const Method& method,
                        const std::function<KeyTable()>& tuning, bool analyze) {
   FileReport report;
-  // --poly reads the whole input; its tracks wait in the scratch file.
-  std::optional<FileScratch> scratch;
-  std::optional<ScratchFile> spool_file;
-  if (method.poly)
-    spool_file.emplace();
-  else
-    scratch.emplace();
   InputFile input(infile);
   OutputFile output(outfile);
+  io::FdSink out_sink(output.fd(), output.fresh());
+  // The plain method writes a new file directly; anything else goes through
+  // the scratch file, made before any work.
+  OnDemandScratch scratch;
+  if (!method.poly && !out_sink.can_patch()) scratch.make();
   const KeyTable table = tuning();
   report.reach = out_of_reach(table, method);
 
   io::FdSource file_source(input.fd());
   CopyingSource copying(file_source);
   io::ByteSource& in_source = analyze ? static_cast<io::ByteSource&>(copying) : file_source;
-  io::FdSink out_sink(output.fd(), output.fresh());
   if (method.poly) {
-    io::FdSpool spool(spool_file->fd());
-    report.poly = retune_poly(io::read_all(in_source), table, method, &spool, out_sink);
+    report.poly = retune_poly(io::read_all(in_source), table, method, &scratch, out_sink);
   } else {
-    report.counts = run_passes(in_source, *scratch, out_sink, table, method);
+    report.counts = run_passes(in_source, scratch, out_sink, table, method);
   }
   output.commit();
   if (analyze) report.analysis = retune::analyze(std::move(copying.copy()), table, method);

@@ -26,9 +26,10 @@ struct FileReport {
 };
 
 // One file's run, from `infile` to `outfile` (the standard streams where
-// null): scratch file, input, output, then the tuning from `tuning`, then
-// the two passes; under --poly, input, output, tuning, and the whole file
-// at once. A failure is thrown; on success the outfile is in place. With
+// null): input, output, the scratch file where the output is not a new
+// file, then the tuning from `tuning`, then the two passes; under --poly,
+// input, output, tuning, and the whole file at once, with a scratch file
+// once a track's output grows large. A failure is thrown; on success the outfile is in place. With
 // `analyze`, the input is also analysed as it is read, for the plain method's
 // hint.
 FileReport retune_file(const char* infile, const char* outfile, const Method& method,

@@ -164,6 +164,15 @@ void ByteWriter::write_through(const uint8_t* data, size_t size) {
 
 void ByteWriter::flush() { drain(); }
 
+bool ByteWriter::patch(uint64_t offset, const uint8_t* data, size_t size) {
+  if (offset > position() || size > position() - offset) return false;
+  // The part the sink has, then the part still in the buffer.
+  const size_t drained = offset < drained_ ? static_cast<size_t>(std::min<uint64_t>(size, drained_ - offset)) : 0;
+  if (drained > 0 && !sink_.patch(offset, data, drained)) return false;
+  std::memcpy(buffer_.get() + (offset + drained - drained_), data + drained, size - drained);
+  return true;
+}
+
 uint32_t getint(ByteReader& fp) {
   uint32_t value = 0;
   for (int i = 0; i < 4; ++i) value = (value << 8) | getb(fp);

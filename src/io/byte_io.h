@@ -170,6 +170,10 @@ class ByteWriter {
   }
   // Hands every buffered byte to the sink; a failure is a write error.
   void flush();
+  // Writes over `size` bytes written before, at `offset`: in the buffer
+  // while they are still there (a small file's whole output is), else
+  // through the sink; false where the sink cannot.
+  bool patch(uint64_t offset, const uint8_t* data, size_t size);
   // For a writer that works on a local pointer: where the next byte goes,
   // with at least `count` bytes of room from there (count <= kBufferSize);
   // then advance_to() the byte after the last written.

@@ -282,14 +282,14 @@ Counts run_passes(io::ByteSource& input, Scratch& scratch, io::ByteSink& output,
   if (output.can_patch()) {
     ByteWriter fpo(output);
     const Counts counts = pass1(fpi, fpo, layout, table, method);
-    fpo.flush();
     for (int track = 0; track < layout.tracks; ++track) {
       const auto length = static_cast<uint32_t>(layout.track_bytes[track]);
       const uint8_t field[4] = {static_cast<uint8_t>(length >> 24), static_cast<uint8_t>(length >> 16),
                                 static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)};
-      if (!output.patch(layout.length_at[track], field, sizeof field))
+      if (!fpo.patch(layout.length_at[track], field, sizeof field))
         throw io::Failure(io::kExitIoError, io::kWriteErrorMessage);
     }
+    fpo.flush();
     return counts;
   }
   ByteWriter fptmp(scratch.sink());
