@@ -1,74 +1,76 @@
 #include "channel/channel_allocator.h"
 
+#include <bit>
 #include <cstdlib>
 #include <tuple>
 
 namespace retune {
 
-ChannelAllocator::ChannelAllocator(uint16_t channels) {
+ChannelAllocator::ChannelAllocator(uint16_t channels) : idle_(channels) {
   for (int o = 0; o < kChannels; ++o) {
     channels_[o].usable = channels >> o & 1;
     if (channels_[o].usable) channels_[o].source = o;
+    of_source_[o] = static_cast<uint16_t>(channels & 1u << o);
   }
 }
 
-uint16_t ChannelAllocator::channels_of(int source) const {
-  uint16_t bits = 0;
-  for (int o = 0; o < kChannels; ++o)
-    if (channels_[o].source == source) bits |= static_cast<uint16_t>(1u << o);
-  return bits;
-}
-
 ChannelAllocator::Choice ChannelAllocator::choose(int source, int tuning, int played, int key) const {
-  // Ranks: the lowest wins; `best` stays kNone when nothing qualifies.
-  auto pick = [&](auto qualifies, auto rank) {
+  // Ranks: the lowest wins, the lowest channel among equals; `best` stays
+  // kNone when no channel of `candidates` qualifies.
+  auto pick = [&](unsigned candidates, auto qualifies, auto rank) {
     int best = kNone;
     decltype(rank(0)) best_rank{};
-    for (int o = 0; o < kChannels; ++o) {
-      if (!channels_[o].usable || !qualifies(channels_[o])) continue;
+    for (; candidates; candidates &= candidates - 1) {
+      const int o = std::countr_zero(candidates);
+      if (!qualifies(channels_[o])) continue;
       const auto r = rank(o);
       if (best == kNone || r < best_rank) best = o, best_rank = r;
     }
     return best;
   };
-  auto idle_longest = [&](int o) { return std::tuple(channels_[o].idle_since, o != source, o); };
-  auto of_source = [&](const Channel& c) { return c.source == source; };
-
-  int o = pick([&](const Channel& c) { return of_source(c) && c.tuning == tuning && takes(c, played, key); },
-               [&](int o) { return std::tuple(channels_[o].sounding == 0, channels_[o].idle_since, o); });
+  const unsigned own = of_source_[source];
+  int o = pick(own, [&](const Channel& c) { return c.tuning == tuning && takes(c, played, key); },
+               [&](int o) { return std::tuple(channels_[o].sounding == 0, channels_[o].idle_since); });
   if (o != kNone) return {o, Way::kShared};
-  o = pick([](const Channel& c) { return c.sounding == 0; }, idle_longest);
+  o = pick(idle_, [](const Channel&) { return true; },
+           [&](int o) { return std::tuple(channels_[o].idle_since, o != source); });
   if (o != kNone) return {o, Way::kFree};
-  o = pick([&](const Channel& c) { return of_source(c) && c.released == c.sounding; },
-           [&](int o) { return std::tuple(channels_[o].busy_since, o); });
+  o = pick(own, [](const Channel& c) { return c.released == c.sounding; }, [&](int o) { return channels_[o].busy_since; });
   if (o != kNone) return {o, Way::kPedalNotesEnded};
-  o = pick([&](const Channel& c) { return of_source(c) && takes(c, played, key); },
-           [&](int o) { return std::tuple(std::abs(channels_[o].tuning - tuning), o); });
+  o = pick(own, [&](const Channel& c) { return takes(c, played, key); },
+           [&](int o) { return std::abs(channels_[o].tuning - tuning); });
   if (o != kNone) return {o, Way::kNearest};
   const int holder = busiest_other_source(source);
-  o = pick([&](const Channel& c) { return c.source == holder; },
-           [&](int o) { return std::tuple(channels_[o].busy_since, o); });
-  if (o != kNone) return {o, Way::kTakenOver};
-  return {};
+  if (holder == kNone) return {};
+  o = pick(of_source_[holder], [](const Channel&) { return true; }, [&](int o) { return channels_[o].busy_since; });
+  return {o, Way::kTakenOver};
 }
 
 // The source, other than `source`, that the most channels play for; kNone when
 // there is none.
 int ChannelAllocator::busiest_other_source(int source) const {
-  std::array<int, kChannels> held{};
-  for (const Channel& c : channels_)
-    if (c.usable && c.source != kNone) ++held[c.source];
   int best = kNone;
   for (int s = 0; s < kChannels; ++s)
-    if (s != source && held[s] > 0 && (best == kNone || held[s] > held[best])) best = s;
+    if (s != source && of_source_[s] && (best == kNone || std::popcount(of_source_[s]) > std::popcount(of_source_[best])))
+      best = s;
   return best;
+}
+
+void ChannelAllocator::count_sounding(int channel, int sounding) {
+  channels_[channel].sounding = sounding;
+  const auto bit = static_cast<uint16_t>(1u << channel);
+  idle_ = static_cast<uint16_t>(sounding == 0 ? idle_ | bit : idle_ & ~bit);
 }
 
 void ChannelAllocator::note_on(int channel, int source, int tuning, int played, int key) {
   Channel& c = channels_[channel];
+  const auto bit = static_cast<uint16_t>(1u << channel);
+  if (c.source != kNone) of_source_[c.source] &= static_cast<uint16_t>(~bit);
+  of_source_[source] |= bit;
   c.source = source;
   c.tuning = tuning;
-  if (c.sounding++ == 0) c.busy_since = ++clock_;
+  if (c.sounding == 0) c.busy_since = ++clock_;
+  count_sounding(channel, c.sounding + 1);
   ++c.keys[played];
   c.source_key[played] = static_cast<uint8_t>(key);
 }
@@ -79,13 +81,15 @@ void ChannelAllocator::note_ended(int channel, int played, bool released) {
   Channel& c = channels_[channel];
   --c.keys[played];
   c.released -= released;
-  if (--c.sounding == 0) c.idle_since = ++clock_;
+  count_sounding(channel, c.sounding - 1);
+  if (c.sounding == 0) c.idle_since = ++clock_;
 }
 
 void ChannelAllocator::end_notes(int channel) {
   Channel& c = channels_[channel];
   if (c.sounding > 0) c.idle_since = ++clock_;
-  c.sounding = c.released = 0;
+  count_sounding(channel, 0);
+  c.released = 0;
   c.keys = {};
 }
 

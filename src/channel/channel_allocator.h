@@ -56,7 +56,7 @@ class ChannelAllocator {
 
   int source_of(int channel) const { return channels_[channel].source; }
   // Bit n: output channel n plays for `source`.
-  uint16_t channels_of(int source) const;
+  uint16_t channels_of(int source) const { return of_source_[source]; }
   int tuning(int channel) const { return channels_[channel].tuning; }
   int sounding(int channel) const { return channels_[channel].sounding; }
 
@@ -77,8 +77,13 @@ class ChannelAllocator {
     return c.keys[played] == 0 || c.source_key[played] == key;
   }
   int busiest_other_source(int source) const;
+  void count_sounding(int channel, int sounding);
 
   std::array<Channel, kChannels> channels_;
+  // Bit n of each: output channel n plays for that source; takes notes and
+  // none sound there. A choice walks only these channels.
+  std::array<uint16_t, kChannels> of_source_{};
+  uint16_t idle_ = 0;
   uint64_t clock_ = 0;  // counts notes started and ended
 };
 

@@ -53,6 +53,7 @@ void BendsAtOnce::note_started(const ChannelModel& model, uint8_t channel, uint8
   const ChannelState& state = model.state(channel);
   k.cents = bends_.place(state, key).cents;
   k.tuning = bends_.tuning(state, k.cents);
+  c.range = state.range;
   count(c, k.tuning, +1);
 }
 
@@ -63,11 +64,14 @@ void BendsAtOnce::note_ended(uint8_t channel, uint8_t key) {
   count(c, k.tuning, -1);
 }
 
+// A tuning follows the bend range alone, not the file's bend: only a new
+// range changes the count.
 void BendsAtOnce::bend_changed(const ChannelModel& model, uint8_t channel) {
   Channel& c = channels_[channel];
-  if (c.counts.empty()) return;
-  c.counts.clear();
   const ChannelState& state = model.state(channel);
+  if (c.counts.empty() || state.range == c.range) return;
+  c.counts.clear();
+  c.range = state.range;
   for (Key& k : c.keys) {
     if (k.notes == 0) continue;
     k.tuning = bends_.tuning(state, k.cents);

@@ -61,6 +61,7 @@ class BendsAtOnce {
   struct Channel {
     std::array<Key, 128> keys;
     std::vector<std::pair<int, int>> counts;  // tuning, sounding keys that need it
+    Range range;  // the file's bend range that the sounding keys' tunings follow
   };
   void count(Channel& channel, int tuning, int change);
 
