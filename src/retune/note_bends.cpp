@@ -8,22 +8,13 @@ namespace retune {
 NoteBends::NoteBends(const KeyTable& keys, const Method& method) : keys_(keys), method_(method) {
   // A range reaches a key whose offset it spans, or whose rest of the offset
   // after the move to the nearest key it spans: a wider range reaches more.
+  double reach_needed = 0;
   for (int key = 0; key < kKeys; ++key) {
     const double offset = keys.mapped[key] ? std::fabs(keys.offset[key]) : 0.0;
     const double rest = std::fabs(place_key(keys, key, 0).cents);
-    reach_needed_ = std::max(reach_needed_, std::min(offset, rest));
+    reach_needed = std::max(reach_needed, std::min(offset, rest));
   }
-}
-
-// Two semitones are declared instead only where they reach further.
-bool NoteBends::range_too_small(const Range& range) const {
-  return 100 * range.in_semitones() < std::min(reach_needed_, 100.0 * kDefaultBendRange);
-}
-
-Range NoteBends::range(const ChannelState& source) const {
-  if (method_.declare_bend_range) return {static_cast<uint8_t>(method_.bend_range), 0};
-  if (range_too_small(source.range)) return {kDefaultBendRange, 0};
-  return source.range;
+  least_reach_ = std::min(reach_needed, 100.0 * kDefaultBendRange);
 }
 
 KeyPlace NoteBends::place(const ChannelState& source, int key) const {

@@ -21,8 +21,13 @@ class NoteBends {
   // The bend range, in semitones, that a channel's notes are bent in: the
   // user's; else the file's, unless it is too small for the tuning, when 2
   // semitones are declared instead.
-  Range range(const ChannelState& source) const;
-  bool range_too_small(const Range& range) const;
+  Range range(const ChannelState& source) const {
+    if (method_.declare_bend_range) return {static_cast<uint8_t>(method_.bend_range), 0};
+    if (range_too_small(source.range)) return {kDefaultBendRange, 0};
+    return source.range;
+  }
+  // Two semitones are declared instead only where they reach further.
+  bool range_too_small(const Range& range) const { return 100 * range.in_semitones() < least_reach_; }
   // Where a key is played and by how many cents it is bent.
   KeyPlace place(const ChannelState& source, int key) const;
   // The 14-bit bend of a note bent `cents`, the file's own bend added.
@@ -34,7 +39,9 @@ class NoteBends {
  private:
   const KeyTable& keys_;
   const Method& method_;
-  double reach_needed_ = 0;  // cents: a range must reach this far for every key
+  // Cents: a range must reach this far for every key, or as far as two
+  // semitones; one that reaches less is too small.
+  double least_reach_ = 0;
 };
 
 // Counts, per channel, the different bends its sounding notes need (the

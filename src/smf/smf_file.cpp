@@ -179,18 +179,6 @@ size_t TrackWriter::delta(uint64_t tick, uint8_t* out) {
   return size;
 }
 
-void TrackWriter::channel(uint64_t tick, uint8_t status, uint8_t data1, uint8_t data2) {
-  // Built whole, then appended at once: the most frequent write of all.
-  uint8_t event[7];
-  size_t size = delta(tick, event);
-  // A data byte with its top bit set would be read as a status byte.
-  if (status != running_status_ || (data1 & kStatusBit)) event[size++] = status;
-  running_status_ = status;
-  event[size++] = data1;
-  if (channel_data_bytes(status) == 2) event[size++] = data2;
-  bytes_.append(reinterpret_cast<const char*>(event), size);
-}
-
 void TrackWriter::copy(uint64_t tick, const TimedEvent& timed) {
   const Event& event = timed.event;
   switch (class_of(event.status)) {
