@@ -139,6 +139,18 @@ TEST(Analyze, KeysBeyondTheBendsCountByTheBendsTheyGet) {
   EXPECT_EQ(retune::analyze(chord, keys, with(0, 12)).channels[0].most_bends, 3);
 }
 
+// C# at +300 cents sounds on E, unbent, in the file's range of 2 semitones;
+// the range grows to 12 while it sounds. Struck again, it is placed anew
+// and bent: with C, two bends.
+TEST(Analyze, AKeyStruckAfterANewBendRangeIsPlacedAnew) {
+  retune::KeyTable keys = retune::KeyTable::from_pitch_classes({});
+  keys.offset[61] = 300;
+  const std::string file = one_track(
+      "00 90 3D 40 00 B0 65 00 00 B0 64 00 00 B0 06 0C 60 80 3D 40 "
+      "00 90 3C 40 00 90 3D 40 60 80 3C 40 00 80 3D 40 00 FF 2F 00");
+  EXPECT_EQ(retune::analyze(file, keys, {}).channels[0].most_bends, 2);
+}
+
 TEST(Analyze, AllNotesOffEndsTheNotesAsThePedalAllows) {
   // C and E, then all notes off (7B) or all sound off (78), then G and B.
   const struct {

@@ -30,11 +30,19 @@ int NoteBends::tuning(const ChannelState& source, double cents) const {
   return range > 0 ? static_cast<int>(bend_units(cents, range)) : 0;
 }
 
+// Only how many tunings there are matters, not their order: an ended one
+// gives its place to the last.
 void BendsAtOnce::count(Channel& channel, int tuning, int change) {
-  auto it = std::find_if(channel.counts.begin(), channel.counts.end(), [tuning](auto& c) { return c.first == tuning; });
-  if (it == channel.counts.end()) it = channel.counts.insert(it, {tuning, 0});
+  auto& counts = channel.counts;
+  auto it = std::find_if(counts.begin(), counts.end(), [tuning](auto& c) { return c.first == tuning; });
+  if (it == counts.end()) {
+    counts.emplace_back(tuning, change);
+    return;
+  }
   it->second += change;
-  if (it->second == 0) channel.counts.erase(it);
+  if (it->second != 0) return;
+  *it = counts.back();
+  counts.pop_back();
 }
 
 void BendsAtOnce::note_started(const ChannelModel& model, uint8_t channel, uint8_t key) {
@@ -42,8 +50,13 @@ void BendsAtOnce::note_started(const ChannelModel& model, uint8_t channel, uint8
   Key& k = c.keys[key];
   if (k.notes++ > 0) return;
   const ChannelState& state = model.state(channel);
-  k.cents = bends_.place(state, key).cents;
-  k.tuning = bends_.tuning(state, k.cents);
+  // A key's bend, worked out once for each bend range it sounds in.
+  if (!k.settled || !(k.range == state.range)) {
+    k.cents = bends_.place(state, key).cents;
+    k.tuning = bends_.tuning(state, k.cents);
+    k.range = state.range;
+    k.settled = true;
+  }
   c.range = state.range;
   count(c, k.tuning, +1);
 }
@@ -65,7 +78,9 @@ void BendsAtOnce::bend_changed(const ChannelModel& model, uint8_t channel) {
   c.range = state.range;
   for (Key& k : c.keys) {
     if (k.notes == 0) continue;
+    // Its notes keep the cents they started with; the next starts afresh.
     k.tuning = bends_.tuning(state, k.cents);
+    k.settled = false;
     count(c, k.tuning, +1);
   }
 }

@@ -64,6 +64,8 @@ class BendsAtOnce {
     int notes = 0;
     double cents = 0;  // settled when its first note starts, as --poly settles it
     int tuning = 0;
+    bool settled = false;  // cents and tuning hold for `range`
+    Range range;
   };
   struct Channel {
     std::array<Key, 128> keys;
