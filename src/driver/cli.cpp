@@ -142,7 +142,7 @@ constexpr int kMpeBendRange = 48;
 
 enum class Opt {
   kHelp, kVersion, kListTunings, kPrintOffsets, kVerbose,
-  kTuning, kScl, kKbm, kA4, kRoot, kMts, kPoly, kMpe, kInBends, kBendRange, kSkipChannel, kSkipDrums,
+  kTuning, kScl, kKbm, kA4, kRoot, kAdaptive, kMts, kPoly, kMpe, kInBends, kBendRange, kSkipChannel, kSkipDrums,
   kOutputDir, kInPlace, kJobs, kAnalyze, kJson,
   kCount
 };
@@ -170,6 +170,7 @@ constexpr OptionEntry kOptions[] = {
     {"--kbm", 0, Takes::kValue, true, Opt::kKbm},
     {"--a4", 0, Takes::kValue, true, Opt::kA4},
     {"--root", 0, Takes::kValue, true, Opt::kRoot},
+    {"--adaptive", 0, Takes::kNothing, false, Opt::kAdaptive},
     {"--mts", 0, Takes::kOptionalValue, false, Opt::kMts},
     {"--poly", 0, Takes::kNothing, false, Opt::kPoly},
     {"--mpe", 0, Takes::kNothing, false, Opt::kMpe},
@@ -331,6 +332,9 @@ void Parser::apply(const OptionEntry& option, const char* value) {
       (value ? method.mts_keys : method.mts) = true;
       if (method.mts && method.mts_keys) refuse("Give either --mts or --mts=keys, not both\n");
       break;
+    case Opt::kAdaptive:
+      method.adaptive = true;
+      break;
     case Opt::kPoly:
       method.poly = true;
       break;
@@ -385,6 +389,12 @@ void Parser::check_combinations() const {
     refuse("Give either --a4 or --kbm, not both: the mapping sets its own reference frequency\n");
   if (!tuning.kbm_path.empty() && tuning.root) refuse("Give either --root or --kbm, not both: both set the root\n");
   if (tuning.root && !tuning.by_name()) refuse("Option --root goes with --tuning or --scl\n");
+  if (options_.method.adaptive) {
+    if (tuning.by_name() || tuning.root)
+      refuse("Option --adaptive takes no tuning: it plans every note's pitch from equal temperament (and --a4)\n");
+    if (options_.method.mts) refuse("Option --adaptive plays through --poly, --mpe or --mts=keys, not --mts\n");
+    if (options_.action == Options::Action::kAnalyze) refuse("Option --analyze reads the bends a file has: not with --adaptive\n");
+  }
   if (!options_.method.bends() && options_.method.poly)
     refuse("Give either --mts or %s, not both: a tuning message keeps chords in tune by itself\n",
            options_.method.mpe ? "--mpe" : "--poly");
@@ -435,6 +445,11 @@ Offsets offsets_of(Options::Action action) {
 // The twelve offsets the operands start with, taken into the tuning; returns
 // the files that follow.
 std::vector<const char*> Parser::take_offsets() {
+  if (options_.method.adaptive) {
+    // Planned from equal temperament, which --a4 may move; played through --poly unless told otherwise.
+    options_.tuning.name = "equal";
+    options_.method.poly = options_.method.poly || !options_.method.mts_keys;
+  }
   const Offsets offsets = options_.tuning.by_name() ? Offsets::kNone : offsets_of(options_.action);
   auto files = positional_.begin();
   const bool twelve = positional_.size() >= kPitchClasses;

@@ -37,7 +37,10 @@ std::string each_line(const std::string& prefix, const std::string& text);
 std::string overflow_summary(const PolyReport& report);
 // The bends written; then a line per source channel: notes, bends at once,
 // channels, compromises.
-std::string poly_details(const PolyReport& report);
+// Without `bends_at_once`, the count of bends a source's notes needed at once is left out.
+std::string poly_details(const PolyReport& report, bool bends_at_once = true);
+// How in tune the notes sound together, in one line.
+std::string intonation_text(const Intonation& intonation);
 
 // The report for the file called `name`, as lines of text.
 std::string analysis_text(const Analysis& analysis, const std::string& name);

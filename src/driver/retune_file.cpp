@@ -78,7 +78,10 @@ FileReport retune_file(const char* infile, const char* outfile, const Method& me
   io::FdSink out_sink(output.fd(), output.fresh());
   if (method.poly) {
     io::FdSpool spool(spool_file->fd());
-    report.poly = retune_poly(io::read_all(in_source), table, method, &spool, out_sink);
+    std::optional<AdaptivePlanner> planner;
+    if (method.adaptive) planner.emplace(method);
+    report.poly = retune_poly(io::read_all(in_source), table, method, &spool, out_sink, planner ? &*planner : nullptr);
+    if (planner) report.plan = planner->figures(), report.intonation = planner->intonation();
   } else {
     report.counts = run_passes(in_source, *scratch, out_sink, table, method);
   }

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "driver/cli.h"
+#include "retune/adaptive.h"
 #include "retune/analyze.h"
 #include "retune/pitch.h"
 #include "retune/poly.h"
@@ -22,6 +23,8 @@ struct FileReport {
   Counts counts;
   PolyReport poly;
   Reach reach;  // the keys the method could not sound at their pitch
+  std::optional<PlanFigures> plan;  // --adaptive: the plan, and how its notes sound together
+  Intonation intonation;
   std::optional<Analysis> analysis;
 };
 

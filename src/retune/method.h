@@ -18,6 +18,7 @@ struct Method {
   bool poly = false;                // every sounding note on a channel bent for it alone
   bool mpe = false;                 // with poly: as an MPE lower zone, channel-wide messages on channel 1
   bool ignore_file_bends = false;   // with poly: drop the file's own pitch bends
+  bool adaptive = false;            // each note's pitch planned for just consonances (adaptive.h)
 
   bool bends() const { return !mts && !mts_keys; }
   bool skips(int channel) const { return (skipped_channels >> channel) & 1; }

@@ -5,12 +5,12 @@
 
 namespace retune {
 
-NoteBends::NoteBends(const KeyTable& keys, const Method& method) : keys_(keys), method_(method) {
+NoteBends::NoteBends(const KeyTable& keys, const Method& method, double planned) : keys_(keys), method_(method) {
   // A range reaches a key whose offset it spans, or whose rest of the offset
   // after the move to the nearest key it spans: a wider range reaches more.
   for (int key = 0; key < kKeys; ++key) {
-    const double offset = keys.mapped[key] ? std::fabs(keys.offset[key]) : 0.0;
-    const double rest = std::fabs(place_key(keys, key, 0).cents);
+    const double offset = (keys.mapped[key] ? std::fabs(keys.offset[key]) : 0.0) + planned;
+    const double rest = std::fabs(place_key(keys, key, 0).cents) + planned;
     reach_needed_ = std::max(reach_needed_, std::min(offset, rest));
   }
 }
@@ -26,8 +26,8 @@ Range NoteBends::range(const ChannelState& source) const {
   return source.range;
 }
 
-KeyPlace NoteBends::place(const ChannelState& source, int key) const {
-  return place_key(keys_, key, range(source).in_semitones());
+KeyPlace NoteBends::place(const ChannelState& source, int key, double planned) const {
+  return place_offset(key, key_offset(keys_, key) + planned, range(source).in_semitones());
 }
 
 int NoteBends::bend(const ChannelState& source, double cents) const {

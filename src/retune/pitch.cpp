@@ -24,9 +24,17 @@ void getPitch(uint8_t& bb, uint8_t& tt, int note, const Tuning& cent, int range)
   tt = static_cast<uint8_t>(value >> 7);
 }
 
-KeyPlace place_key(const KeyTable& table, int byte, double range) {
+double key_offset(const KeyTable& table, int byte) {
   const int key = byte < kKeys ? byte : byte % kPitchClasses;
-  double offset = table.mapped[key] ? table.offset[key] : 0.0;
+  return table.mapped[key] ? table.offset[key] : 0.0;
+}
+
+KeyPlace place_key(const KeyTable& table, int byte, double range) {
+  return place_offset(byte, key_offset(table, byte), range);
+}
+
+KeyPlace place_offset(int byte, double offset, double range) {
+  const int key = byte < kKeys ? byte : byte % kPitchClasses;
   int played = byte;
   if (byte < kKeys && std::fabs(offset) > 100.0 * range) {
     played = static_cast<int>(std::clamp(key + std::round(offset / 100), 0.0, kKeys - 1.0));

@@ -77,11 +77,14 @@ Zone zone_for(const Method& method, const smf::File& file) {
 // file) onto the output channels of `zone`.
 class PolyPlayer final : public ChannelListener {
  public:
-  PolyPlayer(const KeyTable& keys, const Method& method, const Zone& zone, size_t tracks, PolyReport& report)
+  // With a plan, each note's offset from its key's tuning, in the order the notes start.
+  PolyPlayer(const KeyTable& keys, const Method& method, const Zone& zone, size_t tracks, PolyReport& report,
+             std::vector<double> planned = {})
       : method_(method),
         zone_(zone),
         report_(report),
-        bends_(keys, method),
+        planned_(std::move(planned)),
+        bends_(keys, method, planned_.empty() ? 0.0 : kMostPlanned),
         bends_at_once_(bends_),
         model_(*this, tracks, !method.ignore_file_bends),
         allocator_(zone.outputs),
@@ -137,6 +140,8 @@ class PolyPlayer final : public ChannelListener {
   const Method& method_;
   const Zone& zone_;
   PolyReport& report_;
+  const std::vector<double> planned_;
+  size_t next_planned_ = 0;
   NoteBends bends_;
   BendsAtOnce bends_at_once_;
   ChannelModel model_;
@@ -252,7 +257,8 @@ void PolyPlayer::note_started(uint8_t source, Note& note) {
   const ChannelState& state = model_.state(source);
   if (!method_.declare_bend_range && bends_.range_too_small(state.range))
     report_.small_ranges |= static_cast<uint16_t>(1u << source);
-  const KeyPlace place = bends_.place(state, note.key);
+  const double planned = next_planned_ < planned_.size() ? planned_[next_planned_++] : 0.0;
+  const KeyPlace place = bends_.place(state, note.key, planned);
   report_.moved += place.key != note.key;
   report_.unreachable += note.key < kKeys && beyond_[note.key];
   const int bend = bends_.bend(state, place.cents);
@@ -517,7 +523,7 @@ void PolyPlayer::select(int o, const Selection& want) {
 }  // namespace
 
 PolyReport retune_poly(std::string input, const KeyTable& keys, const Method& method, io::Spool* spool,
-                       io::ByteSink& out) {
+                       io::ByteSink& out, PitchPlanner* planner) {
   const smf::File file = smf::read_file(std::move(input));
   std::vector<TrackWriter> writers(file.tracks.size());
   for (size_t t = 0; t < writers.size(); ++t) {
@@ -528,7 +534,8 @@ PolyReport retune_poly(std::string input, const KeyTable& keys, const Method& me
   const Zone zone = zone_for(method, file);
   PolyReport report;
   for (const std::vector<size_t>& tracks : smf::timelines(file))
-    PolyPlayer(keys, method, zone, file.tracks.size(), report).play(file, tracks, writers, spool);
+    PolyPlayer(keys, method, zone, file.tracks.size(), report, planner ? planner->plan(file, tracks) : std::vector<double>{})
+        .play(file, tracks, writers, spool);
   smf::write_file(file, writers, spool, out);
   return report;
 }

@@ -1,0 +1,194 @@
+#include "retune/adaptive.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "channel/channel_model.h"
+#include "smf/controllers.h"
+
+namespace retune {
+
+namespace {
+
+using namespace smf::gm;
+
+constexpr double kAnchor = 0.01;
+constexpr double kThirdsWeight = 0.8;
+constexpr double kBassFactor = 2.0;
+constexpr int kMostPartners = 16;     // a note pairs with at most this many of the latest notes sounding
+constexpr int kRounds = 6;            // least squares, then rounds reweighted toward the fewest impure pairs
+constexpr int kMostIterations = 300;  // per round
+constexpr double kTolerance = 1e-4;   // of the residual's norm, relative to the right-hand side's
+
+class NoteCollector final : public ChannelListener {
+ public:
+  NoteCollector(const Method& method, size_t tracks) : method_(method), model_(*this, tracks, !method.ignore_file_bends) {}
+
+  std::vector<NoteSpan> collect(const smf::File& file, const std::vector<size_t>& tracks) {
+    smf::MergedEvents events(file, tracks);
+    while (const smf::TimedEvent* event = events.next()) {
+      tick_ = event->tick;
+      model_.take(*event, events.track());
+    }
+    return spans_.finish(tick_);
+  }
+
+  void note_started(uint8_t channel, Note& note) override {
+    if (retunes(channel)) spans_.started(tick_, channel, note);
+  }
+  void note_ended(uint8_t channel, Note& note) override {
+    if (retunes(channel)) spans_.ended(tick_, note);
+  }
+
+ private:
+  bool retunes(uint8_t channel) const { return channel != kDrumChannel && !method_.skips(channel); }
+
+  const Method& method_;
+  ChannelModel model_;
+  NoteSpans spans_;
+  uint64_t tick_ = 0;
+};
+
+struct Pair {
+  uint32_t later;
+  uint32_t earlier;
+  double weight;
+  double target;  // x_later - x_earlier, cents
+};
+
+// The pairs of notes that sound together, with their weights and targets.
+std::vector<Pair> pairs_of(std::span<const NoteSpan> notes, int ticks_per_quarter) {
+  std::vector<Pair> pairs;
+  pairs.reserve(notes.size() * 4);
+  std::vector<uint32_t> sounding;
+  const double quarter = ticks_per_quarter > 0 ? ticks_per_quarter : 480;
+  for (uint32_t i = 0; i < notes.size(); ++i) {
+    const NoteSpan& note = notes[i];
+    std::erase_if(sounding, [&](uint32_t j) { return notes[j].end <= note.start; });
+    if (note.end <= note.start) continue;
+    int lowest = note.key;
+    for (uint32_t j : sounding) lowest = std::min<int>(lowest, notes[j].key);
+    const size_t from = sounding.size() > kMostPartners ? sounding.size() - kMostPartners : 0;
+    for (size_t s = from; s < sounding.size(); ++s) {
+      const NoteSpan& other = notes[sounding[s]];
+      const int semitones = note.key - other.key;
+      double deviation = 0;
+      if (!just_target(semitones, deviation)) continue;
+      const int interval_class = std::abs(semitones) % 12;
+      const bool perfect = interval_class == 0 || interval_class == 5 || interval_class == 7;
+      const double shared = static_cast<double>(std::min(note.end, other.end) - note.start) / quarter;
+      const double velocity = std::max(0.25, (note.velocity + other.velocity) / 254.0);
+      double weight = (perfect ? 1.0 : kThirdsWeight) * (0.25 + std::min(shared, 0.75)) * velocity;
+      if (note.key == lowest || other.key == lowest) weight *= kBassFactor;
+      pairs.push_back({i, sounding[s], weight, semitones >= 0 ? deviation : -deviation});
+    }
+    sounding.push_back(i);
+  }
+  return pairs;
+}
+
+// Solves (L + a I) x = b by conjugate gradient with a diagonal preconditioner,
+// L the weighted Laplacian of the pairs and b their weighted targets.
+int solve(size_t n, const std::vector<Pair>& pairs, const std::vector<double>& weights, std::vector<double>& x) {
+  std::vector<double> b(n, 0.0), diagonal(n, kAnchor);
+  for (size_t k = 0; k < pairs.size(); ++k) {
+    const Pair& p = pairs[k];
+    b[p.later] += weights[k] * p.target;
+    b[p.earlier] -= weights[k] * p.target;
+    diagonal[p.later] += weights[k];
+    diagonal[p.earlier] += weights[k];
+  }
+  auto multiply = [&](const std::vector<double>& v, std::vector<double>& out) {
+    for (size_t i = 0; i < n; ++i) out[i] = kAnchor * v[i];
+    for (size_t k = 0; k < pairs.size(); ++k) {
+      const Pair& p = pairs[k];
+      const double flow = weights[k] * (v[p.later] - v[p.earlier]);
+      out[p.later] += flow;
+      out[p.earlier] -= flow;
+    }
+  };
+  std::vector<double> r(n), z(n), d(n), q(n);
+  multiply(x, q);
+  double b_norm = 0;
+  for (size_t i = 0; i < n; ++i) {
+    r[i] = b[i] - q[i];
+    z[i] = r[i] / diagonal[i];
+    d[i] = z[i];
+    b_norm += b[i] * b[i];
+  }
+  const double limit = kTolerance * kTolerance * std::max(b_norm, 1e-12);
+  double rz = 0;
+  for (size_t i = 0; i < n; ++i) rz += r[i] * z[i];
+  int iteration = 0;
+  for (; iteration < kMostIterations; ++iteration) {
+    double rr = 0;
+    for (size_t i = 0; i < n; ++i) rr += r[i] * r[i];
+    if (rr <= limit) break;
+    multiply(d, q);
+    double dq = 0;
+    for (size_t i = 0; i < n; ++i) dq += d[i] * q[i];
+    if (dq <= 0) break;
+    const double alpha = rz / dq;
+    double next_rz = 0;
+    for (size_t i = 0; i < n; ++i) {
+      x[i] += alpha * d[i];
+      r[i] -= alpha * q[i];
+      z[i] = r[i] / diagonal[i];
+      next_rz += r[i] * z[i];
+    }
+    const double beta = next_rz / rz;
+    rz = next_rz;
+    for (size_t i = 0; i < n; ++i) d[i] = z[i] + beta * d[i];
+  }
+  return iteration;
+}
+
+}  // namespace
+
+std::vector<NoteSpan> timeline_notes(const smf::File& file, const std::vector<size_t>& tracks, const Method& method) {
+  return NoteCollector(method, file.tracks.size()).collect(file, tracks);
+}
+
+std::vector<double> plan_offsets(std::span<const NoteSpan> notes, int ticks_per_quarter, PlanFigures* figures) {
+  const std::vector<Pair> pairs = pairs_of(notes, ticks_per_quarter);
+  std::vector<double> x(notes.size(), 0.0);
+  std::vector<double> weights(pairs.size());
+  for (size_t k = 0; k < pairs.size(); ++k) weights[k] = pairs[k].weight;
+  int iterations = 0;
+  for (int round = 0; round < kRounds; ++round) {
+    if (round > 0)  // toward least absolute deviations: a pair far off weighs less
+      for (size_t k = 0; k < pairs.size(); ++k) {
+        const Pair& p = pairs[k];
+        const double residual = std::fabs(x[p.later] - x[p.earlier] - p.target);
+        weights[k] = p.weight / std::max(residual, 1.0);
+      }
+    iterations += solve(notes.size(), pairs, weights, x);
+  }
+  uint64_t clamped = 0;
+  for (double& offset : x) {
+    if (std::fabs(offset) > kMostPlanned) ++clamped;
+    offset = std::clamp(offset, -kMostPlanned, kMostPlanned);
+  }
+  if (figures) {
+    figures->notes += notes.size();
+    figures->pairs += pairs.size();
+    figures->iterations += iterations;
+    figures->clamped += clamped;
+  }
+  return x;
+}
+
+std::vector<double> AdaptivePlanner::plan(const smf::File& file, const std::vector<size_t>& tracks) {
+  const int quarter = file.division & 0x8000 ? 0 : file.division;
+  std::vector<NoteSpan> notes = timeline_notes(file, tracks, method_);
+  std::vector<double> offsets = plan_offsets(notes, quarter, &figures_);
+  // Of several timelines (a format 2 file), the figures of the one with most notes.
+  if (notes.size() >= intonation_.notes) {
+    for (size_t i = 0; i < notes.size(); ++i) notes[i].pitch += offsets[i];
+    intonation_ = measure_intonation(notes);
+  }
+  return offsets;
+}
+
+}  // namespace retune
