@@ -140,6 +140,9 @@ constexpr int kMaxBendRange = 24;
 constexpr int kMaxMpeBendRange = 96;
 constexpr int kMpeBendRange = 48;
 
+constexpr char kAdaptiveTakesNoTuning[] =
+    "Option --adaptive takes no tuning: it plans every note's pitch from equal temperament (and --a4)\n";
+
 enum class Opt {
   kHelp, kVersion, kListTunings, kPrintOffsets, kVerbose,
   kTuning, kScl, kKbm, kA4, kRoot, kAdaptive, kMts, kPoly, kMpe, kInBends, kBendRange, kSkipChannel, kSkipDrums,
@@ -391,7 +394,7 @@ void Parser::check_combinations() const {
   if (tuning.root && !tuning.by_name()) refuse("Option --root goes with --tuning or --scl\n");
   if (options_.method.adaptive) {
     if (tuning.by_name() || tuning.root)
-      refuse("Option --adaptive takes no tuning: it plans every note's pitch from equal temperament (and --a4)\n");
+      refuse(kAdaptiveTakesNoTuning);
     if (options_.method.mts) refuse("Option --adaptive plays through --poly, --mpe or --mts=keys, not --mts\n");
     if (options_.action == Options::Action::kAnalyze) refuse("Option --analyze reads the bends a file has: not with --adaptive\n");
   }
@@ -451,6 +454,7 @@ std::vector<const char*> Parser::take_offsets() {
     options_.method.poly = options_.method.poly || !options_.method.mts_keys;
   }
   const Offsets offsets = options_.tuning.by_name() ? Offsets::kNone : offsets_of(options_.action);
+  if (options_.method.adaptive && positional_.size() > 2 && is_number(positional_[0])) refuse(kAdaptiveTakesNoTuning);
   auto files = positional_.begin();
   const bool twelve = positional_.size() >= kPitchClasses;
   if (offsets == Offsets::kRequired && !twelve) usage_failure(program());

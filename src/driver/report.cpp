@@ -56,6 +56,7 @@ std::string verbose_report(const FileReport& report, const Method& method) {
                        " sounding together with a just target, " + count(static_cast<uint64_t>(plan.iterations), "iteration");
     if (plan.clamped) text += ", " + count(plan.clamped, "note") + " held to 30 cents";
     text += "\n  intonation: " + intonation_text(report.intonation) + "\n  ";
+    if (!method.poly) return text + count(report.note_tunings.changes, "single note tuning change") + " inserted\n";
     return text + poly_details(report.poly, false);
   }
   if (method.poly) return poly_details(report.poly);
@@ -66,7 +67,16 @@ std::string verbose_report(const FileReport& report, const Method& method) {
   return text + "\n";
 }
 
-std::string warnings(const FileReport& report) { return overflow_summary(report.poly) + reach_summary(report); }
+std::string warnings(const FileReport& report) {
+  return overflow_summary(report.poly) + reach_summary(report) + key_sounding_summary(report.note_tunings);
+}
+
+std::string key_sounding_summary(const NoteTuningReport& report) {
+  if (report.key_sounding == 0) return "";
+  return count(report.key_sounding, "note") +
+         " shared a key with a note already sounding there and kept its tuning: a tuning change would have moved "
+         "that note (--poly gives every note its own)\n";
+}
 
 std::string reach_summary(const FileReport& report) {
   const size_t keys = report.reach.beyond.count();

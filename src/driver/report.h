@@ -35,6 +35,8 @@ std::string each_line(const std::string& prefix, const std::string& text);
 // What was played out of tune or ended early, in one line; empty when
 // nothing was.
 std::string overflow_summary(const PolyReport& report);
+// Notes of --adaptive --mts=keys that could not have their own pitch.
+std::string key_sounding_summary(const NoteTuningReport& report);
 // The bends written; then a line per source channel: notes, bends at once,
 // channels, compromises.
 // Without `bends_at_once`, the count of bends a source's notes needed at once is left out.

@@ -60,10 +60,11 @@ KeyTable playable_tuning(const TuningChoice& choice, const Method& method) {
 FileReport retune_file(const char* infile, const char* outfile, const Method& method,
                        const std::function<KeyTable()>& tuning, bool analyze) {
   FileReport report;
-  // --poly reads the whole input; its tracks wait in the scratch file.
+  // --poly and --adaptive read the whole input; their tracks wait in the scratch file.
+  const bool whole = method.poly || method.adaptive;
   std::optional<FileScratch> scratch;
   std::optional<ScratchFile> spool_file;
-  if (method.poly)
+  if (whole)
     spool_file.emplace();
   else
     scratch.emplace();
@@ -76,11 +77,14 @@ FileReport retune_file(const char* infile, const char* outfile, const Method& me
   CopyingSource copying(file_source);
   io::ByteSource& in_source = analyze ? static_cast<io::ByteSource&>(copying) : file_source;
   io::FdSink out_sink(output.fd(), output.fresh());
-  if (method.poly) {
+  if (whole) {
     io::FdSpool spool(spool_file->fd());
     std::optional<AdaptivePlanner> planner;
     if (method.adaptive) planner.emplace(method);
-    report.poly = retune_poly(io::read_all(in_source), table, method, &spool, out_sink, planner ? &*planner : nullptr);
+    if (method.poly)
+      report.poly = retune_poly(io::read_all(in_source), table, method, &spool, out_sink, planner ? &*planner : nullptr);
+    else
+      report.note_tunings = retune_note_tunings(io::read_all(in_source), table, method, &spool, out_sink, *planner);
     if (planner) report.plan = planner->figures(), report.intonation = planner->intonation();
   } else {
     report.counts = run_passes(in_source, *scratch, out_sink, table, method);

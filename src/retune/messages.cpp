@@ -88,21 +88,35 @@ std::array<uint8_t, 3> note_frequency(double cents) {
           static_cast<uint8_t>(steps & 0x7F)};
 }
 
+namespace {
+
+// Single note tuning changes of the keys from `first` on, `count` of them, key k to pitch(k).
+template <typename Pitch>
+void add_single_note_changes(Bytes& bytes, int first, int count, Pitch pitch) {
+  Bytes body(std::begin(kSingleNoteHeader), std::end(kSingleNoteHeader));
+  body.push_back(kTuningProgram);
+  body.push_back(static_cast<uint8_t>(count));
+  for (int key = first; key < first + count; ++key) {
+    body.push_back(static_cast<uint8_t>(key));
+    for (uint8_t byte : note_frequency(pitch(key))) body.push_back(byte);
+  }
+  body.push_back(smf::kEndOfExclusive);
+  add_sysex(bytes, body);
+}
+
+}  // namespace
+
 Bytes single_note_tuning(const KeyTable& table) {
   Bytes bytes;
-  for (int first = 0; first < kKeys; first += kKeysPerMessage) {
-    const int count = std::min(kKeysPerMessage, kKeys - first);
-    Bytes body(std::begin(kSingleNoteHeader), std::end(kSingleNoteHeader));
-    body.push_back(kTuningProgram);
-    body.push_back(static_cast<uint8_t>(count));
-    for (int key = first; key < first + count; ++key) {
-      body.push_back(static_cast<uint8_t>(key));
-      const double offset = table.mapped[key] ? table.offset[key] : 0.0;
-      for (uint8_t byte : note_frequency(100.0 * key + offset)) body.push_back(byte);
-    }
-    body.push_back(smf::kEndOfExclusive);
-    add_sysex(bytes, body);
-  }
+  for (int first = 0; first < kKeys; first += kKeysPerMessage)
+    add_single_note_changes(bytes, first, std::min(kKeysPerMessage, kKeys - first),
+                            [&](int key) { return 100.0 * key + (table.mapped[key] ? table.offset[key] : 0.0); });
+  return bytes;
+}
+
+Bytes single_note_change(int key, double cents) {
+  Bytes bytes;
+  add_single_note_changes(bytes, key, 1, [&](int) { return cents; });
   return bytes;
 }
 

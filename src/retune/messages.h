@@ -24,6 +24,8 @@ Bytes scale_octave_tuning(const Tuning& cent, const Method& method);
 // tuning program 0) of all 128 keys: each mapped key at its offset, each
 // unmapped key at its own equal-tempered pitch.
 Bytes single_note_tuning(const KeyTable& table);
+// The same for one key, to a pitch `cents` above key 0.
+Bytes single_note_change(int key, double cents);
 
 // The frequency data of a single note tuning change for a pitch `cents`
 // above key 0: the semitone, then the 14-bit fraction of the next, MSB

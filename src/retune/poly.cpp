@@ -91,20 +91,16 @@ class PolyPlayer final : public ChannelListener {
         beyond_(out_of_reach(keys, method).beyond),
         setup_pending_(zone.is_mpe()) {}
 
-  // With a spool, each track's bytes go there whenever they reach kSpillAt.
+  // With a spool, each track's bytes go there whenever they reach TrackWriter::kSpillAt.
   void play(const smf::File& file, const std::vector<size_t>& tracks, std::vector<TrackWriter>& writers,
             io::Spool* spool) {
     smf::MergedEvents events(file, tracks);
     while (const TimedEvent* event = events.next()) {
       TrackWriter& out = writers[events.track()];
       handle(*event, events.track(), out);
-      if (spool && out.bytes().size() >= kSpillAt) out.spill(*spool);
+      if (spool && out.bytes().size() >= TrackWriter::kSpillAt) out.spill(*spool);
     }
   }
-
-  // Large enough that spilling costs few system calls, small enough that
-  // sixteen tracks' worth is little beside the input.
-  static constexpr size_t kSpillAt = size_t{1} << 17;
 
   void note_started(uint8_t source, Note& note) override;
   void key_released(uint8_t source, Note& note) override;
@@ -529,7 +525,7 @@ PolyReport retune_poly(std::string input, const KeyTable& keys, const Method& me
   for (size_t t = 0; t < writers.size(); ++t) {
     const size_t size = file.tracks[t].end - file.tracks[t].begin;
     // Untouched pages cost nothing; a spilling writer never holds much more than kSpillAt.
-    writers[t].bytes().reserve(spool ? std::min(2 * size + 64, PolyPlayer::kSpillAt + 64) : 2 * size + 64);
+    writers[t].bytes().reserve(spool ? std::min(2 * size + 64, TrackWriter::kSpillAt + 64) : 2 * size + 64);
   }
   const Zone zone = zone_for(method, file);
   PolyReport report;

@@ -191,6 +191,13 @@ void TrackWriter::channel(uint64_t tick, uint8_t status, uint8_t data1, uint8_t 
   bytes_.append(reinterpret_cast<const char*>(event), size);
 }
 
+void TrackWriter::insert(uint64_t tick, std::span<const uint8_t> events) {
+  if (events.empty()) return;
+  delta(tick);
+  bytes_.append(reinterpret_cast<const char*>(events.data()) + 1, events.size() - 1);
+  running_status_ = 0;
+}
+
 void TrackWriter::copy(uint64_t tick, const TimedEvent& timed) {
   const Event& event = timed.event;
   switch (class_of(event.status)) {
