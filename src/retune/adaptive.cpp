@@ -13,12 +13,16 @@ namespace {
 
 using namespace smf::gm;
 
-constexpr double kAnchor = 0.01;
+constexpr double kAnchor = 0.01;       // per note
+constexpr double kLevelAnchor = 0.3;   // per window, on the mean of its notes' offsets
+constexpr int kWindowQuarters = 8;
+constexpr int kQuarterUnknown = 480;  // ticks, for files timed in SMPTE frames
 constexpr double kThirdsWeight = 0.8;
 constexpr double kBassFactor = 2.0;
 constexpr int kMostPartners = 16;     // a note pairs with at most this many of the latest notes sounding
 constexpr int kRounds = 6;            // least squares, then rounds reweighted toward the fewest impure pairs
-constexpr int kMostIterations = 300;  // per round
+constexpr int kMostIterations = 300;  // in the first round
+constexpr int kMostIterationsAfter = 25;  // in each later one, which starts from the round before
 constexpr double kTolerance = 1e-4;   // of the residual's norm, relative to the right-hand side's
 
 class NoteCollector final : public ChannelListener {
@@ -62,7 +66,7 @@ std::vector<Pair> pairs_of(std::span<const NoteSpan> notes, int ticks_per_quarte
   std::vector<Pair> pairs;
   pairs.reserve(notes.size() * 4);
   std::vector<uint32_t> sounding;
-  const double quarter = ticks_per_quarter > 0 ? ticks_per_quarter : 480;
+  const double quarter = ticks_per_quarter > 0 ? ticks_per_quarter : kQuarterUnknown;
   for (uint32_t i = 0; i < notes.size(); ++i) {
     const NoteSpan& note = notes[i];
     std::erase_if(sounding, [&](uint32_t j) { return notes[j].end <= note.start; });
@@ -90,8 +94,12 @@ std::vector<Pair> pairs_of(std::span<const NoteSpan> notes, int ticks_per_quarte
 
 // Solves (L + a I) x = b by conjugate gradient with a diagonal preconditioner,
 // L the weighted Laplacian of the pairs and b their weighted targets.
-int solve(size_t n, const std::vector<Pair>& pairs, const std::vector<double>& weights, std::vector<double>& x) {
+int solve(size_t n, const std::vector<Pair>& pairs, const std::vector<double>& weights,
+          const std::vector<size_t>& windows, int most_iterations, std::vector<double>& x) {
   std::vector<double> b(n, 0.0), diagonal(n, kAnchor);
+  for (size_t w = 0; w + 1 < windows.size(); ++w)
+    for (size_t i = windows[w]; i < windows[w + 1]; ++i)
+      diagonal[i] += kLevelAnchor / static_cast<double>(windows[w + 1] - windows[w]);
   for (size_t k = 0; k < pairs.size(); ++k) {
     const Pair& p = pairs[k];
     b[p.later] += weights[k] * p.target;
@@ -101,6 +109,12 @@ int solve(size_t n, const std::vector<Pair>& pairs, const std::vector<double>& w
   }
   auto multiply = [&](const std::vector<double>& v, std::vector<double>& out) {
     for (size_t i = 0; i < n; ++i) out[i] = kAnchor * v[i];
+    for (size_t w = 0; w + 1 < windows.size(); ++w) {
+      double sum = 0;
+      for (size_t i = windows[w]; i < windows[w + 1]; ++i) sum += v[i];
+      const double level = kLevelAnchor * sum / static_cast<double>(windows[w + 1] - windows[w]);
+      for (size_t i = windows[w]; i < windows[w + 1]; ++i) out[i] += level;
+    }
     for (size_t k = 0; k < pairs.size(); ++k) {
       const Pair& p = pairs[k];
       const double flow = weights[k] * (v[p.later] - v[p.earlier]);
@@ -121,7 +135,7 @@ int solve(size_t n, const std::vector<Pair>& pairs, const std::vector<double>& w
   double rz = 0;
   for (size_t i = 0; i < n; ++i) rz += r[i] * z[i];
   int iteration = 0;
-  for (; iteration < kMostIterations; ++iteration) {
+  for (; iteration < most_iterations; ++iteration) {
     double rr = 0;
     for (size_t i = 0; i < n; ++i) rr += r[i] * r[i];
     if (rr <= limit) break;
@@ -150,8 +164,19 @@ std::vector<NoteSpan> timeline_notes(const smf::File& file, const std::vector<si
   return NoteCollector(method, file.tracks.size()).collect(file, tracks);
 }
 
+// Where each window of the notes begins, by their start, and where the last ends.
+std::vector<size_t> windows_of(std::span<const NoteSpan> notes, int ticks_per_quarter) {
+  const uint64_t length = static_cast<uint64_t>(ticks_per_quarter > 0 ? ticks_per_quarter : kQuarterUnknown) * kWindowQuarters;
+  std::vector<size_t> windows;
+  for (size_t i = 0; i < notes.size(); ++i)
+    if (i == 0 || notes[i].start / length != notes[i - 1].start / length) windows.push_back(i);
+  windows.push_back(notes.size());
+  return windows;
+}
+
 std::vector<double> plan_offsets(std::span<const NoteSpan> notes, int ticks_per_quarter, PlanFigures* figures) {
   const std::vector<Pair> pairs = pairs_of(notes, ticks_per_quarter);
+  const std::vector<size_t> windows = windows_of(notes, ticks_per_quarter);
   std::vector<double> x(notes.size(), 0.0);
   std::vector<double> weights(pairs.size());
   for (size_t k = 0; k < pairs.size(); ++k) weights[k] = pairs[k].weight;
@@ -161,9 +186,9 @@ std::vector<double> plan_offsets(std::span<const NoteSpan> notes, int ticks_per_
       for (size_t k = 0; k < pairs.size(); ++k) {
         const Pair& p = pairs[k];
         const double residual = std::fabs(x[p.later] - x[p.earlier] - p.target);
-        weights[k] = p.weight / std::max(residual, 1.0);
+        weights[k] = p.weight / (1.0 + residual * residual);
       }
-    iterations += solve(notes.size(), pairs, weights, x);
+    iterations += solve(notes.size(), pairs, weights, windows, round == 0 ? kMostIterations : kMostIterationsAfter, x);
   }
   uint64_t clamped = 0;
   for (double& offset : x) {
