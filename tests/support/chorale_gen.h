@@ -148,7 +148,7 @@ inline std::vector<ChoraleNote> generate_chorale(uint64_t seed, int phrases = 8)
       if (open[v] >= 0 && notes[open[v]].end > tick) start = notes[open[v]].end;  // after a suspension
       notes.push_back({start, tick + length, v, key});
       open[v] = static_cast<int>(notes.size() - 1);
-      if (!has_next || v == 3 || steps[c].quarters != 1) continue;
+      if (!has_next || v == 3 || steps[c].quarters != 1 || start != tick) continue;
       const int next = voicings[c + 1][v];
       const int leap = next - key;
       const int* scale = steps[c].minor ? kMinor : kMajor;
