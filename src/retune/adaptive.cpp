@@ -14,7 +14,7 @@ namespace {
 using namespace smf::gm;
 
 constexpr double kAnchor = 0.01;       // per note
-constexpr double kLevelAnchor = 0.3;   // per window, on the mean of its notes' offsets
+constexpr double kLevelAnchor = 0.6;   // per window, on the mean of its notes' offsets
 constexpr int kWindowQuarters = 8;
 constexpr int kQuarterUnknown = 480;  // ticks, for files timed in SMPTE frames
 constexpr double kThirdsWeight = 0.8;
@@ -186,7 +186,7 @@ std::vector<double> plan_offsets(std::span<const NoteSpan> notes, int ticks_per_
       for (size_t k = 0; k < pairs.size(); ++k) {
         const Pair& p = pairs[k];
         const double residual = std::fabs(x[p.later] - x[p.earlier] - p.target);
-        weights[k] = p.weight / (1.0 + residual * residual);
+        weights[k] = p.weight / (1.0 + residual * residual / (1.5 * 1.5));
       }
     iterations += solve(notes.size(), pairs, weights, windows, round == 0 ? kMostIterations : kMostIterationsAfter, x);
   }

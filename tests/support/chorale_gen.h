@@ -119,6 +119,11 @@ inline std::vector<ChoraleNote> generate_chorale(uint64_t seed, int phrases = 8)
       Chord chord = chord_on(tonic, minor, degree, (degree == 4 && rng.chance(40)) || (degree == 1 && rng.chance(25)));
       chord.inverted = degree != 6 && rng.chance(20);
       if (degree == 6) chord.inverted = true;
+      if (function == 2 && rng.chance(25)) {  // the dominant's own dominant, or a diminished seventh
+        chord.pcs = rng.chance(50) ? std::vector<int>{pc(tonic + 2), pc(tonic + 6), pc(tonic + 9), pc(tonic)}
+                                   : std::vector<int>{pc(tonic + 11), pc(tonic + 2), pc(tonic + 5), pc(tonic + 8)};
+        chord.inverted = false;
+      }
       steps.push_back({chord, 1, tonic, minor});
       function = (function + (rng.chance(70) ? 1 : 0)) % 3;
     }
