@@ -3,7 +3,7 @@
 # they are always its own), .scl and .kbm files, MIDI files.
 
 _retune_options='--tuning --scl --kbm --root --a4 --list-tunings --print-offsets
-  --mts --mts=keys --poly --in-bends --bend-range --skip-channel --skip-drums
+  --adaptive --mts --mts=keys --poly --mpe --in-bends --bend-range --skip-channel --skip-drums
   --output-dir -d --in-place -j --jobs --analyze --json --verbose --help -h --version --'
 
 # Directories, and the files with one of the extensions given, that start with $cur.
