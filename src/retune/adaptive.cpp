@@ -19,10 +19,10 @@ constexpr int kWindowQuarters = 8;
 constexpr int kQuarterUnknown = 480;  // ticks, for files timed in SMPTE frames
 constexpr double kThirdsWeight = 0.8;
 constexpr double kBassFactor = 2.0;
-constexpr int kMostPartners = 16;     // a note pairs with at most this many of the latest notes sounding
+constexpr int kMostPartners = 10;     // a note pairs with at most this many of the latest notes sounding
 constexpr int kRounds = 6;            // least squares, then rounds reweighted toward the fewest impure pairs
 constexpr int kMostIterations = 300;  // in the first round
-constexpr int kMostIterationsAfter = 25;  // in each later one, which starts from the round before
+constexpr int kMostIterationsAfter = 15;  // in each later one, which starts from the round before
 constexpr double kTolerance = 1e-4;   // of the residual's norm, relative to the right-hand side's
 
 class NoteCollector final : public ChannelListener {
@@ -107,6 +107,7 @@ int solve(size_t n, const std::vector<Pair>& pairs, const std::vector<double>& w
     diagonal[p.later] += weights[k];
     diagonal[p.earlier] += weights[k];
   }
+  // Pairs come grouped by their later note: its share is summed in a register.
   auto multiply = [&](const std::vector<double>& v, std::vector<double>& out) {
     for (size_t i = 0; i < n; ++i) out[i] = kAnchor * v[i];
     for (size_t w = 0; w + 1 < windows.size(); ++w) {
@@ -115,11 +116,16 @@ int solve(size_t n, const std::vector<Pair>& pairs, const std::vector<double>& w
       const double level = kLevelAnchor * sum / static_cast<double>(windows[w + 1] - windows[w]);
       for (size_t i = windows[w]; i < windows[w + 1]; ++i) out[i] += level;
     }
-    for (size_t k = 0; k < pairs.size(); ++k) {
-      const Pair& p = pairs[k];
-      const double flow = weights[k] * (v[p.later] - v[p.earlier]);
-      out[p.later] += flow;
-      out[p.earlier] -= flow;
+    for (size_t k = 0; k < pairs.size();) {
+      const uint32_t later = pairs[k].later;
+      const double at = v[later];
+      double sum = 0;
+      for (; k < pairs.size() && pairs[k].later == later; ++k) {
+        const double flow = weights[k] * (at - v[pairs[k].earlier]);
+        sum += flow;
+        out[pairs[k].earlier] -= flow;
+      }
+      out[later] += sum;
     }
   };
   std::vector<double> r(n), z(n), d(n), q(n);

@@ -1,6 +1,7 @@
 #include "retune/intonation.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 
@@ -49,19 +50,18 @@ std::vector<NoteSpan> NoteSpans::finish(uint64_t tick) {
 }
 
 bool just_target(int semitones, double& deviation) {
-  struct Target {
-    int interval_class;
-    double ratio;
-  };
-  static const Target kTargets[] = {{0, 1.0},     {7, 3.0 / 2}, {5, 4.0 / 3}, {4, 5.0 / 4},
-                                    {3, 6.0 / 5}, {9, 5.0 / 3}, {8, 8.0 / 5}};
-  const int interval_class = std::abs(semitones) % 12;
-  for (const Target& t : kTargets)
-    if (t.interval_class == interval_class) {
-      deviation = cents_of(t.ratio) - 100.0 * interval_class;
-      return true;
-    }
-  return false;
+  // Per interval class, the just ratio aimed at (0: none).
+  static constexpr double kRatios[kPitchClasses] = {1.0, 0, 0, 6.0 / 5, 5.0 / 4, 4.0 / 3, 0, 3.0 / 2, 8.0 / 5, 5.0 / 3, 0, 0};
+  static const auto kDeviations = [] {
+    std::array<double, kPitchClasses> cents{};
+    for (int c = 0; c < kPitchClasses; ++c)
+      if (kRatios[c] > 0) cents[c] = cents_of(kRatios[c]) - 100.0 * c;
+    return cents;
+  }();
+  const int interval_class = std::abs(semitones) % kPitchClasses;
+  if (kRatios[interval_class] == 0) return false;
+  deviation = kDeviations[interval_class];
+  return true;
 }
 
 Intonation measure_intonation(std::span<const NoteSpan> notes) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "channel/channel_model.h"
+#include "tuning/tuning_table.h"
 
 namespace retune {
 
