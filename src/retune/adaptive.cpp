@@ -19,6 +19,7 @@ constexpr int kWindowQuarters = 8;
 constexpr int kQuarterUnknown = 480;  // ticks, for files timed in SMPTE frames
 constexpr double kThirdsWeight = 0.8;
 constexpr double kBassFactor = 2.0;
+constexpr double kSharedKeyWeight = 100.0;
 constexpr int kMostPartners = 10;     // a note pairs with at most this many of the latest notes sounding
 constexpr int kRounds = 6;            // least squares, then rounds reweighted toward the fewest impure pairs
 constexpr int kMostIterations = 300;  // in the first round
@@ -62,7 +63,8 @@ struct Pair {
 };
 
 // The pairs of notes that sound together, with their weights and targets.
-std::vector<Pair> pairs_of(std::span<const NoteSpan> notes, int ticks_per_quarter) {
+// With `keys_shared`, two notes on one key sound at one pitch, whatever else.
+std::vector<Pair> pairs_of(std::span<const NoteSpan> notes, int ticks_per_quarter, bool keys_shared) {
   std::vector<Pair> pairs;
   pairs.reserve(notes.size() * 4);
   std::vector<uint32_t> sounding;
@@ -72,11 +74,15 @@ std::vector<Pair> pairs_of(std::span<const NoteSpan> notes, int ticks_per_quarte
     std::erase_if(sounding, [&](uint32_t j) { return notes[j].end <= note.start; });
     if (note.end <= note.start) continue;
     int lowest = note.key;
-    for (uint32_t j : sounding) lowest = std::min<int>(lowest, notes[j].key);
+    for (uint32_t j : sounding) {
+      lowest = std::min<int>(lowest, notes[j].key);
+      if (keys_shared && notes[j].key == note.key) pairs.push_back({i, j, kSharedKeyWeight, 0.0});
+    }
     const size_t from = sounding.size() > kMostPartners ? sounding.size() - kMostPartners : 0;
     for (size_t s = from; s < sounding.size(); ++s) {
       const NoteSpan& other = notes[sounding[s]];
       const int semitones = note.key - other.key;
+      if (keys_shared && semitones == 0) continue;
       double deviation = 0;
       if (!just_target(semitones, deviation)) continue;
       const int interval_class = std::abs(semitones) % 12;
@@ -180,8 +186,9 @@ std::vector<size_t> windows_of(std::span<const NoteSpan> notes, int ticks_per_qu
   return windows;
 }
 
-std::vector<double> plan_offsets(std::span<const NoteSpan> notes, int ticks_per_quarter, PlanFigures* figures) {
-  const std::vector<Pair> pairs = pairs_of(notes, ticks_per_quarter);
+std::vector<double> plan_offsets(std::span<const NoteSpan> notes, int ticks_per_quarter, bool keys_shared,
+                                 PlanFigures* figures) {
+  const std::vector<Pair> pairs = pairs_of(notes, ticks_per_quarter, keys_shared);
   const std::vector<size_t> windows = windows_of(notes, ticks_per_quarter);
   std::vector<double> x(notes.size(), 0.0);
   std::vector<double> weights(pairs.size());
@@ -210,16 +217,14 @@ std::vector<double> plan_offsets(std::span<const NoteSpan> notes, int ticks_per_
   return x;
 }
 
-std::vector<double> AdaptivePlanner::plan(const smf::File& file, const std::vector<size_t>& tracks) {
+std::vector<NoteSpan> AdaptivePlanner::plan(const smf::File& file, const std::vector<size_t>& tracks) {
   const int quarter = file.division & 0x8000 ? 0 : file.division;
   std::vector<NoteSpan> notes = timeline_notes(file, tracks, method_);
-  std::vector<double> offsets = plan_offsets(notes, quarter, &figures_);
+  const std::vector<double> offsets = plan_offsets(notes, quarter, !method_.poly, &figures_);
+  for (size_t i = 0; i < notes.size(); ++i) notes[i].pitch += offsets[i];
   // Of several timelines (a format 2 file), the figures of the one with most notes.
-  if (notes.size() >= intonation_.notes) {
-    for (size_t i = 0; i < notes.size(); ++i) notes[i].pitch += offsets[i];
-    intonation_ = measure_intonation(notes);
-  }
-  return offsets;
+  if (notes.size() >= intonation_.notes) intonation_ = measure_intonation(notes);
+  return notes;
 }
 
 }  // namespace retune

@@ -43,10 +43,10 @@ struct PlanFigures {
   uint64_t clamped = 0;     // notes held to 30 cents
 };
 
-
 // Each note's offset in cents from its equal-tempered key. `ticks_per_quarter`
-// scales the overlap weights.
-std::vector<double> plan_offsets(std::span<const NoteSpan> notes, int ticks_per_quarter,
+// scales the overlap weights. With `keys_shared` (tuning changes of keys, not
+// notes), notes sounding together on one key get one pitch.
+std::vector<double> plan_offsets(std::span<const NoteSpan> notes, int ticks_per_quarter, bool keys_shared,
                                  PlanFigures* figures = nullptr);
 
 // The plan of every timeline of a file, for the polyphonic mode to play; and
@@ -54,7 +54,7 @@ std::vector<double> plan_offsets(std::span<const NoteSpan> notes, int ticks_per_
 class AdaptivePlanner final : public PitchPlanner {
  public:
   explicit AdaptivePlanner(const Method& method) : method_(method) {}
-  std::vector<double> plan(const smf::File& file, const std::vector<size_t>& tracks) override;
+  std::vector<NoteSpan> plan(const smf::File& file, const std::vector<size_t>& tracks) override;
 
   const PlanFigures& figures() const { return figures_; }
   const Intonation& intonation() const { return intonation_; }

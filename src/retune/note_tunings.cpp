@@ -1,5 +1,6 @@
 #include "retune/note_tunings.h"
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -21,7 +22,7 @@ constexpr Frequency kUntuned = {0x7F, 0x7F, 0x7F};  // "no change": what the key
 class NoteTuner final : public ChannelListener {
  public:
   NoteTuner(const KeyTable& keys, const Method& method, const Bytes& selection, size_t tracks,
-            std::vector<double> planned, NoteTuningReport& report)
+            std::vector<NoteSpan> planned, NoteTuningReport& report)
       : keys_(keys),
         method_(method),
         selection_(selection),
@@ -46,23 +47,25 @@ class NoteTuner final : public ChannelListener {
     }
   }
 
+  // A note ending at this tick is over, though its note-off may come later in the merge.
   void note_started(uint8_t channel, Note& note) override {
     if (!retunes(channel)) return;
     ++report_.notes;
-    const double planned = next_ < planned_.size() ? planned_[next_++] : 0.0;
-    if (sounding_[note.key]++ > 0) {
+    if (next_ >= planned_.size()) return;
+    const NoteSpan& plan = planned_[next_++];
+    uint64_t& sounds_until = sounds_until_[note.key];
+    const bool key_sounding = sounds_until > tick_;
+    sounds_until = std::max(sounds_until, plan.end);
+    if (key_sounding) {
       ++report_.key_sounding;
       return;
     }
-    const double pitch = 100.0 * note.key + key_offset(keys_, note.key) + planned;
+    const double pitch = plan.pitch + key_offset(keys_, note.key);
     const Frequency frequency = note_frequency(pitch);
     if (frequency == tuned_[note.key]) return;
     tuned_[note.key] = frequency;
     out_->insert(tick_, single_note_change(note.key, pitch));
     ++report_.changes;
-  }
-  void note_ended(uint8_t channel, Note& note) override {
-    if (retunes(channel) && sounding_[note.key] > 0) --sounding_[note.key];
   }
   // A reset may take the synthesizer back to equal temperament and tuning program 0 off the channels.
   void reset(const char*) override {
@@ -76,11 +79,11 @@ class NoteTuner final : public ChannelListener {
   const KeyTable& keys_;
   const Method& method_;
   const Bytes& selection_;
-  const std::vector<double> planned_;
+  const std::vector<NoteSpan> planned_;
   NoteTuningReport& report_;
   ChannelModel model_;
   size_t next_ = 0;
-  std::array<int, kKeys> sounding_{};  // notes of the retuned channels sounding on each key
+  std::array<uint64_t, kKeys> sounds_until_{};  // when the notes of the retuned channels on each key end
   std::array<Frequency, kKeys> tuned_;
   smf::TrackWriter* out_ = nullptr;
   uint64_t tick_ = 0;

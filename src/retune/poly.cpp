@@ -79,7 +79,7 @@ class PolyPlayer final : public ChannelListener {
  public:
   // With a plan, each note's offset from its key's tuning, in the order the notes start.
   PolyPlayer(const KeyTable& keys, const Method& method, const Zone& zone, size_t tracks, PolyReport& report,
-             std::vector<double> planned = {})
+             std::vector<NoteSpan> planned = {})
       : method_(method),
         zone_(zone),
         report_(report),
@@ -136,7 +136,7 @@ class PolyPlayer final : public ChannelListener {
   const Method& method_;
   const Zone& zone_;
   PolyReport& report_;
-  const std::vector<double> planned_;
+  const std::vector<NoteSpan> planned_;
   size_t next_planned_ = 0;
   NoteBends bends_;
   BendsAtOnce bends_at_once_;
@@ -253,7 +253,11 @@ void PolyPlayer::note_started(uint8_t source, Note& note) {
   const ChannelState& state = model_.state(source);
   if (!method_.declare_bend_range && bends_.range_too_small(state.range))
     report_.small_ranges |= static_cast<uint16_t>(1u << source);
-  const double planned = next_planned_ < planned_.size() ? planned_[next_planned_++] : 0.0;
+  double planned = 0;
+  if (next_planned_ < planned_.size()) {
+    const NoteSpan& plan = planned_[next_planned_++];
+    planned = plan.pitch - 100.0 * plan.key;
+  }
   const KeyPlace place = bends_.place(state, note.key, planned);
   report_.moved += place.key != note.key;
   report_.unreachable += note.key < kKeys && beyond_[note.key];
@@ -530,7 +534,7 @@ PolyReport retune_poly(std::string input, const KeyTable& keys, const Method& me
   const Zone zone = zone_for(method, file);
   PolyReport report;
   for (const std::vector<size_t>& tracks : smf::timelines(file))
-    PolyPlayer(keys, method, zone, file.tracks.size(), report, planner ? planner->plan(file, tracks) : std::vector<double>{})
+    PolyPlayer(keys, method, zone, file.tracks.size(), report, planner ? planner->plan(file, tracks) : std::vector<NoteSpan>{})
         .play(file, tracks, writers, spool);
   smf::write_file(file, writers, spool, out);
   return report;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "io/byte_io.h"
+#include "retune/intonation.h"
 #include "retune/method.h"
 #include "smf/smf_file.h"
 #include "tuning/tuning_table.h"
@@ -42,13 +43,14 @@ struct PolyReport {
 };
 
 // Chooses a pitch for every note of a timeline (the merged tracks of a file,
-// or one track of a format 2 file) before any is played: its offset in cents
-// from its key's tuning, at most kMostPlanned either way, one per note of the
-// channels the method retunes in the order the channel model starts them.
+// or one track of a format 2 file) before any is played: the notes of the
+// channels the method retunes, in the order the channel model starts them,
+// with their spans and pitches (100 * key plus an offset of at most
+// kMostPlanned either way, to which the key's tuning is added).
 class PitchPlanner {
  public:
   virtual ~PitchPlanner() = default;
-  virtual std::vector<double> plan(const smf::File& file, const std::vector<size_t>& tracks) = 0;
+  virtual std::vector<NoteSpan> plan(const smf::File& file, const std::vector<size_t>& tracks) = 0;
 };
 inline constexpr double kMostPlanned = 30.0;
 

@@ -1,6 +1,8 @@
 // How a retuned file sounds, read independently of the program: a note's
 // pitch is its key plus the bend in force on its channel once every event at
-// its start tick is done, in that channel's RPN 0 range. Over the pairs of
+// its start tick is done, in that channel's RPN 0 range, from its key's pitch
+// as the latest MIDI Tuning Standard single note tuning change (real time)
+// set it, else equal temperament. Over the pairs of
 // notes that sound together, each counted once at the later onset: the share
 // of consonances (interval classes 3, 4, 5, 7, 8, 9) within 2 cents of just;
 // the drift of the pitch level from the first tenth of the piece to the last;
@@ -69,6 +71,8 @@ inline Verdict judge(std::string_view bytes) {
     std::vector<int> held;        // notes released under the pedal
   };
   std::array<Channel, 16> ch{};
+  std::array<double, 128> key_pitch;
+  for (int k = 0; k < 128; ++k) key_pitch[k] = 100.0 * k;
   std::vector<std::pair<int, int>> starting;  // channel, note: pitched when their tick is done
   auto finish = [&](int note, uint64_t tick) { v.notes[note].end = tick; };
   auto sounding = [&](const Channel& c, uint64_t tick) {
@@ -81,10 +85,18 @@ inline Verdict judge(std::string_view bytes) {
   for (size_t i = 0; i <= all.size(); ++i) {
     if (i == all.size() || (i > 0 && all[i].tick != all[i - 1].tick))
       for (auto [c, n] : starting)
-        v.notes[n].pitch = 100.0 * v.notes[n].key + (ch[c].bend - 8192) / 8192.0 * ch[c].range * 100;
+        v.notes[n].pitch = key_pitch[v.notes[n].key] + (ch[c].bend - 8192) / 8192.0 * ch[c].range * 100;
     if (i > 0 && i < all.size() && all[i].tick != all[i - 1].tick) starting.clear();
     if (i == all.size()) break;
     const poly_check::Event& e = *all[i].e;
+    const std::string_view b = e.body;
+    if (e.status == 0xF0 && b.size() >= 6 && b.substr(0, 4) == "\x7F\x7F\x08\x02") {
+      const size_t count = static_cast<uint8_t>(b[5]);
+      for (size_t k = 0; k < count && 6 + 4 * k + 3 < b.size(); ++k) {
+        auto byte = [&](size_t at) { return static_cast<uint8_t>(b[6 + 4 * k + at]); };
+        key_pitch[byte(0) & 0x7F] = 100.0 * byte(1) + 100.0 * (byte(2) << 7 | byte(3)) / 16384;
+      }
+    }
     if (!e.is_channel()) continue;
     Channel& c = ch[e.channel()];
     const uint64_t tick = all[i].tick;
