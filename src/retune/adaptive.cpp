@@ -21,11 +21,13 @@ constexpr double kThirdsWeight = 0.8;
 constexpr double kBassFactor = 2.0;
 constexpr double kSharedKeyWeight = 100.0;
 constexpr int kMostPartners = 10;     // a note pairs with at most this many of the latest notes sounding
+constexpr double kSpared = 1.5;       // cents: pairs about this far from just keep much of their weight
 constexpr int kRounds = 6;            // least squares, then rounds reweighted toward the fewest impure pairs
 constexpr int kMostIterations = 300;  // in the first round
 constexpr int kMostIterationsAfter = 15;  // in each later one, which starts from the round before
 constexpr double kTolerance = 1e-4;   // of the residual's norm, relative to the right-hand side's
 
+// The notes of the retuned channels as the channel model starts and ends them.
 class NoteCollector final : public ChannelListener {
  public:
   NoteCollector(const Method& method, size_t tracks) : method_(method), model_(*this, tracks, !method.ignore_file_bends) {}
@@ -195,11 +197,11 @@ std::vector<double> plan_offsets(std::span<const NoteSpan> notes, int ticks_per_
   for (size_t k = 0; k < pairs.size(); ++k) weights[k] = pairs[k].weight;
   int iterations = 0;
   for (int round = 0; round < kRounds; ++round) {
-    if (round > 0)  // toward least absolute deviations: a pair far off weighs less
+    if (round > 0)  // toward the fewest pairs off: a pair far off weighs less
       for (size_t k = 0; k < pairs.size(); ++k) {
         const Pair& p = pairs[k];
         const double residual = std::fabs(x[p.later] - x[p.earlier] - p.target);
-        weights[k] = p.weight / (1.0 + residual * residual / (1.5 * 1.5));
+        weights[k] = p.weight / (1.0 + residual * residual / (kSpared * kSpared));
       }
     iterations += solve(notes.size(), pairs, weights, windows, round == 0 ? kMostIterations : kMostIterationsAfter, x);
   }

@@ -7,18 +7,21 @@
 // timeline. Each pair of notes that sound together in an interval class with
 // a just target (intonation.h) adds w (x_i - x_j - t_ij)^2, x being a note's
 // offset in cents from its key and t_ij the just interval's deviation from
-// the tempered one; each note adds an anchor a x_i^2, which holds the pitch
-// level. The weights:
+// the tempered one. The weights:
 //   w = class weight (unison, octave, fifth, fourth 1; thirds and sixths 0.8)
 //       x overlap (0.25 + the time they share, in quarter notes, up to 1)
 //       x loudness (the mean velocity / 127, at least 0.25)
-//       x 2 when one of the two is the lowest note sounding when the later starts;
-//   a = 0.01 per note, so that a chord that can be just is just and the
-//       commas a progression pumps are pulled back to equal temperament's level.
+//       x 2 when one of the two is the lowest note sounding when the later starts.
+// The pitch level is held by the mean offset of the notes starting in each
+// stretch of eight quarter notes, A n mean^2 with A = 0.6: a chord keeps its
+// just shape, while the comma a progression pumps through held notes is
+// pulled back to equal temperament's level. Each note adds 0.01 x_i^2 too.
 // Conjugate gradient solves the normal equations, each iteration linear in
-// the notes and pairs; a few reweighted rounds then leave the unavoidable
-// commas on few pairs rather than a little on many. Offsets are clamped to
-// +-30 cents.
+// the notes and pairs. Later rounds weigh each pair by 1 / (1 + (r/1.5)^2), r
+// its deviation from just in the round before: a pair far off weighs little,
+// so that an unavoidable comma ends on a few pairs rather than a little on
+// many (least squares would leave every pair a little off). Offsets are
+// clamped to +-30 cents.
 #pragma once
 
 #include <cstdint>
