@@ -66,8 +66,9 @@ check-sanitize: deps
 	  ctest --output-on-failure -j $(JOBS)
 	@$(MAKE) --no-print-directory fuzz SECONDS=60
 
-# Coverage-guided fuzzing of both passes, the Scala readers and the command
-# line: make fuzz SECONDS=N. Each seed starts with the byte that says which.
+# Coverage-guided fuzzing of both passes, --poly, --mpe, the Scala readers and
+# the command line: make fuzz SECONDS=N. Each seed starts with the byte that
+# says which.
 FUZZ_DIR := $(BUILD)-fuzz
 fuzz:
 	@command -v clang++ >/dev/null 2>&1 || { echo "fuzzing needs clang: sudo apt-get install -y clang libclang-rt-14-dev"; exit 1; }
