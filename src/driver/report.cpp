@@ -89,6 +89,15 @@ std::string reach_summary(const FileReport& report) {
                 : "no note is played there\n");
 }
 
+std::string clamped_summary(const Reach& clamped) {
+  const size_t keys = clamped.beyond.count();
+  if (keys == 0) return "";
+  return count(keys, "key") + (keys == 1 ? " lies" : " lie") +
+         io::formatted(" beyond the pitches a bulk tuning dump holds (MIDI's 0 to 127.99 semitones), by up to %.1f "
+                       "cents: written at the nearest it holds\n",
+                       clamped.most_cents);
+}
+
 std::string each_line(const std::string& prefix, const std::string& text) {
   std::string lines;
   for (size_t start = 0; start < text.size();) {

@@ -29,6 +29,10 @@ std::string warnings(const FileReport& report);
 // them, in one line; empty when every key was reached.
 std::string reach_summary(const FileReport& report);
 
+// The keys a tuning file could not hold, written at the nearest pitch it
+// holds, in one line; empty when there are none.
+std::string clamped_summary(const Reach& clamped);
+
 // Every line of `text` after `prefix`.
 std::string each_line(const std::string& prefix, const std::string& text);
 

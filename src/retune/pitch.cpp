@@ -64,9 +64,9 @@ int note_bend(int file_bend, double file_range, double cents, double range) {
 Reach out_of_reach(const KeyTable& table, const Method& method) {
   Reach reach;
   if (method.mts) return reach;  // the synthesizer takes the offsets from each key as it can
-  const double bend = method.mts_keys ? 0.0 : 100.0 * method.bend_range;
+  const double bend = method.tunes_keys() ? 0.0 : 100.0 * method.bend_range;
   const double lowest = -bend;
-  const double highest = method.mts_keys ? 100.0 * static_cast<double>(kHighestFrequency) / kFractionSteps
+  const double highest = method.tunes_keys() ? 100.0 * static_cast<double>(kHighestFrequency) / kFractionSteps
                                          : 100.0 * (kKeys - 1) + bend * (kBendMax - kBendCentre) / kBendCentre;
   for (int key = 0; key < kKeys; ++key) {
     if (!table.mapped[key]) continue;
@@ -81,7 +81,7 @@ Reach out_of_reach(const KeyTable& table, const Method& method) {
 }
 
 double max_offset(const Method& method) {
-  if (method.mts_keys) return 100.0 * (kKeys - 1);  // beyond it, no key would stay on the keyboard
+  if (method.tunes_keys()) return 100.0 * (kKeys - 1);  // beyond it, no key would stay on the keyboard
   return method.mts ? 100.0 : 100.0 * method.bend_range;
 }
 

@@ -470,10 +470,13 @@ void PolyPlayer::declare_range(int o, uint8_t source) {
 }
 
 // The MPE configuration message (registered parameter 6) on the manager
-// channel, then each member's bend range.
+// channel, then each member's bend range. The parameter the sources had
+// selected on the manager since a reset is selected again, so that their
+// data entry still goes where they mean.
 void PolyPlayer::configure_zone() {
   setup_pending_ = false;
   configured_ = true;
+  const Selection sources_selection = outputs_[zone_.manager].selection;
   auto set = [&](int o, uint8_t parameter, uint8_t value, bool cents) {
     send(o, smf::kController, kRpnMsb, 0);
     send(o, smf::kController, kRpnLsb, parameter);
@@ -485,6 +488,7 @@ void PolyPlayer::configure_zone() {
   set(zone_.manager, kMpeConfigurationParameter, static_cast<uint8_t>(zone_.members), false);
   for (unsigned bits = zone_.outputs; bits; bits &= bits - 1)
     set(std::countr_zero(bits), kBendRangeParameter, static_cast<uint8_t>(method_.bend_range), true);
+  select(zone_.manager, sources_selection);
 }
 
 // An MPE zone has one sound: notes of sources with different programs

@@ -7,6 +7,7 @@
 //  3: a command line, its arguments separated by NUL bytes.
 //  4: a MIDI file, with a tuning and a method, through --poly. A run that
 //     succeeds must pass the independent checker's note and bend rules.
+//  5: the same through --mpe, checked as an MPE zone.
 // The text readers and the command line may refuse their input, but only
 // with a Failure of status 4.
 #include <cstdio>
@@ -24,7 +25,7 @@
 
 namespace {
 
-enum Mode : uint8_t { kMidi, kScale, kMapping, kCommandLine, kPoly, kModes };
+enum Mode : uint8_t { kMidi, kScale, kMapping, kCommandLine, kPoly, kMpe, kModes };
 
 [[noreturn]] void found(const char* what, const std::string& detail) {
   std::fprintf(stderr, "%s: %s\n", what, detail.c_str());
@@ -46,7 +47,7 @@ retune::Method method_from(const uint8_t* config) {
       method.bend_range = 1;
       break;
     case 3:
-      method.mts_keys = true;
+      (config[0] & 0x40 ? method.mts_bulk : method.mts_keys) = true;
       break;
     default:
       break;
@@ -62,18 +63,27 @@ std::string poly_problem(const std::string& input, const retune::Tuning& cent, c
   options.bend_range = method.declare_bend_range ? method.bend_range : 0;
   options.skipped = method.skipped_channels;
   options.ignore_bends = method.ignore_file_bends;
+  options.mpe = method.mpe;
   const std::string output = retune::retune_poly(input, retune::KeyTable::from_pitch_classes(cent), method);
   return poly_check::check(input, output, options).problem;
 }
 
-void fuzz_midi(const uint8_t* data, size_t size, bool poly) {
+void fuzz_midi(const uint8_t* data, size_t size, Mode mode) {
   if (size < kConfigBytes) return;
   retune::Method method = method_from(data);
+  const bool poly = mode != kMidi;
   if (poly) {
-    method.mts = method.mts_keys = false;
+    method.mts = method.mts_keys = method.mts_bulk = false;
     method.bend_range = method.declare_bend_range ? method.bend_range : retune::kDefaultBendRange;
     method.poly = true;
     method.ignore_file_bends = data[1] & 0x80;
+  }
+  if (mode == kMpe) {
+    // A zone needs its manager, channel 1, and a member, channel 2; members
+    // bend 48 semitones unless told otherwise.
+    method.mpe = method.declare_bend_range = true;
+    method.bend_range = data[0] & 1 ? 1 + data[1] % 96 : 48;
+    method.skipped_channels &= 0xFFFC;
   }
   retune::Tuning cent;
   for (int i = 0; i < retune::kPitchClasses; ++i)
@@ -127,8 +137,8 @@ void fuzz_text(Mode mode, const std::string& text) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   const auto mode = static_cast<Mode>(data[0] % kModes);
-  if (mode == kMidi || mode == kPoly)
-    fuzz_midi(data + 1, size - 1, mode == kPoly);
+  if (mode == kMidi || mode == kPoly || mode == kMpe)
+    fuzz_midi(data + 1, size - 1, mode);
   else
     fuzz_text(mode, std::string(reinterpret_cast<const char*>(data + 1), size - 1));
   return 0;
