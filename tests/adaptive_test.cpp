@@ -163,6 +163,8 @@ TEST(Adaptive, CommandLine) {
       {{"--adaptive", "--tuning", "meantone", in, out}, 4, no_tuning},
       {{"--adaptive", "0", "0", "0", "0", "0", "0", "0", "0", "0", "0", "0", "0", in, out}, 4, no_tuning},
       {{"--adaptive", "--mts", in, out}, 4, "Option --adaptive plays through --poly, --mpe or --mts=keys, not --mts\n"},
+      {{"--adaptive", "--mts=bulk", in, out}, 4,
+       "Option --adaptive plays through --poly, --mpe or --mts=keys, not --mts=bulk\n"},
       {{"--analyze", "--adaptive", in}, 4, "Option --analyze reads the bends a file has: not with --adaptive\n"},
       {{"--adaptive", "--verbose", in, out}, 0,
        std::string(plan) + "  3 pitch-bend events inserted\n  channel 1: 3 notes, on channels 1 2 3 (borrowed: 2 3)\n"},
