@@ -66,7 +66,7 @@ check-sanitize: deps
 	  ctest --output-on-failure -j $(JOBS)
 	@$(MAKE) --no-print-directory fuzz SECONDS=60
 
-# Coverage-guided fuzzing of both passes, --poly, --mpe, the Scala readers and
+# Coverage-guided fuzzing of both passes, --poly, --mpe, --adaptive, the Scala readers and
 # the command line: make fuzz SECONDS=N. Each seed starts with the byte that
 # says which.
 FUZZ_DIR := $(BUILD)-fuzz
@@ -83,6 +83,8 @@ fuzz:
 	  (printf '\4\0\0\0\0\0\1\2\3\4\5\6\7\10\11\12\13'; cat $$f) > $(FUZZ_DIR)/seeds/poly-$$(basename $$f); \
 	  (printf '\5\0\0\0\0\0\1\2\3\4\5\6\7\10\11\12\13'; cat $$f) > $(FUZZ_DIR)/seeds/mpe-$$(basename $$f); \
 	  (printf '\0\103\0\0\0\0\1\2\3\4\5\6\7\10\11\12\13'; cat $$f) > $(FUZZ_DIR)/seeds/bulk-$$(basename $$f); \
+	  (printf '\6\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0'; cat $$f) > $(FUZZ_DIR)/seeds/adaptive-$$(basename $$f); \
+	  (printf '\6\2\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0'; cat $$f) > $(FUZZ_DIR)/seeds/adaptive-keys-$$(basename $$f); \
 	done
 	@for n in 1 2 3; do (printf '\0\0\0\0\0\1\2\3\4\5\6\7\10\11\12\13\14'; $(FUZZ_DIR)/gen_smf 3000 $$n) > $(FUZZ_DIR)/seeds/gen-$$n; done
 	@for f in examples/*.scl; do (printf '\1'; cat $$f) > $(FUZZ_DIR)/seeds/$$(basename $$f); done

@@ -30,6 +30,14 @@ KeyPlace NoteBends::place(const ChannelState& source, int key, double planned) c
   return place_offset(key, key_offset(keys_, key) + planned, range(source).in_semitones());
 }
 
+double NoteBends::nearest_step(const ChannelState& source, double cents) const {
+  const double range = this->range(source).in_semitones();
+  if (!(range > 0)) return cents;
+  const double step = range * 100 / kBendCentre;
+  const double steps = std::round(cents / step);
+  return (steps + std::copysign(1e-6, steps)) * step;  // a hair beyond, so that truncation keeps it
+}
+
 int NoteBends::bend(const ChannelState& source, double cents) const {
   return note_bend(source.bend, source.range.in_semitones(), cents, range(source).in_semitones());
 }

@@ -27,6 +27,9 @@ class NoteBends {
   // Where a key is played and by how many cents it is bent, `planned` cents
   // added to its tuning.
   KeyPlace place(const ChannelState& source, int key, double planned = 0) const;
+  // The cents of the bend step nearest to `cents`, which bend() keeps: it
+  // truncates, as the plain bends do, where a planned pitch wants the nearest.
+  double nearest_step(const ChannelState& source, double cents) const;
   // The 14-bit bend of a note bent `cents`, the file's own bend added.
   int bend(const ChannelState& source, double cents) const;
   // What `cents` add to the bend, in bend units: notes with the same tuning

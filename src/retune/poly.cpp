@@ -258,7 +258,11 @@ void PolyPlayer::note_started(uint8_t source, Note& note) {
     const NoteSpan& plan = planned_[next_planned_++];
     planned = plan.pitch - 100.0 * plan.key;
   }
-  const KeyPlace place = bends_.place(state, note.key, planned);
+  KeyPlace place = bends_.place(state, note.key, planned);
+  if (!planned_.empty()) {  // the bend nearest the plan, as long as that keeps within the plan's reach
+    const double nearest = bends_.nearest_step(state, place.cents);
+    if (std::fabs(nearest - (place.cents - planned)) <= kMostPlanned) place.cents = nearest;
+  }
   report_.moved += place.key != note.key;
   report_.unreachable += note.key < kKeys && beyond_[note.key];
   const int bend = bends_.bend(state, place.cents);
