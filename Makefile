@@ -66,8 +66,9 @@ check-sanitize: deps
 	  ctest --output-on-failure -j $(JOBS)
 	@$(MAKE) --no-print-directory fuzz SECONDS=60
 
-# Coverage-guided fuzzing of both passes, the Scala readers and the command
-# line: make fuzz SECONDS=N. Each seed starts with the byte that says which.
+# Coverage-guided fuzzing of both passes, --poly, --mpe, --adaptive, the Scala readers and
+# the command line: make fuzz SECONDS=N. Each seed starts with the byte that
+# says which.
 FUZZ_DIR := $(BUILD)-fuzz
 fuzz:
 	@command -v clang++ >/dev/null 2>&1 || { echo "fuzzing needs clang: sudo apt-get install -y clang libclang-rt-14-dev"; exit 1; }
@@ -80,12 +81,17 @@ fuzz:
 	  (printf '\0\1\13\0\0\20\40\60\100\120\140\160\177\1\2\3\4'; cat $$f) > $(FUZZ_DIR)/seeds/range-$$(basename $$f); \
 	  (printf '\0\202\0\2\0\177\1\20\30\40\60\70\100\120\140\160\2'; cat $$f) > $(FUZZ_DIR)/seeds/mts-$$(basename $$f); \
 	  (printf '\4\0\0\0\0\0\1\2\3\4\5\6\7\10\11\12\13'; cat $$f) > $(FUZZ_DIR)/seeds/poly-$$(basename $$f); \
+	  (printf '\5\0\0\0\0\0\1\2\3\4\5\6\7\10\11\12\13'; cat $$f) > $(FUZZ_DIR)/seeds/mpe-$$(basename $$f); \
+	  (printf '\0\103\0\0\0\0\1\2\3\4\5\6\7\10\11\12\13'; cat $$f) > $(FUZZ_DIR)/seeds/bulk-$$(basename $$f); \
+	  (printf '\6\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0'; cat $$f) > $(FUZZ_DIR)/seeds/adaptive-$$(basename $$f); \
+	  (printf '\6\2\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0'; cat $$f) > $(FUZZ_DIR)/seeds/adaptive-keys-$$(basename $$f); \
 	done
 	@for n in 1 2 3; do (printf '\0\0\0\0\0\1\2\3\4\5\6\7\10\11\12\13\14'; $(FUZZ_DIR)/gen_smf 3000 $$n) > $(FUZZ_DIR)/seeds/gen-$$n; done
 	@for f in examples/*.scl; do (printf '\1'; cat $$f) > $(FUZZ_DIR)/seeds/$$(basename $$f); done
 	@for f in examples/*.kbm; do (printf '\2'; cat $$f) > $(FUZZ_DIR)/seeds/$$(basename $$f); done
 	@n=0; for line in '--tuning|meantone|--root|D|in.mid|-' '-10|-.5|0|1e1|2|3|4|5|6|7|8|9|-|out.mid|--verbose' \
-	  '--scl=a.scl|--kbm|b.kbm|--mts|--skip-channel|10|--print-offsets|--|-h'; do \
+	  '--scl=a.scl|--kbm|b.kbm|--mts|--skip-channel|10|--print-offsets|--|-h' \
+	  '--mpe|--bend-range|96|--mts=bulk|--export|syx|--tuning|edo:19|out.syx'; do \
 	  n=$$((n + 1)); printf '\3%s' "$$line" | tr '|' '\0' > $(FUZZ_DIR)/seeds/cli-$$n; \
 	done
 	$(FUZZ_DIR)/retune_fuzz -max_total_time=$(SECONDS) -timeout=10 -rss_limit_mb=2048 -max_len=65536 \

@@ -3,8 +3,8 @@
 # they are always its own), .scl and .kbm files, MIDI files.
 
 _retune_options='--tuning --scl --kbm --root --a4 --list-tunings --print-offsets
-  --mts --mts=keys --poly --in-bends --bend-range --skip-channel --skip-drums
-  --output-dir -d --in-place -j --jobs --analyze --json --verbose --help -h --version --'
+  --adaptive --mts --mts=keys --mts=bulk --poly --mpe --in-bends --bend-range --skip-channel --skip-drums
+  --output-dir -d --in-place -j --jobs --analyze --json --export --verbose --help -h --version --'
 
 # Directories, and the files with one of the extensions given, that start with $cur.
 _retune_files() {
@@ -51,9 +51,10 @@ _retune() {
     --bend-range) COMPREPLY=($(compgen -W "$(echo {1..24})" -- "$cur")); return ;;
     --skip-channel) COMPREPLY=($(compgen -W "$(echo {1..16})" -- "$cur")); return ;;
     --in-bends) COMPREPLY=($(compgen -W 'keep ignore' -- "$cur")); return ;;
+    --export) COMPREPLY=($(compgen -W 'scl kbm tun syx' -- "$cur")); return ;;
     --output-dir | -d) compopt -o filenames 2>/dev/null; COMPREPLY=($(compgen -d -- "$cur")); return ;;
     --a4 | -j | --jobs) return ;;
-    --mts) if [[ $attached ]]; then COMPREPLY=($(compgen -W 'keys' -- "$cur")); return; fi ;;
+    --mts) if [[ $attached ]]; then COMPREPLY=($(compgen -W 'keys bulk' -- "$cur")); return; fi ;;
   esac
 
   local i

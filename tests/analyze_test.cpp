@@ -42,6 +42,8 @@ TEST(Analyze, LiteralReports) {
        "  channel 1: 3 notes, at most 3 at once, at most 3 bends at once\n"
        "  all channels: at most 3 bends at once; --poly has 15 channels\n"
        "  resets: none\n"
+       "  intonation: 33.3% of 3 consonant pairs within 2 cents of just (RMS 12.05, largest 15.64 cents); drift "
+       "+0.00 cents; farthest from equal temperament 0.00 cents\n"
        "  recommended: --poly (the plain bends would play out of tune: chords on channel 1); or --mts=keys on a "
        "synth with single-note tuning (FluidSynth, TiMidity++)\n"},
       // Octaves need one bend; the pedal holds the first note into the second.
@@ -60,6 +62,8 @@ TEST(Analyze, LiteralReports) {
        "  channel 2: 1 note, at most 1 at once, at most 1 bend at once, 3 pitch bends (8192 to 10240), program 25\n"
        "  all channels: at most 1 bend at once; --poly has 15 channels\n"
        "  resets: none\n"
+       "  intonation: no consonant pairs; drift +0.00 cents; farthest from equal temperament 0.00 cents; 3 bend "
+       "changes on sounding notes\n"
        "  recommended: --poly (the plain bends would play out of tune: the file's own pitch bends on channel 2); or "
        "--mts=keys on a synth with single-note tuning (FluidSynth, TiMidity++)\n"},
       {"an RPN setting",

@@ -124,7 +124,9 @@ TEST(OptionGrammar, HelpShowsEveryForm) {
   for (const char* text :
        {"  retune TUNING-OPTION... [infile [outfile]]\n",
         "  retune (TUNING-OPTION... | c1 ... c12) (-d DIR | --in-place) FILE...\n",
-        "  retune --analyze [--json] [TUNING-OPTION... | c1 ... c12] [FILE...]\n", "  --mts=keys ", "  --mts  ",
+        "  retune --analyze [--json] [TUNING-OPTION... | c1 ... c12] [FILE...]\n",
+        "  retune (TUNING-OPTION... | c1 ... c12) --export FORMAT [outfile]\n", "  --export FORMAT ", "  --mts=bulk ",
+        "  --mpe ", "  --mts=keys ", "  --mts  ",
         "  --poly ", "  --in-bends MODE ", "  --skip-drums ", "  -j, --jobs N ", "  --json ", "  --print-offsets "})
     EXPECT_NE(help.find(text), std::string::npos) << text;
 }

@@ -27,6 +27,9 @@ expect "$(printf '%s|' examples/*.kbm)" --tuning meantone --kbm = examples/
 expect 'C|C#|' --root C
 expect 'edo:12|edo:17|edo:19|edo:22|edo:24|edo:31|edo:41|edo:53|edo:72|' --tuning edo
 expect 'ignore|keep|' --in-bends ''
+expect 'kbm|scl|syx|tun|' --export ''
+expect 'bulk|keys|' --mts = ''
+expect '--mpe|--mts|--mts=bulk|--mts=keys|' --m
 expect '--skip-channel|--skip-drums|' --sk
 expect 'examples/melody.mid|' 0 0 0 0 0 0 0 0 0 0 0 0 examples/me
 expect 'examples/two-voices.mid|' -- examples/tw

@@ -219,6 +219,40 @@ TEST(Methods, SingleNoteTuningOfEveryKeyAndItsProgramFollowResets) {
   EXPECT_EQ(all.size(), one_track("").size() + (4 + 515) + (3 + 11) + 16 * 7 * 4);
 }
 
+// The setup of --mts=bulk, as hex text: one bulk dump of 408 bytes (407
+// after F0: 83 17), named "test" and padded with spaces, every key at its
+// equal-tempered pitch but A4, 50 cents up; the checksum is 7E ^ 7F ^ 08 ^
+// 01, the name's 74 ^ 65 ^ 73 ^ 74, and A4's 40 (half of 2^14): 5E. Then
+// the selection of tuning program 0 on channel 1.
+TEST(Methods, BulkDumpOfEveryKeyAndItsProgramFollowResets) {
+  retune::KeyTable table = retune::KeyTable::from_pitch_classes({});
+  table.offset[69] = 50;
+  table.name = "test";
+  std::string setup = " 00 F0 83 17 7E 7F 08 01 00 74 65 73 74 20 20 20 20 20 20 20 20 20 20 20 20";
+  for (int key = 0; key < retune::kKeys; ++key) {
+    setup += ' ';
+    setup += to_hex(std::string{static_cast<char>(key), key == 69 ? '\x40' : '\0', '\0'});
+  }
+  setup += " 5E F7 00 B0 65 00 00 B0 64 04 00 B0 06 00 00 B0 64 03 00 B0 06 00 00 B0 65 7F 00 B0 64 7F ";
+  Method bulk;
+  bulk.mts_bulk = true;
+  bulk.skipped_channels = 0xFFFE;
+  const struct {
+    const char* in;
+    const char* out;
+  } cases[] = {
+      {"00 90 3C 40 60 3C 00", "S 00 90 3C 40 60 3C 00"},
+      {"00 F0 05 7E 7F 09 01 F7 00 90 3C 40 60 F0 05 7E 7F 09 01 F7 00 80 3C 00",
+       "00 F0 05 7E 7F 09 01 F7 S 00 90 3C 40 60 F0 05 7E 7F 09 01 F7 S 00 80 3C 00"},
+  };
+  for (const auto& c : cases) {
+    retune::Counts counts;
+    const std::string out = retune::retune_bytes(one_track(c.in), table, bulk, &counts);
+    EXPECT_EQ(to_hex(out), to_hex(one_track(with_setup(c.out, setup)))) << c.in;
+    EXPECT_EQ(counts.bends, 0u);
+  }
+}
+
 // Keys beyond the bend range move to the nearest key, and every event that
 // names the key follows; unmapped keys are played unbent.
 TEST(Methods, KeysBeyondTheBendRangeArePlayedOnTheirNeighbours) {
@@ -321,8 +355,12 @@ TEST(Methods, CommandLineRangesFollowTheMethod) {
       {{"--mts=keys"}, "1200", 0,
        "retune: 1 key lies beyond the pitches this method reaches in MIDI's range, by up to 400.0 cents: no note is "
        "played there\n"},
-      {{"--mts=key"}, "0", 4, "Invalid value \"key\" for --mts: expected --mts=keys\n"},
+      {{"--mts=bulk"}, "1200", 0,
+       "retune: 1 key lies beyond the pitches this method reaches in MIDI's range, by up to 400.0 cents: no note is "
+       "played there\n"},
+      {{"--mts=key"}, "0", 4, "Invalid value \"key\" for --mts: expected --mts=keys or --mts=bulk\n"},
       {{"--mts", "--mts=keys"}, "0", 4, "Give either --mts or --mts=keys, not both\n"},
+      {{"--mts=bulk", "--mts=bulk", "--mts=keys"}, "0", 4, "Give either --mts=bulk or --mts=keys, not both\n"},
       {{"--mts=keys", "--bend-range", "3"}, "0", 4,
        "Give either --mts or --bend-range, not both: a tuning message uses no pitch bends\n"},
   };

@@ -35,6 +35,12 @@ Method poly(int bend_range = 0, uint16_t skipped = 0, bool ignore_bends = false)
   return m;
 }
 
+Method mpe(int bend_range = 48, uint16_t skipped = 0) {
+  Method m = poly(bend_range, skipped);
+  m.mpe = true;
+  return m;
+}
+
 // Three offsets, two of them beyond two semitones: on a range of two, every
 // third key is played three keys up and every third four keys down, with the
 // bends of kThreeOffsets.
@@ -68,6 +74,7 @@ poly_check::Options check_options(const KeyTable& keys, const Method& method) {
   o.bend_range = method.declare_bend_range ? method.bend_range : 0;
   o.skipped = method.skipped_channels;
   o.ignore_bends = method.ignore_file_bends;
+  o.mpe = method.mpe;
   return o;
 }
 
@@ -234,12 +241,6 @@ TEST(Poly, MoreBendsThanChannelsGoToTheNearestAndAreCounted) {
   EXPECT_EQ(report.sources[0].most_bends, 12);
 }
 
-Method mpe(int bend_range = 48, uint16_t skipped = 0) {
-  Method m = poly(bend_range, skipped);
-  m.mpe = true;
-  return m;
-}
-
 // The MPE configuration (RPN 6 on channel 1: 15 members, or 8 with drums on
 // channel 10) and each member's range of 48 semitones, after the reset the
 // file starts with; E at -13.7 cents is 8192 - 23 (69 3F) on 48 semitones,
@@ -325,6 +326,8 @@ TEST(Poly, DenseFilesPassTheChecker) {
       {"three offsets beyond the user's range, keys moved", three_offsets_moved(), poly(2), 3, true},
       {"meantone, more bends than channels", KeyTable::from_pitch_classes(kMeantone), poly(), 6, false},
       {"edo:19, keys moved, more bends than channels", retune::builtin_table("edo:19", 0), poly(), 2, false},
+      {"an MPE zone of eight members, three offsets", KeyTable::from_pitch_classes(kThreeOffsets), mpe(), 2, true},
+      {"an MPE zone, meantone, more bends than members", KeyTable::from_pitch_classes(kMeantone), mpe(24), 3, false},
   };
   for (const DenseCase& c : cases) {
     for (uint64_t seed = 1; seed <= 4; ++seed) {

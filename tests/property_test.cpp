@@ -90,6 +90,8 @@ TEST(Properties, ArbitraryEventsAndMethodsRetuneExactly) {
       method.bend_range = 1;
     } else if (rng.chance(15)) {
       method.mts_keys = true;
+    } else if (rng.chance(10)) {
+      method.mts_bulk = true;
     } else if (rng.chance(30)) {
       method.bend_range = 1 + static_cast<int>(rng.below(24));
       method.declare_bend_range = true;
@@ -257,6 +259,7 @@ TEST(Properties, OnePassIntoAPatchedOutputGivesTheBytesOfTwo) {
       {"bends", Method{}},
       {"mts", [] { Method m; m.mts = true; return m; }()},
       {"mts keys", [] { Method m; m.mts_keys = true; return m; }()},
+      {"mts bulk", [] { Method m; m.mts_bulk = true; return m; }()},
       {"bend range 12", [] { Method m; m.bend_range = 12; m.declare_bend_range = true; return m; }()},
   };
   for (const auto& c : cases)

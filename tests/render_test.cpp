@@ -79,6 +79,16 @@ double measured_pitch(const std::vector<double>& samples, size_t from, size_t co
   return near * std::exp2(best_cents / 1200);
 }
 
+// The samples of `midi` as `synth` plays it, into `wav`.
+std::vector<double> render(const std::string& synth, const std::string& midi, const std::string& wav) {
+  const Result played =
+      synth == "fluidsynth"
+          ? run_program("fluidsynth", {"-ni", "-R", "0", "-C", "0", "-r", "44100", "-F", wav, kSoundFont, midi})
+          : run_program("timidity", {"-Ow", "-s", "44100", "-EFreverb=0", "-EFchorus=0", "-o", wav, midi});
+  EXPECT_EQ(played.status, 0) << played.err;
+  return wav_samples(read_file(wav));
+}
+
 TEST(Render, SynthesizersPlayTheRetunedPitches) {
   if (!have_program("fluidsynth") || !fs::exists(kSoundFont)) GTEST_SKIP() << "fluidsynth or its sound font is missing";
   TempDir dir;
@@ -94,6 +104,8 @@ TEST(Render, SynthesizersPlayTheRetunedPitches) {
       {{}, "fluidsynth"},  // key 66 played on key 64
       {{"--poly"}, "fluidsynth"},
       {{"--mts=keys"}, "timidity"},
+      // FluidSynth answers requests for bulk dumps but takes none.
+      {{"--mts=bulk"}, "timidity"},
   };
   for (const auto& c : cases) {
     if (!have_program(c.synth)) continue;
@@ -102,12 +114,7 @@ TEST(Render, SynthesizersPlayTheRetunedPitches) {
     ASSERT_EQ(run_program(RETUNE_BIN, args, RunOptions().at(dir.path().string())).status, 0);
     const std::string wav = (dir / "out.wav").string();
     const std::string midi = (dir / "out.mid").string();
-    const Result played =
-        std::string(c.synth) == "fluidsynth"
-            ? run_program("fluidsynth", {"-ni", "-R", "0", "-C", "0", "-r", "44100", "-F", wav, kSoundFont, midi})
-            : run_program("timidity", {"-Ow", "-s", "44100", "-EFreverb=0", "-EFchorus=0", "-o", wav, midi});
-    ASSERT_EQ(played.status, 0) << played.err;
-    const std::vector<double> samples = wav_samples(read_file(wav));
+    const std::vector<double> samples = render(c.synth, midi, wav);
     for (size_t n = 0; n < keys.size(); ++n) {
       const double expected = 261.6255653 * std::exp2((keys[n] - 60) / 19.0);
       const auto from = static_cast<size_t>((kSecondsPerNote * n + 0.35) * kRate);
@@ -141,11 +148,7 @@ TEST(Render, PolyPlaysEveryToneOfAChordInTune) {
   std::vector<double> samples[2];
   for (int i = 0; i < 2; ++i) {
     const std::string name = i == 0 ? "plain" : "poly";
-    const std::string wav = (dir / (name + ".wav")).string();
-    const Result played = run_program("fluidsynth", {"-ni", "-R", "0", "-C", "0", "-r", "44100", "-F", wav, kSoundFont,
-                                                     (dir / (name + ".mid")).string()});
-    ASSERT_EQ(played.status, 0) << played.err;
-    samples[i] = wav_samples(read_file(wav));
+    samples[i] = render("fluidsynth", (dir / (name + ".mid")).string(), (dir / (name + ".wav")).string());
     ASSERT_GE(samples[i].size(), static_cast<size_t>(kRate));
   }
   for (int k : keys) {
@@ -153,6 +156,38 @@ TEST(Render, PolyPlaysEveryToneOfAChordInTune) {
     const double plain = measured_pitch(samples[0], kRate / 2, kRate / 2, equal);
     const double poly = measured_pitch(samples[1], kRate / 2, kRate / 2, equal);
     EXPECT_NEAR(1200 * std::log2(poly / plain), std::stod(meantone[k % 12]), 1.0) << "key " << k;
+  }
+}
+
+// A held C major triad (flute) planned just: the third 386 cents above the
+// root, the fifth 702, measured against the unbent triad as above. The MPE
+// file's members bend 48 semitones, which FluidSynth takes from RPN 0.
+TEST(Render, AdaptiveTriadIsJust) {
+  if (!have_program("fluidsynth") || !fs::exists(kSoundFont)) GTEST_SKIP() << "fluidsynth or its sound font is missing";
+  TempDir dir;
+  const std::vector<int> keys = {60, 64, 67};
+  std::string events = hex("00 C0 49");
+  for (int k : keys) events += std::string{'\0', '\x90', static_cast<char>(k), 100};
+  for (size_t i = 0; i < keys.size(); ++i) events += vlq(i == 0 ? 384 : 0) + std::string{'\x80', static_cast<char>(keys[i]), 0};
+  write_file(dir / "plain.mid", smf({events + hex("00 FF 2F 00")}, 0));
+  const std::vector<double> plain = render("fluidsynth", (dir / "plain.mid").string(), (dir / "plain.wav").string());
+  const struct {
+    const char* method;
+    const char* synth;
+  } cases[] = {{"--poly", "fluidsynth"}, {"--mpe", "fluidsynth"}, {"--mts=keys", "fluidsynth"}, {"--mts=keys", "timidity"}};
+  for (const auto& c : cases) {
+    if (!have_program(c.synth)) continue;
+    ASSERT_EQ(run_program(RETUNE_BIN, {"--adaptive", c.method, "plain.mid", "just.mid"}, RunOptions().at(dir.path().string())).status, 0);
+    const std::vector<double> just = render(c.synth, (dir / "just.mid").string(), (dir / "just.wav").string());
+    const std::vector<double>& reference = std::string(c.synth) == "fluidsynth" ? plain : render(c.synth, (dir / "plain.mid").string(), (dir / "ref.wav").string());
+    std::vector<double> shift;  // cents each key moved
+    for (int k : keys) {
+      const double equal = 261.6255653 * std::exp2((k - 60) / 12.0);
+      shift.push_back(1200 * std::log2(measured_pitch(just, kRate / 2, kRate / 2, equal) /
+                                       measured_pitch(reference, kRate / 2, kRate / 2, equal)));
+    }
+    EXPECT_NEAR(400 + shift[1] - shift[0], 386.3, 1.0) << c.method << " on " << c.synth << ": the third";
+    EXPECT_NEAR(700 + shift[2] - shift[0], 702.0, 1.0) << c.method << " on " << c.synth << ": the fifth";
   }
 }
 

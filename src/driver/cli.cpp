@@ -34,6 +34,7 @@ constexpr const char* kOtherForms[] = {
     "(TUNING-OPTION... | c1 ... c12) (-d DIR | --in-place) FILE...",
     "--analyze [--json] [TUNING-OPTION... | c1 ... c12] [FILE...]",
     "(TUNING-OPTION... | c1 ... c12) --print-offsets",
+    "(TUNING-OPTION... | c1 ... c12) --export FORMAT [outfile]",
     "--list-tunings | --help | --version",
 };
 
@@ -74,6 +75,9 @@ constexpr char kOptionsHelp[] =
     "  --mts=keys          single-note tuning messages that tune all 128 keys, at the\n"
     "                      start and after every reset: any tuning, chords in tune\n"
     "                      (FluidSynth, TiMidity++)\n"
+    "  --mts=bulk          one bulk tuning dump of all 128 keys, at the start and after\n"
+    "                      every reset, tuning program 0 selected on every channel:\n"
+    "                      for synths that take only bulk dumps\n"
     "  --poly              give every sounding note a channel of its own bend, so that\n"
     "                      chords play in tune on any General MIDI synth; reads the\n"
     "                      whole file into memory\n"
@@ -101,6 +105,12 @@ constexpr char kOptionsHelp[] =
     "                      bend ranges, resets, and the method that suits it; the\n"
     "                      other arguments are [c1 ... c12] FILE... (- for standard input)\n"
     "  --json              with --analyze, one line of JSON per file\n"
+    "\n"
+    "Export (writes the tuning alone, no MIDI file):\n"
+    "  --export FORMAT     write the tuning to outfile or standard output as FORMAT:\n"
+    "                      scl, a Scala scale, and kbm, its keyboard mapping, which\n"
+    "                      read together give every key its pitch; tun, an AnaMark\n"
+    "                      tuning file; syx, a MIDI Tuning Standard bulk dump\n"
     "\n"
     "Other:\n"
     "  --verbose           report on standard error what was inserted\n"
@@ -140,10 +150,13 @@ constexpr int kMaxBendRange = 24;
 constexpr int kMaxMpeBendRange = 96;
 constexpr int kMpeBendRange = 48;
 
+constexpr char kAdaptiveTakesNoTuning[] =
+    "Option --adaptive takes no tuning: it plans every note's pitch from equal temperament (and --a4)\n";
+
 enum class Opt {
   kHelp, kVersion, kListTunings, kPrintOffsets, kVerbose,
-  kTuning, kScl, kKbm, kA4, kRoot, kMts, kPoly, kMpe, kInBends, kBendRange, kSkipChannel, kSkipDrums,
-  kOutputDir, kInPlace, kJobs, kAnalyze, kJson,
+  kTuning, kScl, kKbm, kA4, kRoot, kAdaptive, kMts, kPoly, kMpe, kInBends, kBendRange, kSkipChannel, kSkipDrums,
+  kOutputDir, kInPlace, kJobs, kAnalyze, kJson, kExport,
   kCount
 };
 
@@ -170,6 +183,7 @@ constexpr OptionEntry kOptions[] = {
     {"--kbm", 0, Takes::kValue, true, Opt::kKbm},
     {"--a4", 0, Takes::kValue, true, Opt::kA4},
     {"--root", 0, Takes::kValue, true, Opt::kRoot},
+    {"--adaptive", 0, Takes::kNothing, false, Opt::kAdaptive},
     {"--mts", 0, Takes::kOptionalValue, false, Opt::kMts},
     {"--poly", 0, Takes::kNothing, false, Opt::kPoly},
     {"--mpe", 0, Takes::kNothing, false, Opt::kMpe},
@@ -182,6 +196,7 @@ constexpr OptionEntry kOptions[] = {
     {"--jobs", 'j', Takes::kValue, true, Opt::kJobs},
     {"--analyze", 0, Takes::kNothing, false, Opt::kAnalyze},
     {"--json", 0, Takes::kNothing, false, Opt::kJson},
+    {"--export", 0, Takes::kValue, true, Opt::kExport},
 };
 
 // An option is "--name" or "-" and a letter; "-" alone, "-10" and "-.5" are
@@ -219,6 +234,7 @@ class Parser {
   bool given_[static_cast<int>(Opt::kCount)] = {};
   std::string values_[static_cast<int>(Opt::kCount)];
   std::string texts_[static_cast<int>(Opt::kCount)];
+  std::string mts_spelling_;  // the first --mts given, as written
 };
 
 Options Parser::parse() {
@@ -325,11 +341,21 @@ void Parser::apply(const OptionEntry& option, const char* value) {
       if (*tuning.root < 0) refuse("Invalid root \"%s\": expected a pitch class C, C#, Db, ..., B or 0-11\n", value);
       canonical = std::to_string(*tuning.root);
       break;
-    case Opt::kMts:
-      // --mts=keys: a tuning of every key rather than of the twelve pitch classes
-      if (value && std::strcmp(value, "keys") != 0) refuse("Invalid value \"%s\" for --mts: expected --mts=keys\n", value);
-      (value ? method.mts_keys : method.mts) = true;
-      if (method.mts && method.mts_keys) refuse("Give either --mts or --mts=keys, not both\n");
+    case Opt::kMts: {
+      // --mts=keys and --mts=bulk: a tuning of every key rather than of the
+      // twelve pitch classes
+      const bool keys = value && std::strcmp(value, "keys") == 0, bulk = value && std::strcmp(value, "bulk") == 0;
+      if (value && !keys && !bulk)
+        refuse("Invalid value \"%s\" for --mts: expected --mts=keys or --mts=bulk\n", value);
+      const std::string spelling = value ? "--mts=" + std::string(value) : "--mts";
+      if (!mts_spelling_.empty() && mts_spelling_ != spelling)
+        io::fail(io::kExitBadArguments, "Give either %s or %s, not both\n", mts_spelling_.c_str(), spelling.c_str());
+      mts_spelling_ = spelling;
+      (keys ? method.mts_keys : bulk ? method.mts_bulk : method.mts) = true;
+      break;
+    }
+    case Opt::kAdaptive:
+      method.adaptive = true;
       break;
     case Opt::kPoly:
       method.poly = true;
@@ -371,20 +397,47 @@ void Parser::apply(const OptionEntry& option, const char* value) {
     case Opt::kJson:
       options_.json = true;
       break;
+    case Opt::kExport:
+      if (!export_format(value))
+        refuse("Invalid value \"%s\" for --export: expected scl, kbm, tun or syx\n", value);
+      options_.export_format = *export_format(value);
+      options_.action = Options::Action::kExport;
+      break;
     default:  // the actions that win over everything, decided at the end
       break;
   }
   if (option.single_value) note_value(option, value, canonical);
 }
 
+// What --export leaves no room for: the options of a MIDI file's output,
+// the batches and the other actions.
+constexpr Opt kNotWithExport[] = {Opt::kPrintOffsets, Opt::kAnalyze, Opt::kJson,      Opt::kMts,
+                                  Opt::kPoly,         Opt::kMpe,     Opt::kInBends,   Opt::kBendRange,
+                                  Opt::kSkipChannel,  Opt::kSkipDrums, Opt::kOutputDir, Opt::kInPlace,
+                                  Opt::kJobs,         Opt::kAdaptive};
+
 void Parser::check_combinations() const {
   const TuningChoice& tuning = options_.tuning;
+  if (given_[static_cast<int>(Opt::kExport)])
+    for (Opt other : kNotWithExport)
+      if (given_[static_cast<int>(other)])
+        for (const OptionEntry& option : kOptions)
+          if (option.id == other)
+            refuse("Option --export writes the tuning alone: not with %s\n", option.name.data());
   if (!tuning.name.empty() && !tuning.scl_path.empty()) refuse("Give either --tuning or --scl, not both\n");
   if (!tuning.kbm_path.empty() && tuning.scl_path.empty()) refuse("Option --kbm goes with --scl\n");
   if (!tuning.kbm_path.empty() && tuning.a4)
     refuse("Give either --a4 or --kbm, not both: the mapping sets its own reference frequency\n");
   if (!tuning.kbm_path.empty() && tuning.root) refuse("Give either --root or --kbm, not both: both set the root\n");
   if (tuning.root && !tuning.by_name()) refuse("Option --root goes with --tuning or --scl\n");
+  if (options_.method.adaptive) {
+    if (tuning.by_name() || tuning.root)
+      refuse(kAdaptiveTakesNoTuning);
+    if (options_.method.mts || options_.method.mts_bulk)
+      refuse("Option --adaptive plays through --poly, --mpe or --mts=keys, not %s\n",
+             options_.method.mts ? "--mts" : "--mts=bulk");
+    if (options_.action == Options::Action::kAnalyze) refuse("Option --analyze reads the bends a file has: not with --adaptive\n");
+  }
   if (!options_.method.bends() && options_.method.poly)
     refuse("Give either --mts or %s, not both: a tuning message keeps chords in tune by itself\n",
            options_.method.mpe ? "--mpe" : "--poly");
@@ -424,6 +477,7 @@ constexpr Mode kModes[] = {
     {Options::Action::kRetune, Offsets::kRequired},
     {Options::Action::kPrintOffsets, Offsets::kRequired},
     {Options::Action::kAnalyze, Offsets::kIfNumbers},
+    {Options::Action::kExport, Offsets::kRequired},
 };
 
 Offsets offsets_of(Options::Action action) {
@@ -435,7 +489,13 @@ Offsets offsets_of(Options::Action action) {
 // The twelve offsets the operands start with, taken into the tuning; returns
 // the files that follow.
 std::vector<const char*> Parser::take_offsets() {
+  if (options_.method.adaptive) {
+    // Planned from equal temperament, which --a4 may move; played through --poly unless told otherwise.
+    options_.tuning.name = "equal";
+    options_.method.poly = options_.method.poly || !options_.method.mts_keys;
+  }
   const Offsets offsets = options_.tuning.by_name() ? Offsets::kNone : offsets_of(options_.action);
+  if (options_.method.adaptive && positional_.size() > 2 && is_number(positional_[0])) refuse(kAdaptiveTakesNoTuning);
   auto files = positional_.begin();
   const bool twelve = positional_.size() >= kPitchClasses;
   if (offsets == Offsets::kRequired && !twelve) usage_failure(program());
@@ -457,6 +517,11 @@ void Parser::take_positional() {
   }
   if ((!files.empty() || options_.batch()) && options_.action == Options::Action::kPrintOffsets)
     refuse("Option --print-offsets takes no files\n");
+  if (options_.action == Options::Action::kExport) {
+    if (files.size() > 1) refuse("Option --export takes one file, the outfile\n");
+    if (!files.empty()) options_.outfile = file(files[0]);
+    return;
+  }
   if (options_.batch()) {
     if (files.empty()) refuse("Options --output-dir and --in-place need the files to retune\n");
     for (const char* name : files) {

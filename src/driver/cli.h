@@ -4,18 +4,20 @@
 #include <string>
 #include <vector>
 
+#include "retune/export.h"
 #include "retune/retune.h"
 #include "tuning/tunings.h"
 
 namespace retune::driver {
 
 struct Options {
-  enum class Action { kRetune, kHelp, kVersion, kListTunings, kPrintOffsets, kAnalyze };
+  enum class Action { kRetune, kHelp, kVersion, kListTunings, kPrintOffsets, kAnalyze, kExport };
   Action action = Action::kRetune;
   TuningChoice tuning;
   Method method;
   bool verbose = false;
   bool json = false;  // --analyze reports in JSON
+  ExportFormat export_format = ExportFormat::kScl;  // with --export
   const char* infile = nullptr;   // standard input when null
   const char* outfile = nullptr;  // standard output when null
 

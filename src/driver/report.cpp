@@ -8,6 +8,10 @@
 
 namespace retune::driver {
 
+namespace {
+std::string number(uint64_t value) { return std::to_string(value); }
+}
+
 std::string channel_numbers(uint16_t channels, const char* separator) {
   std::string text;
   for (int c = 0; c < 16; ++c)
@@ -18,7 +22,43 @@ std::string channel_numbers(uint16_t channels, const char* separator) {
   return text;
 }
 
+std::string intonation_text(const Intonation& in) {
+  std::string text = in.pairs == 0 ? std::string("no consonant pairs")
+                                   : io::formatted("%.1f%% of ", 100 * in.purity()) + count(in.pairs, "consonant pair") +
+                                         io::formatted(" within 2 cents of just (RMS %.2f, largest %.2f cents)",
+                                                       in.rms, in.largest);
+  if (in.octave_pairs)
+    text += io::formatted("; unisons and octaves %.1f%% of %s", 100.0 * static_cast<double>(in.octaves_pure) /
+                                                                    static_cast<double>(in.octave_pairs),
+                          number(in.octave_pairs).c_str());
+  text += io::formatted("; drift %+.2f cents; farthest from equal temperament %.2f cents", in.drift, in.farthest);
+  if (in.bends_on_held_notes) text += "; " + count(in.bends_on_held_notes, "bend change") + " on sounding notes";
+  return text;
+}
+
+namespace {
+
+std::string intonation_json(const Intonation& in) {
+  return io::formatted("{\"pairs\":%s,\"pure\":%s,\"purity\":%.4f,\"rms\":%.3f,\"largest\":%.3f,"
+                       "\"octave_pairs\":%s,\"octaves_pure\":%s,\"drift\":%.3f,\"farthest\":%.3f,"
+                       "\"bends_on_held_notes\":%s}",
+                       number(in.pairs).c_str(), number(in.pure).c_str(), in.purity(), in.rms, in.largest,
+                       number(in.octave_pairs).c_str(), number(in.octaves_pure).c_str(), in.drift, in.farthest,
+                       number(in.bends_on_held_notes).c_str());
+}
+
+}  // namespace
+
 std::string verbose_report(const FileReport& report, const Method& method) {
+  if (report.plan) {
+    const PlanFigures& plan = *report.plan;
+    std::string text = "adaptive plan: " + count(plan.notes, "note") + ", " + count(plan.pairs, "pair") +
+                       " sounding together with a just target, " + count(static_cast<uint64_t>(plan.iterations), "iteration");
+    if (plan.clamped) text += ", " + count(plan.clamped, "note") + " held to 30 cents";
+    text += "\n  intonation: " + intonation_text(report.intonation) + "\n  ";
+    if (!method.poly) return text + count(report.note_tunings.changes, "single note tuning change") + " inserted\n";
+    return text + poly_details(report.poly, false);
+  }
   if (method.poly) return poly_details(report.poly);
   const Counts& counts = report.counts;
   std::string text = std::to_string(counts.bends) + " pitch-bend events inserted";
@@ -27,7 +67,16 @@ std::string verbose_report(const FileReport& report, const Method& method) {
   return text + "\n";
 }
 
-std::string warnings(const FileReport& report) { return overflow_summary(report.poly) + reach_summary(report); }
+std::string warnings(const FileReport& report) {
+  return overflow_summary(report.poly) + reach_summary(report) + key_sounding_summary(report.note_tunings);
+}
+
+std::string key_sounding_summary(const NoteTuningReport& report) {
+  if (report.key_sounding == 0) return "";
+  return count(report.key_sounding, "note") +
+         " shared a key with a note already sounding there and kept its tuning: a tuning change would have moved "
+         "that note (--poly gives every note its own)\n";
+}
 
 std::string reach_summary(const FileReport& report) {
   const size_t keys = report.reach.beyond.count();
@@ -38,6 +87,15 @@ std::string reach_summary(const FileReport& report) {
                        report.reach.most_cents) +
          (notes ? count(notes, "note") + " played there sound at the nearest pitch it reaches\n"
                 : "no note is played there\n");
+}
+
+std::string clamped_summary(const Reach& clamped) {
+  const size_t keys = clamped.beyond.count();
+  if (keys == 0) return "";
+  return count(keys, "key") + (keys == 1 ? " lies" : " lie") +
+         io::formatted(" beyond the pitches a bulk tuning dump holds (MIDI's 0 to 127.99 semitones), by up to %.1f "
+                       "cents: written at the nearest it holds\n",
+                       clamped.most_cents);
 }
 
 std::string each_line(const std::string& prefix, const std::string& text) {
@@ -73,16 +131,16 @@ std::string overflow_summary(const PolyReport& report) {
   return text.empty() ? text : text + "\n";
 }
 
-std::string poly_details(const PolyReport& report) {
+std::string poly_details(const PolyReport& report, bool bends_at_once) {
   std::string text = count(report.bends, "pitch-bend event") + " inserted";
   if (report.moved) text += ", " + count(report.moved, "note") + " moved to the nearest key";
   text += "\n";
   for (int s = 0; s < smf::gm::kChannels; ++s) {
     const PolyReport::Source& source = report.sources[s];
     if (source.notes == 0) continue;
-    text += io::formatted("  channel %d: ", s + 1) + count(source.notes, "note") + ", up to " +
-            count(static_cast<uint64_t>(source.most_bends), "bend") + " at once, on channels " +
-            channel_numbers(source.channels, " ");
+    text += io::formatted("  channel %d: ", s + 1) + count(source.notes, "note");
+    if (bends_at_once) text += ", up to " + count(static_cast<uint64_t>(source.most_bends), "bend") + " at once";
+    text += ", on channels " + channel_numbers(source.channels, " ");
     const uint16_t borrowed = source.channels & static_cast<uint16_t>(~(1u << s));
     if (borrowed) text += " (borrowed: " + channel_numbers(borrowed, " ") + ")";
     if (source.approximate) text += ", " + std::to_string(source.approximate) + " placed approximately";
@@ -96,7 +154,6 @@ std::string poly_details(const PolyReport& report) {
 
 namespace {
 
-std::string number(uint64_t value) { return std::to_string(value); }
 
 
 // The items shown one after the other, `separator` between them.
@@ -286,7 +343,10 @@ std::string analysis_text(const Analysis& analysis, const std::string& name) {
   text += analysis.resets.empty() ? "none" : joined(analysis.resets, ", ", [](const Analysis::Reset& reset) {
     return io::formatted("%s at tick %s", reset.kind, number(reset.tick).c_str());
   });
-  return text + "\n  recommended: " + advice_text(analysis) + "\n";
+  text += "\n";
+  if (analysis.intonation.pairs || analysis.intonation.bends_on_held_notes)
+    text += "  intonation: " + intonation_text(analysis.intonation) + "\n";
+  return text + "  recommended: " + advice_text(analysis) + "\n";
 }
 
 std::string analysis_json(const Analysis& analysis, const std::string& name) {
@@ -305,8 +365,9 @@ std::string analysis_json(const Analysis& analysis, const std::string& name) {
                   analysis.most_pairs, analysis.poly_channels, advice_name(analysis));
   text += "\"chords\":" + json_channels(analysis.chords) + ",\"own_bends\":" + json_channels(analysis.own_bends) +
           ",\"own_ranges\":" + json_channels(analysis.own_ranges);
-  text += io::formatted(",\"drums\":%s,\"mts_fits\":%s}}\n", analysis.drums ? "true" : "false",
+  text += io::formatted(",\"drums\":%s,\"mts_fits\":%s}", analysis.drums ? "true" : "false",
                   analysis.mts_fits ? "true" : "false");
+  text += ",\"intonation\":" + intonation_json(analysis.intonation) + "}\n";
   return text;
 }
 

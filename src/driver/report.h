@@ -29,15 +29,24 @@ std::string warnings(const FileReport& report);
 // them, in one line; empty when every key was reached.
 std::string reach_summary(const FileReport& report);
 
+// The keys a tuning file could not hold, written at the nearest pitch it
+// holds, in one line; empty when there are none.
+std::string clamped_summary(const Reach& clamped);
+
 // Every line of `text` after `prefix`.
 std::string each_line(const std::string& prefix, const std::string& text);
 
 // What was played out of tune or ended early, in one line; empty when
 // nothing was.
 std::string overflow_summary(const PolyReport& report);
+// Notes of --adaptive --mts=keys that could not have their own pitch.
+std::string key_sounding_summary(const NoteTuningReport& report);
 // The bends written; then a line per source channel: notes, bends at once,
 // channels, compromises.
-std::string poly_details(const PolyReport& report);
+// Without `bends_at_once`, the count of bends a source's notes needed at once is left out.
+std::string poly_details(const PolyReport& report, bool bends_at_once = true);
+// How in tune the notes sound together, in one line.
+std::string intonation_text(const Intonation& intonation);
 
 // The report for the file called `name`, as lines of text.
 std::string analysis_text(const Analysis& analysis, const std::string& name);

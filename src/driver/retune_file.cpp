@@ -87,18 +87,26 @@ FileReport retune_file(const char* infile, const char* outfile, const Method& me
   InputFile input(infile);
   OutputFile output(outfile);
   io::FdSink out_sink(output.fd(), output.fresh());
-  // The plain method writes a new file directly; anything else goes through
-  // the scratch file, made before any work.
+  // --poly and --adaptive read the whole input, and their large tracks wait
+  // in the scratch file. The plain method writes a new file directly;
+  // anything else goes through the scratch file, made before any work.
+  const bool whole = method.poly || method.adaptive;
   OnDemandScratch scratch;
-  if (!method.poly && !out_sink.can_patch()) scratch.make();
+  if (!whole && !out_sink.can_patch()) scratch.make();
   const KeyTable table = tuning();
   report.reach = out_of_reach(table, method);
 
   io::FdSource file_source(input.fd());
   CopyingSource copying(file_source);
   io::ByteSource& in_source = analyze ? static_cast<io::ByteSource&>(copying) : file_source;
-  if (method.poly) {
-    report.poly = retune_poly(io::read_all(in_source), table, method, &scratch, out_sink);
+  if (whole) {
+    std::optional<AdaptivePlanner> planner;
+    if (method.adaptive) planner.emplace(method);
+    if (method.poly)
+      report.poly = retune_poly(io::read_all(in_source), table, method, &scratch, out_sink, planner ? &*planner : nullptr);
+    else
+      report.note_tunings = retune_note_tunings(io::read_all(in_source), table, method, &scratch, out_sink, *planner);
+    if (planner) report.plan = planner->figures(), report.intonation = planner->intonation();
   } else {
     report.counts = run_passes(in_source, scratch, out_sink, table, method);
   }

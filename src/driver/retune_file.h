@@ -5,7 +5,9 @@
 #include <optional>
 
 #include "driver/cli.h"
+#include "retune/adaptive.h"
 #include "retune/analyze.h"
+#include "retune/note_tunings.h"
 #include "retune/pitch.h"
 #include "retune/poly.h"
 
@@ -22,6 +24,9 @@ struct FileReport {
   Counts counts;
   PolyReport poly;
   Reach reach;  // the keys the method could not sound at their pitch
+  NoteTuningReport note_tunings;    // --adaptive --mts=keys
+  std::optional<PlanFigures> plan;  // --adaptive: the plan, and how its notes sound together
+  Intonation intonation;
   std::optional<Analysis> analysis;
 };
 

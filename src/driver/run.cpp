@@ -20,16 +20,34 @@ void write_all(int fd, const std::string& text) {
   sink.write(reinterpret_cast<const uint8_t*>(text.data()), text.size());
 }
 
-// Prints to standard output; a failed write is a failure like any other.
-void print(const std::string& text) {
-  io::FdSink sink(STDOUT_FILENO);
+// Writes to `fd`; a failed write is a failure like any other.
+void write_or_fail(int fd, const std::string& text) {
+  io::FdSink sink(fd);
   if (!sink.write(reinterpret_cast<const uint8_t*>(text.data()), text.size()))
     throw io::Failure(io::kExitIoError, io::kWriteErrorMessage);
 }
 
-}  // namespace
+void print(const std::string& text) { write_or_fail(STDOUT_FILENO, text); }
 
-namespace {
+// Binary bytes can leave a terminal in a broken state: `what` goes there
+// only when asked for by name.
+void refuse_terminal(const char* outfile, const char* what) {
+  if (!outfile && isatty(STDOUT_FILENO))
+    io::fail(io::kExitBadArguments,
+             "retune: not writing %s to a terminal; name an outfile or redirect standard output\n", what);
+}
+
+// The tuning alone, in the format asked for, put in place like any output.
+void export_file(const Options& options) {
+  if (is_binary(options.export_format)) refuse_terminal(options.outfile, "a MIDI tuning dump");
+  // Before any method's limits: as far as MIDI's keys go.
+  const ResolvedTuning tuning = resolve_tuning(options.tuning, max_offset(Method{.mts_keys = true}));
+  const Exported exported = export_tuning(tuning, options.export_format);
+  OutputFile output(options.outfile);
+  write_or_fail(output.fd(), exported.bytes);
+  output.commit();
+  write_all(STDERR_FILENO, each_line("retune: ", clamped_summary(exported.clamped)));
+}
 
 // Reports on every file; one that cannot be read is a failure of its own,
 // named, and the others go on. Returns the status of the first failure.
@@ -79,12 +97,12 @@ int run(int argc, char** argv) {
         break;
       case Options::Action::kAnalyze:
         return analyze_files(options);
+      case Options::Action::kExport:
+        export_file(options);
+        break;
       default:
         if (options.batch()) return run_batch(options);
-        // Binary bytes can leave a terminal in a broken state.
-        if (!options.outfile && isatty(STDOUT_FILENO))
-          io::fail(io::kExitBadArguments,
-                   "retune: not writing a MIDI file to a terminal; name an outfile or redirect standard output\n");
+        refuse_terminal(options.outfile, "a MIDI file");
         {
           // The hint is for a user at a terminal; the bends of the plain method
           // are what it is about.

@@ -7,6 +7,7 @@
 #include <span>
 
 #include "channel/channel_model.h"
+#include "retune/intonation.h"
 #include "retune/messages.h"
 #include "retune/note_bends.h"
 #include "smf/controllers.h"
@@ -60,6 +61,7 @@ class TimelineAnalysis final : public ChannelListener {
         bent_after_(file.tracks.size()) {}
 
   void visit(const TimedEvent& event, size_t track) {
+    if (event.tick != tick_) pitch_started_notes();
     if (clock_.valid) seconds_ += static_cast<double>(event.tick - tick_) * clock_.seconds_per_tick(tempo_);
     tick_ = event.tick;
     const uint8_t status = event.event.status;
@@ -90,6 +92,13 @@ class TimelineAnalysis final : public ChannelListener {
   }
 
   uint64_t end_tick() const { return tick_; }
+  // How the notes of the channels retuned sound with each other, by the file's own bends.
+  Intonation intonation() {
+    pitch_started_notes();
+    Intonation intonation = measure_intonation(spans_.finish(tick_));
+    intonation.bends_on_held_notes = bends_on_held_notes_;
+    return intonation;
+  }
   double end_seconds() const { return clock_.valid ? seconds_ : -1; }
 
   void note_started(uint8_t channel, Note& note) override {
@@ -98,9 +107,13 @@ class TimelineAnalysis final : public ChannelListener {
     stats.most_sounding = std::max(stats.most_sounding, model_.sounding(channel));
     count_bends(channel, [&] { bends_at_once_.note_started(model_, channel, note.key); });
     stats.chord_notes += bends_at_once_.bends(channel) > 1;
+    if (!moved_by_poly(channel)) return;
+    spans_.started(tick_, channel, note);
+    started_now_.push_back(spans_.notes().size() - 1);
   }
   void note_ended(uint8_t channel, Note& note) override {
     count_bends(channel, [&] { bends_at_once_.note_ended(channel, note.key); });
+    if (moved_by_poly(channel)) spans_.ended(tick_, note);
   }
   void bend_changed(uint8_t channel) override {
     count_bends(channel, [&] { bends_at_once_.bend_changed(model_, channel); });
@@ -154,7 +167,24 @@ class TimelineAnalysis final : public ChannelListener {
       ranges.push_back(setting);
   }
 
+  // A note sounds at the bend in force once every event at its tick is done.
+  void pitch_started_notes() {
+    for (size_t index : started_now_) {
+      NoteSpan& note = spans_.notes()[index];
+      const ChannelState& state = model_.state(note.channel);
+      note.pitch += (state.bend - kBendCentre) * 100.0 * state.range.in_semitones() / kBendCentre;
+    }
+    started_now_.clear();
+  }
+  bool sounds_from_before(uint8_t channel) const {
+    const auto now = std::count_if(started_now_.begin(), started_now_.end(),
+                                   [&](size_t index) { return spans_.notes()[index].channel == channel; });
+    return model_.sounding(channel) > now;
+  }
+
   void pitch_bend(uint8_t channel, int value) {
+    if (moved_by_poly(channel) && value != model_.state(channel).bend && sounds_from_before(channel))
+      ++bends_on_held_notes_;
     Analysis::Channel& stats = analysis_.channels[channel];
     ++stats.bends;
     stats.lowest_bend = std::min(stats.lowest_bend, value);
@@ -174,6 +204,9 @@ class TimelineAnalysis final : public ChannelListener {
   };
   std::vector<PendingNoteOn> bent_after_;  // per track: the note-on its next event may bend
   int pairs_ = 0;
+  NoteSpans spans_;
+  std::vector<size_t> started_now_;  // the notes started at this tick, to be pitched when it is done
+  uint64_t bends_on_held_notes_ = 0;
   uint64_t tick_ = 0;
   double seconds_ = 0;
   double tempo_ = kDefaultTempo;
@@ -230,6 +263,9 @@ Analysis analyze(std::string bytes, const KeyTable& keys, const Method& method) 
     while (const TimedEvent* event = events.next()) timeline.visit(*event, events.track());
     analysis.length_ticks = std::max(analysis.length_ticks, timeline.end_tick());
     analysis.length_seconds = std::max(analysis.length_seconds, timeline.end_seconds());
+    // Of several timelines (a format 2 file), the one with the most notes.
+    Intonation intonation = timeline.intonation();
+    if (intonation.notes >= analysis.intonation.notes) analysis.intonation = intonation;
   }
   if (!Clock(file.division).valid) analysis.length_seconds = -1;
   advise(analysis, keys, method);

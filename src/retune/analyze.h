@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "retune/intonation.h"
 #include "retune/retune.h"
 #include "tuning/tuning_table.h"
 
@@ -59,6 +60,7 @@ struct Analysis {
   uint64_t note_ons = 0;         // on the channels the method tunes
   uint64_t note_ons_bent = 0;    // of them, followed at the same tick by a pitch bend on their channel
   bool starts_tuned = false;     // a tuning message such as retune writes at the first tick
+  Intonation intonation;         // of the notes --poly moves, by the file's own bends
 
   // The file bears the marks of an earlier retuning: a second one would add
   // its tuning to the first.

@@ -26,6 +26,10 @@ constexpr uint8_t kSingleNoteHeader[] = {0x7F, 0x7F, 0x08, 0x02};
 constexpr uint8_t kTuningProgram = 0;
 constexpr int kKeysPerMessage = 127;  // the count is a data byte
 
+// MIDI Tuning Standard bulk dump, non-real time, all devices; the tuning
+// program, the name, each key's data and the checksum follow.
+constexpr uint8_t kBulkDumpHeader[] = {0x7E, 0x7F, 0x08, 0x01};
+constexpr size_t kTuningNameBytes = 16;
 
 void add_controller(Bytes& bytes, int channel, uint8_t controller, uint8_t value) {
   for (uint8_t byte : {uint8_t{0x00}, static_cast<uint8_t>(smf::kController | channel), controller, value})
@@ -33,7 +37,7 @@ void add_controller(Bytes& bytes, int channel, uint8_t controller, uint8_t value
 }
 
 // A system-exclusive event whose message, after F0, is `body`.
-void add_sysex(Bytes& bytes, const Bytes& body) {
+void add_sysex(Bytes& bytes, std::span<const uint8_t> body) {
   bytes.push_back(0x00);
   bytes.push_back(smf::kSysEx);
   uint8_t length[4];
@@ -88,21 +92,61 @@ std::array<uint8_t, 3> note_frequency(double cents) {
           static_cast<uint8_t>(steps & 0x7F)};
 }
 
+namespace {
+
+// Single note tuning changes of the keys from `first` on, `count` of them, key k to pitch(k).
+template <typename Pitch>
+void add_single_note_changes(Bytes& bytes, int first, int count, Pitch pitch) {
+  Bytes body(std::begin(kSingleNoteHeader), std::end(kSingleNoteHeader));
+  body.push_back(kTuningProgram);
+  body.push_back(static_cast<uint8_t>(count));
+  for (int key = first; key < first + count; ++key) {
+    body.push_back(static_cast<uint8_t>(key));
+    for (uint8_t byte : note_frequency(pitch(key))) body.push_back(byte);
+  }
+  body.push_back(smf::kEndOfExclusive);
+  add_sysex(bytes, body);
+}
+
+}  // namespace
+
 Bytes single_note_tuning(const KeyTable& table) {
   Bytes bytes;
-  for (int first = 0; first < kKeys; first += kKeysPerMessage) {
-    const int count = std::min(kKeysPerMessage, kKeys - first);
-    Bytes body(std::begin(kSingleNoteHeader), std::end(kSingleNoteHeader));
-    body.push_back(kTuningProgram);
-    body.push_back(static_cast<uint8_t>(count));
-    for (int key = first; key < first + count; ++key) {
-      body.push_back(static_cast<uint8_t>(key));
-      const double offset = table.mapped[key] ? table.offset[key] : 0.0;
-      for (uint8_t byte : note_frequency(100.0 * key + offset)) body.push_back(byte);
-    }
-    body.push_back(smf::kEndOfExclusive);
-    add_sysex(bytes, body);
+  for (int first = 0; first < kKeys; first += kKeysPerMessage)
+    add_single_note_changes(bytes, first, std::min(kKeysPerMessage, kKeys - first),
+                            [&](int key) { return table.pitch(key); });
+  return bytes;
+}
+
+Bytes single_note_change(int key, double cents) {
+  Bytes bytes;
+  add_single_note_changes(bytes, key, 1, [&](int) { return cents; });
+  return bytes;
+}
+
+Bytes bulk_tuning_dump(const KeyTable& table) {
+  const std::string& name = table.name;
+  Bytes message;
+  message.reserve(kBulkDumpBytes);
+  message.push_back(smf::kSysEx);
+  for (uint8_t byte : kBulkDumpHeader) message.push_back(byte);
+  message.push_back(kTuningProgram);
+  for (size_t i = 0; i < kTuningNameBytes; ++i) {
+    const char c = i < name.size() ? name[i] : ' ';
+    message.push_back(c >= 0x20 && c <= 0x7E ? static_cast<uint8_t>(c) : '?');
   }
+  for (int key = 0; key < kKeys; ++key)
+    for (uint8_t byte : note_frequency(table.pitch(key))) message.push_back(byte);
+  uint8_t checksum = 0;
+  for (auto byte = message.begin() + 1; byte != message.end(); ++byte) checksum ^= *byte;
+  message.push_back(checksum & 0x7F);
+  message.push_back(smf::kEndOfExclusive);
+  return message;
+}
+
+Bytes sysex_event(std::span<const uint8_t> message) {
+  Bytes bytes;
+  add_sysex(bytes, message.subspan(1));
   return bytes;
 }
 
@@ -110,7 +154,7 @@ bool is_tuning_message(const uint8_t* payload, size_t size) {
   auto starts_with = [&](const auto& header) {
     return size >= std::size(header) && std::equal(std::begin(header), std::end(header), payload);
   };
-  return starts_with(kScaleOctaveHeader) || starts_with(kSingleNoteHeader);
+  return starts_with(kScaleOctaveHeader) || starts_with(kSingleNoteHeader) || starts_with(kBulkDumpHeader);
 }
 
 Bytes tuning_program_selection(const Method& method) {

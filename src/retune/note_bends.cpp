@@ -5,20 +5,28 @@
 
 namespace retune {
 
-NoteBends::NoteBends(const KeyTable& keys, const Method& method) : keys_(keys), method_(method) {
+NoteBends::NoteBends(const KeyTable& keys, const Method& method, double planned) : keys_(keys), method_(method) {
   // A range reaches a key whose offset it spans, or whose rest of the offset
   // after the move to the nearest key it spans: a wider range reaches more.
   double reach_needed = 0;
   for (int key = 0; key < kKeys; ++key) {
-    const double offset = keys.mapped[key] ? std::fabs(keys.offset[key]) : 0.0;
-    const double rest = std::fabs(place_key(keys, key, 0).cents);
+    const double offset = (keys.mapped[key] ? std::fabs(keys.offset[key]) : 0.0) + planned;
+    const double rest = std::fabs(place_key(keys, key, 0).cents) + planned;
     reach_needed = std::max(reach_needed, std::min(offset, rest));
   }
   least_reach_ = std::min(reach_needed, 100.0 * kDefaultBendRange);
 }
 
-KeyPlace NoteBends::place(const ChannelState& source, int key) const {
-  return place_key(keys_, key, range(source).in_semitones());
+KeyPlace NoteBends::place(const ChannelState& source, int key, double planned) const {
+  return place_offset(key, key_offset(keys_, key) + planned, range(source).in_semitones());
+}
+
+double NoteBends::nearest_step(const ChannelState& source, double cents) const {
+  const double range = this->range(source).in_semitones();
+  if (!(range > 0)) return cents;
+  const double step = range * 100 / kBendCentre;
+  const double steps = std::round(cents / step);
+  return (steps + std::copysign(1e-6, steps)) * step;  // a hair beyond, so that truncation keeps it
 }
 
 int NoteBends::bend(const ChannelState& source, double cents) const {

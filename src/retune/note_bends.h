@@ -16,7 +16,8 @@ namespace retune {
 
 class NoteBends {
  public:
-  NoteBends(const KeyTable& keys, const Method& method);
+  // `planned` cents either way may be added to a key's offset (place).
+  NoteBends(const KeyTable& keys, const Method& method, double planned = 0);
 
   // The bend range, in semitones, that a channel's notes are bent in: the
   // user's; else the file's, unless it is too small for the tuning, when 2
@@ -28,8 +29,12 @@ class NoteBends {
   }
   // Two semitones are declared instead only where they reach further.
   bool range_too_small(const Range& range) const { return 100 * range.in_semitones() < least_reach_; }
-  // Where a key is played and by how many cents it is bent.
-  KeyPlace place(const ChannelState& source, int key) const;
+  // Where a key is played and by how many cents it is bent, `planned` cents
+  // added to its tuning.
+  KeyPlace place(const ChannelState& source, int key, double planned = 0) const;
+  // The cents of the bend step nearest to `cents`, which bend() keeps: it
+  // truncates, as the plain bends do, where a planned pitch wants the nearest.
+  double nearest_step(const ChannelState& source, double cents) const;
   // The 14-bit bend of a note bent `cents`, the file's own bend added.
   int bend(const ChannelState& source, double cents) const;
   // What `cents` add to the bend, in bend units: notes with the same tuning

@@ -17,7 +17,6 @@ using io::ByteWriter;
 
 namespace {
 
-
 // Pass 1: copies the input event by event and inserts what the method asks
 // for: bends after note-ons, the method's setup of the synthesizer (bend
 // ranges, tuning messages) at the start and after every reset, and the
@@ -39,11 +38,11 @@ class Insertion {
       setup_ = scale_octave_tuning(twelve_offsets(table), method);
       setup_messages_ = 1;
     }
-    if (method.mts_keys) {
-      setup_ = single_note_tuning(table);
+    if (method.tunes_keys()) {
+      setup_ = method.mts_keys ? single_note_tuning(table) : sysex_event(bulk_tuning_dump(table));
       const Bytes selection = tuning_program_selection(method);
       setup_.insert(setup_.end(), selection.begin(), selection.end());
-      setup_messages_ = 2;
+      setup_messages_ = method.mts_keys ? 2 : 1;
     }
   }
 

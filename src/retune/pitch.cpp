@@ -24,9 +24,17 @@ void getPitch(uint8_t& bb, uint8_t& tt, int note, const Tuning& cent, int range)
   tt = static_cast<uint8_t>(value >> 7);
 }
 
-KeyPlace place_key(const KeyTable& table, int byte, double range) {
+double key_offset(const KeyTable& table, int byte) {
   const int key = byte < kKeys ? byte : byte % kPitchClasses;
-  double offset = table.mapped[key] ? table.offset[key] : 0.0;
+  return table.mapped[key] ? table.offset[key] : 0.0;
+}
+
+KeyPlace place_key(const KeyTable& table, int byte, double range) {
+  return place_offset(byte, key_offset(table, byte), range);
+}
+
+KeyPlace place_offset(int byte, double offset, double range) {
+  const int key = byte < kKeys ? byte : byte % kPitchClasses;
   int played = byte;
   if (byte < kKeys && std::fabs(offset) > 100.0 * range) {
     played = static_cast<int>(std::clamp(key + std::round(offset / 100), 0.0, kKeys - 1.0));
@@ -56,9 +64,9 @@ int note_bend(int file_bend, double file_range, double cents, double range) {
 Reach out_of_reach(const KeyTable& table, const Method& method) {
   Reach reach;
   if (method.mts) return reach;  // the synthesizer takes the offsets from each key as it can
-  const double bend = method.mts_keys ? 0.0 : 100.0 * method.bend_range;
+  const double bend = method.tunes_keys() ? 0.0 : 100.0 * method.bend_range;
   const double lowest = -bend;
-  const double highest = method.mts_keys ? 100.0 * static_cast<double>(kHighestFrequency) / kFractionSteps
+  const double highest = method.tunes_keys() ? 100.0 * static_cast<double>(kHighestFrequency) / kFractionSteps
                                          : 100.0 * (kKeys - 1) + bend * (kBendMax - kBendCentre) / kBendCentre;
   for (int key = 0; key < kKeys; ++key) {
     if (!table.mapped[key]) continue;
@@ -73,7 +81,7 @@ Reach out_of_reach(const KeyTable& table, const Method& method) {
 }
 
 double max_offset(const Method& method) {
-  if (method.mts_keys) return 100.0 * (kKeys - 1);  // beyond it, no key would stay on the keyboard
+  if (method.tunes_keys()) return 100.0 * (kKeys - 1);  // beyond it, no key would stay on the keyboard
   return method.mts ? 100.0 : 100.0 * method.bend_range;
 }
 

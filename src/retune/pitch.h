@@ -33,6 +33,10 @@ struct KeyPlace {
 // place unbent. A byte above 127 is no key: it keeps its place, with the
 // offset of the key of its pitch class in the lowest octave.
 KeyPlace place_key(const KeyTable& table, int byte, double range);
+// The offset the table gives a key byte (0 unmapped).
+double key_offset(const KeyTable& table, int byte);
+// The same as place_key for a key byte whose offset is `offset` cents.
+KeyPlace place_offset(int byte, double offset, double range);
 
 // How the plain bends play a key byte: on which key, with which bend (LSB,
 // MSB) for a range of `range` semitones.

@@ -77,31 +77,30 @@ Zone zone_for(const Method& method, const smf::File& file) {
 // file) onto the output channels of `zone`.
 class PolyPlayer final : public ChannelListener {
  public:
-  PolyPlayer(const KeyTable& keys, const Method& method, const Zone& zone, size_t tracks, PolyReport& report)
+  // With a plan, each note's offset from its key's tuning, in the order the notes start.
+  PolyPlayer(const KeyTable& keys, const Method& method, const Zone& zone, size_t tracks, PolyReport& report,
+             std::vector<NoteSpan> planned = {})
       : method_(method),
         zone_(zone),
         report_(report),
-        bends_(keys, method),
+        planned_(std::move(planned)),
+        bends_(keys, method, planned_.empty() ? 0.0 : kMostPlanned),
         bends_at_once_(bends_),
         model_(*this, tracks, !method.ignore_file_bends),
         allocator_(zone.outputs),
         beyond_(out_of_reach(keys, method).beyond),
         setup_pending_(zone.is_mpe()) {}
 
-  // With a spool, each track's bytes go there whenever they reach kSpillAt.
+  // With a spool, each track's bytes go there whenever they reach TrackWriter::kSpillAt.
   void play(const smf::File& file, const std::vector<size_t>& tracks, std::vector<TrackWriter>& writers,
             io::Spool* spool) {
     smf::MergedEvents events(file, tracks);
     while (const TimedEvent* event = events.next()) {
       TrackWriter& out = writers[events.track()];
       handle(*event, events.track(), out);
-      if (spool && out.bytes().size() >= kSpillAt) out.spill(*spool);
+      if (spool && out.bytes().size() >= TrackWriter::kSpillAt) out.spill(*spool);
     }
   }
-
-  // Large enough that spilling costs few system calls, small enough that
-  // sixteen tracks' worth is little beside the input.
-  static constexpr size_t kSpillAt = size_t{1} << 17;
 
   void note_started(uint8_t source, Note& note) override;
   void key_released(uint8_t source, Note& note) override;
@@ -137,6 +136,8 @@ class PolyPlayer final : public ChannelListener {
   const Method& method_;
   const Zone& zone_;
   PolyReport& report_;
+  const std::vector<NoteSpan> planned_;
+  size_t next_planned_ = 0;
   NoteBends bends_;
   BendsAtOnce bends_at_once_;
   ChannelModel model_;
@@ -252,7 +253,16 @@ void PolyPlayer::note_started(uint8_t source, Note& note) {
   const ChannelState& state = model_.state(source);
   if (!method_.declare_bend_range && bends_.range_too_small(state.range))
     report_.small_ranges |= static_cast<uint16_t>(1u << source);
-  const KeyPlace place = bends_.place(state, note.key);
+  double planned = 0;
+  if (next_planned_ < planned_.size()) {
+    const NoteSpan& plan = planned_[next_planned_++];
+    planned = plan.pitch - 100.0 * plan.key;
+  }
+  KeyPlace place = bends_.place(state, note.key, planned);
+  if (!planned_.empty()) {  // the bend nearest the plan, as long as that keeps within the plan's reach
+    const double nearest = bends_.nearest_step(state, place.cents);
+    if (std::fabs(nearest - (place.cents - planned)) <= kMostPlanned) place.cents = nearest;
+  }
   report_.moved += place.key != note.key;
   report_.unreachable += note.key < kKeys && beyond_[note.key];
   const int bend = bends_.bend(state, place.cents);
@@ -464,10 +474,13 @@ void PolyPlayer::declare_range(int o, uint8_t source) {
 }
 
 // The MPE configuration message (registered parameter 6) on the manager
-// channel, then each member's bend range.
+// channel, then each member's bend range. The parameter the sources had
+// selected on the manager since a reset is selected again, so that their
+// data entry still goes where they mean.
 void PolyPlayer::configure_zone() {
   setup_pending_ = false;
   configured_ = true;
+  const Selection sources_selection = outputs_[zone_.manager].selection;
   auto set = [&](int o, uint8_t parameter, uint8_t value, bool cents) {
     send(o, smf::kController, kRpnMsb, 0);
     send(o, smf::kController, kRpnLsb, parameter);
@@ -479,6 +492,7 @@ void PolyPlayer::configure_zone() {
   set(zone_.manager, kMpeConfigurationParameter, static_cast<uint8_t>(zone_.members), false);
   for (unsigned bits = zone_.outputs; bits; bits &= bits - 1)
     set(std::countr_zero(bits), kBendRangeParameter, static_cast<uint8_t>(method_.bend_range), true);
+  select(zone_.manager, sources_selection);
 }
 
 // An MPE zone has one sound: notes of sources with different programs
@@ -517,18 +531,19 @@ void PolyPlayer::select(int o, const Selection& want) {
 }  // namespace
 
 PolyReport retune_poly(std::string input, const KeyTable& keys, const Method& method, io::Spool* spool,
-                       io::ByteSink& out) {
+                       io::ByteSink& out, PitchPlanner* planner) {
   const smf::File file = smf::read_file(std::move(input));
   std::vector<TrackWriter> writers(file.tracks.size());
   for (size_t t = 0; t < writers.size(); ++t) {
     const size_t size = file.tracks[t].end - file.tracks[t].begin;
     // Untouched pages cost nothing; a spilling writer never holds much more than kSpillAt.
-    writers[t].bytes().reserve(spool ? std::min(2 * size + 64, PolyPlayer::kSpillAt + 64) : 2 * size + 64);
+    writers[t].bytes().reserve(spool ? std::min(2 * size + 64, TrackWriter::kSpillAt + 64) : 2 * size + 64);
   }
   const Zone zone = zone_for(method, file);
   PolyReport report;
   for (const std::vector<size_t>& tracks : smf::timelines(file))
-    PolyPlayer(keys, method, zone, file.tracks.size(), report).play(file, tracks, writers, spool);
+    PolyPlayer(keys, method, zone, file.tracks.size(), report, planner ? planner->plan(file, tracks) : std::vector<NoteSpan>{})
+        .play(file, tracks, writers, spool);
   smf::write_file(file, writers, spool, out);
   return report;
 }

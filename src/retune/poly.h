@@ -10,9 +10,12 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "io/byte_io.h"
+#include "retune/intonation.h"
 #include "retune/method.h"
+#include "smf/smf_file.h"
 #include "tuning/tuning_table.h"
 
 namespace retune {
@@ -39,6 +42,18 @@ struct PolyReport {
   bool one_sound = false;     // MPE: notes of channels with different programs sounded together
 };
 
+// Chooses a pitch for every note of a timeline (the merged tracks of a file,
+// or one track of a format 2 file) before any is played: the notes of the
+// channels the method retunes, in the order the channel model starts them,
+// with their spans and pitches (100 * key plus an offset of at most
+// kMostPlanned either way, to which the key's tuning is added).
+class PitchPlanner {
+ public:
+  virtual ~PitchPlanner() = default;
+  virtual std::vector<NoteSpan> plan(const smf::File& file, const std::vector<size_t>& tracks) = 0;
+};
+inline constexpr double kMostPlanned = 30.0;
+
 // Retunes a whole file in memory by `keys` and `method` (its bend range,
 // skipped channels and the file's own bends). Channel 10 is left alone. A key
 // whose offset lies beyond the bend range is played on the nearest key, as
@@ -47,7 +62,8 @@ std::string retune_poly(std::string input, const KeyTable& keys, const Method& m
                         PolyReport* report = nullptr);
 // The same, written to `out`; with a spool, the tracks wait there rather than
 // in memory until the whole output can be written.
+// With a `planner`, each note is bent by its key's offset and its planned one.
 PolyReport retune_poly(std::string input, const KeyTable& keys, const Method& method, io::Spool* spool,
-                       io::ByteSink& out);
+                       io::ByteSink& out, PitchPlanner* planner = nullptr);
 
 }  // namespace retune

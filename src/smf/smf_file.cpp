@@ -179,6 +179,13 @@ size_t TrackWriter::delta(uint64_t tick, uint8_t* out) {
   return size;
 }
 
+void TrackWriter::insert(uint64_t tick, std::span<const uint8_t> events) {
+  if (events.empty()) return;
+  delta(tick);
+  bytes_.append(reinterpret_cast<const char*>(events.data()) + 1, events.size() - 1);
+  running_status_ = 0;
+}
+
 void TrackWriter::copy(uint64_t tick, const TimedEvent& timed) {
   const Event& event = timed.event;
   switch (class_of(event.status)) {

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -112,9 +113,16 @@ class MergedEvents {
 // status); any other event states its status.
 class TrackWriter {
  public:
+  // Bytes held before a spill() pays: enough that spilling costs few system
+  // calls, little enough that sixteen tracks' worth is small beside a file.
+  static constexpr size_t kSpillAt = size_t{1} << 17;
+
   // A channel message: `status` and its one or two data bytes. The most
   // frequent write of all, defined below where its callers can inline it.
   void channel(uint64_t tick, uint8_t status, uint8_t data1, uint8_t data2 = 0);
+  // Events of our own, each with its status and at delta time 0 (the first
+  // one's delta is replaced by the time to `tick`).
+  void insert(uint64_t tick, std::span<const uint8_t> events);
   // An event as the file has it, with its status stated where it ran on the
   // status before.
   void copy(uint64_t tick, const TimedEvent& event);

@@ -252,7 +252,11 @@ Scale read_scl(const std::string& path) {
   if (ends_with(path, ".kbm"))
     io::fail(io::kExitBadArguments, "Scala file %s is a keyboard mapping: give it with --kbm, and a scale with --scl\n",
              path.c_str());
-  return parse_scl(read_text(path, "scale"), path);
+  Scale scale = parse_scl(read_text(path, "scale"), path);
+  // Its name: the file's, without directory and extension.
+  const size_t start = path.rfind('/') + 1;
+  scale.name = path.substr(start, ends_with(path, ".scl") ? path.size() - start - 4 : std::string::npos);
+  return scale;
 }
 
 KeyboardMapping parse_kbm(const std::string& text, const std::string& name) {

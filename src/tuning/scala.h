@@ -16,6 +16,7 @@ inline constexpr int kMaxScaleNotes = 4096;
 // A scale: its description and the cents of its degrees 1..n above degree 0
 // (1/1), the last being the period at which the scale repeats.
 struct Scale {
+  std::string name;  // what the scale is called: a built-in's name, a file's without .scl
   std::string description;
   std::vector<double> pitches;
 

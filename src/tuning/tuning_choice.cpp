@@ -40,6 +40,17 @@ std::string key_name(const KeyTable& table, int key) {
   return table.pitch_classes() ? kPitchClassNames[key] : "key " + std::to_string(key);
 }
 
+// The twelve offsets as a scale on C: its degrees are the pitch classes'
+// distances from C.
+Scale offsets_scale(const Tuning& cent) {
+  Scale scale;
+  for (int k = 1; k < kPitchClasses; ++k) scale.pitches.push_back(100.0 * k + cent[k] - cent[0]);
+  scale.pitches.push_back(1200.0);
+  scale.name = "offsets";
+  scale.description = "Offsets from equal temperament for C to B: " + format_offsets(cent);
+  return scale;
+}
+
 }  // namespace
 
 std::optional<double> parse_cents(std::string_view text) {
@@ -69,29 +80,36 @@ std::optional<double> parse_cents(std::string_view text) {
 ResolvedTuning resolve_tuning(const TuningChoice& choice, double limit) {
   ResolvedTuning tuning;
   const int root = choice.root.value_or(0);
+  tuning.mapping = KeyboardMapping::linear(60 + root);
   if (!choice.by_name()) {
-    tuning.table = KeyTable::from_pitch_classes(positional_offsets(choice, limit));
+    const Tuning cent = positional_offsets(choice, limit);
+    tuning.table = KeyTable::from_pitch_classes(cent);
     tuning.source = "The offsets";
+    tuning.scale = offsets_scale(cent);
   } else if (!choice.name.empty()) {
     tuning.table = builtin_table(choice.name, root);
     tuning.source = "Tuning " + choice.name;
+    tuning.scale = builtin_scale(choice.name);
   } else {
-    const Scale scale = read_scl(choice.scl_path);
+    tuning.scale = read_scl(choice.scl_path);
+    const Scale& scale = tuning.scale;
     tuning.source = "Scala file " + choice.scl_path;
     char shape[64];
     std::snprintf(shape, sizeof shape, "%d notes, period %.10g cents", scale.size(), scale.period());
     tuning.shape = shape;
     if (choice.kbm_path.empty()) {
-      tuning.table = map_keys(scale, KeyboardMapping::linear(60 + root), "").table;
+      tuning.table = map_keys(scale, tuning.mapping, "").table;
     } else {
-      const KeyboardMapping mapping = read_kbm(choice.kbm_path);
-      const MappedKeys keys = map_keys(scale, mapping, choice.kbm_path);
+      tuning.mapping = read_kbm(choice.kbm_path);
+      const MappedKeys keys = map_keys(scale, tuning.mapping, choice.kbm_path);
       tuning.table = keys.table;
-      tuning.reference = "Keyboard mapping " + choice.kbm_path + ", with key " + std::to_string(mapping.reference_note) +
-                         " at " + mapping.frequency_text + " Hz,";
+      tuning.reference = "Keyboard mapping " + choice.kbm_path + ", with key " +
+                         std::to_string(tuning.mapping.reference_note) + " at " + tuning.mapping.frequency_text +
+                         " Hz,";
       tuning.reference_shift = keys.reference_shift;
     }
   }
+  tuning.table.name = tuning.scale.name;
   if (choice.a4) {
     tuning.reference_shift = tune_reference(tuning.table, 69, cents_from_equal(69, *choice.a4));
     tuning.reference = "Option --a4 " + choice.a4_text;

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <optional>
+#include <string>
 
 namespace retune {
 
@@ -20,6 +21,11 @@ using Tuning = std::array<double, kPitchClasses>;
 struct KeyTable {
   std::array<double, kKeys> offset{};
   std::array<bool, kKeys> mapped{};
+  std::string name;  // what the tuning is called, for the messages that carry a name
+
+  // The pitch `key` sounds at, in cents above key 0 of equal temperament; an
+  // unmapped key sounds at its own.
+  double pitch(int key) const { return 100.0 * key + (mapped[key] ? offset[key] : 0.0); }
 
   // Every key of a pitch class takes that class's offset.
   static KeyTable from_pitch_classes(const Tuning& cent) {

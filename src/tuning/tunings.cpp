@@ -274,6 +274,23 @@ KeyTable builtin_table(std::string_view name, int root) {
   return map_keys(equal_division(steps), KeyboardMapping::linear(60 + root), "").table;
 }
 
+Scale builtin_scale(std::string_view name) {
+  Scale scale;
+  if (const NamedTuning* tuning = find_tuning(name)) {
+    const Degrees degrees = tuning->degrees();
+    scale.pitches.assign(degrees.begin() + 1, degrees.end());
+    scale.pitches.push_back(1200.0);
+    scale.name = tuning->name;
+    scale.description = std::string(tuning->name) + ": " + tuning->description;
+    return scale;
+  }
+  const int steps = edo_steps(lower(name));
+  scale = equal_division(steps);
+  scale.name = "edo:" + std::to_string(steps);
+  scale.description = scale.name + ": " + std::to_string(steps) + " equal divisions of the octave";
+  return scale;
+}
+
 Tuning offsets_on_root(const Degrees& degrees, int root) {
   Tuning cent{};
   for (int i = 0; i < kPitchClasses; ++i) cent[(root + i) % kPitchClasses] = degrees[i] - 100.0 * i;

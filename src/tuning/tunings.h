@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tuning/scala.h"
 #include "tuning/tuning_table.h"
 
 namespace retune {
@@ -41,6 +42,10 @@ const NamedTuning* find_tuning(std::string_view name);
 // from key 60 + root. An unknown name is a Failure that suggests the nearest.
 KeyTable builtin_table(std::string_view name, int root);
 
+// The scale of the built-in `name`, which builtin_table has taken: its
+// twelve degrees, or N equal steps, with the name and description.
+Scale builtin_scale(std::string_view name);
+
 // Offsets from equal temperament for `degrees` with its degree 0 on the
 // pitch class `root`, which is left unbent.
 Tuning offsets_on_root(const Degrees& degrees, int root);
@@ -65,9 +70,14 @@ struct TuningChoice {
 
 // A resolved tuning, with what a refusal should blame: the tuning itself, or
 // the reference pitch (a keyboard mapping's frequency, --a4) that moved every
-// key by `reference_shift` cents.
+// key by `reference_shift` cents. Its scale on its mapping gives the table:
+// the scale's own notes, on the keyboard mapping given or else a linear one;
+// a mapping without frequency text has its reference key where the table
+// has it.
 struct ResolvedTuning {
   KeyTable table;
+  Scale scale;
+  KeyboardMapping mapping;
   std::string source;     // "Tuning meantone", "Scala file x.scl", ...
   std::string shape;      // of a scale: "19 notes, period 1200 cents"
   std::string reference;  // "Option --a4 415", ...; empty when nothing moved the keys

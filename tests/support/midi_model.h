@@ -149,9 +149,11 @@ inline std::vector<Event> expected_prelude(const retune::Tuning& cent, const ret
     m += '\xF7';
     events.push_back(make_event(m));
   }
-  if (method.mts_keys) {
+  if (method.tunes_keys()) {
     // The bytes are checked literally elsewhere; here only where they go.
-    const retune::Bytes keys = retune::single_note_tuning(retune::KeyTable::from_pitch_classes(cent));
+    const retune::KeyTable table = retune::KeyTable::from_pitch_classes(cent);
+    const retune::Bytes keys = method.mts_keys ? retune::single_note_tuning(table)
+                                               : retune::sysex_event(retune::bulk_tuning_dump(table));
     const retune::Bytes selection = retune::tuning_program_selection(method);
     std::string bytes(keys.begin(), keys.end());
     bytes.append(selection.begin(), selection.end());
@@ -219,7 +221,7 @@ inline std::string check_retuned(std::string_view input, std::string_view output
   if (in.tail != out.tail) return "bytes after the last track changed";
   if (in.header != out.header) return "header changed";
   if (in.tracks.size() != out.tracks.size()) return "track count changed";
-  const bool has_setup = method.mts || method.mts_keys || method.declare_bend_range;
+  const bool has_setup = !method.bends() || method.declare_bend_range;
   const auto setup = expected_prelude(cent, method);
   const bool independent = in.header[9] == 2;  // format 2
   bool after_insert = false;

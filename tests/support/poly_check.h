@@ -11,6 +11,11 @@
 // unchanged; no note-on is left without its note-off that was not so in the
 // input. Notes that start while more different (source, 14-bit bend) pairs
 // sound than there are channels may be off or missing.
+// As an MPE zone: channel 10 is a source unless it holds drum notes; the
+// notes play on the members (channel 2 up to the one before the first that
+// passes through), which hold each note's bend, range and pressure; manager
+// channel 1 holds what all sources were sent of programs, controllers and
+// parameters, in the order they came: the zone's settings.
 #pragma once
 
 #include <algorithm>
@@ -144,6 +149,7 @@ struct Options {
   int bend_range = 0;                // the user's; 0: the file's own
   uint16_t skipped = 0;              // bit n: channel n
   bool ignore_bends = false;
+  bool mpe = false;
 };
 
 struct Result {
@@ -215,6 +221,10 @@ class Checker {
     if (in.header != out.header) return fail("header changed");
     if (in.tracks.size() != out.tracks.size()) return fail("track count changed");
     if (in.others != out.others) return fail("other chunks or trailing bytes changed");
+    for (const auto& track : in.tracks)
+      for (const Event& e : track) drums_ = drums_ || (e.status == 0x99 && e.data[1] > 0);
+    drums_ = drums_ || !options_.mpe;
+    while (options_.mpe && members_ + 1 < 16 && !passes_through(members_ + 1)) ++members_;
     for (size_t t = 0; t < in.tracks.size(); ++t)
       if (kept(in.tracks[t]) != kept(out.tracks[t]))
         return fail("track " + std::to_string(t) + ": events other than retuned channel messages changed");
@@ -241,6 +251,8 @@ class Checker {
     Settings settings;
   };
   using History = std::vector<Snapshot>;  // per channel, in order
+  static constexpr int kZone = 16;          // an MPE zone's settings, after the channels'
+  using Histories = std::array<History, 17>;
   struct Note {
     int channel, key, velocity;
     size_t track, off_track = SIZE_MAX;
@@ -260,7 +272,7 @@ class Checker {
     if (result_.problem.empty()) result_.problem = std::move(problem);
     return result_;
   }
-  bool passes_through(int channel) const { return channel == 9 || (options_.skipped >> channel & 1); }
+  bool passes_through(int channel) const { return (channel == 9 && drums_) || (options_.skipped >> channel & 1); }
   // Events the mode leaves as they are: all but the well-formed channel
   // messages of the channels it retunes.
   bool is_kept(const Event& e) const {
@@ -315,33 +327,64 @@ class Checker {
   // all notes off and all sound off, and in the input kept sounding by the
   // pedal. Returns how many note-ons are left without a note-off when paired
   // by the note messages alone, resets, mode messages and pedal aside.
-  size_t walk(const std::vector<Step>& steps, bool is_input, std::array<History, 16>& history, std::vector<Note>& notes,
+  size_t walk(const std::vector<Step>& steps, bool is_input, Histories& history, std::vector<Note>& notes,
               std::vector<Pressure>& pressures) {
-    std::array<Settings, 16> now;
+    std::array<Settings, 17> now;
     // The parameter data entry goes to: RPN MSB, LSB, NRPN MSB, LSB, and
     // whether the non-registered one was selected last; 127/127 is none.
-    std::array<std::array<int, 4>, 16> number;
-    std::array<bool, 16> nrpn{};
+    std::array<std::array<int, 4>, 17> number;
+    std::array<bool, 17> nrpn{};
     for (auto& n : number) n.fill(127);
     std::array<std::array<std::vector<size_t>, 128>, 16> open;  // awaiting their note-off
     std::array<std::vector<size_t>, 16> held;                   // waiting for the pedal
     std::array<std::array<size_t, 128>, 16> unended{};          // by the messages alone
-    for (int c = 0; c < 16; ++c) history[c] = {{0, 0, now[c]}};
+    for (int c = 0; c <= kZone; ++c) history[c] = {{0, 0, now[c]}};
     std::map<size_t, std::pair<std::string, bool>> sysex;  // per track: the message joined so far, open
     auto end = [&](size_t n, uint64_t tick, size_t seq) {
       notes[n].end_tick = tick;
       notes[n].end_seq = seq;
     };
+    // A controller's change of the settings of channel `k` (or of the zone).
+    auto control = [&](int k, int d1, int d2) {
+      Settings& t = now[k];
+      if (d1 < 120 && !is_parameter_control(d1)) t.controllers[d1] = static_cast<uint8_t>(d2), t.sent[d1] = true;
+      if (d1 >= 98 && d1 <= 101) number[k][101 - d1] = d2, nrpn[k] = d1 < 100;
+      const int msb = number[k][2 * nrpn[k]], lsb = number[k][2 * nrpn[k] + 1];
+      if ((d1 == 6 || d1 == 38 || d1 == 96 || d1 == 97) && !(msb == 127 && lsb == 127)) {
+        // Increments step the LSB, but the MSB of coarse tuning and the
+        // tuning program and bank (RPN 2-4), after MMA RP-018.
+        const int id = nrpn[k] << 14 | msb << 7 | lsb, step = id >= 2 && id <= 4 ? 128 : 1;
+        // A parameter not yet set holds what a synthesizer starts with:
+        // modulation depth range 50 cents, the others centred.
+        const auto known = t.parameters.find(id);
+        int value = id == 0                       ? t.range[0] << 7 | t.range[1]
+                    : known != t.parameters.end() ? known->second
+                    : id == 5                     ? 64
+                                                  : 64 << 7;
+        value = d1 == 6 ? d2 << 7 | (value & 127) : d1 == 38 ? (value & ~127) | d2 : value + (d1 == 96 ? step : -step);
+        value = std::clamp(value, 0, 16383);
+        if (id == 0) t.range[0] = value >> 7, t.range[1] = value & 127;
+        else t.parameters[id] = value, t.halves[id] |= d1 == 6 ? 2 : d1 == 38 ? 1 : 3;
+      }
+      if (d1 == 121) {
+        t.pressure = 0, t.pressure_sent = true, t.bend = 8192;
+        for (int cc : {1, 11, 64, 65, 66, 67}) t.controllers[cc] = cc == 11 ? 127 : 0, t.sent[cc] = true;
+        number[k].fill(127);
+        nrpn[k] = false;
+      }
+    };
     for (size_t seq = 0; seq < steps.size(); ++seq) {
       const Event& e = *steps[seq].event;
       auto& [joined, joining] = sysex[steps[seq].track];
       if (ends_reset(e, joined, joining)) {
-        for (int c = 0; c < 16; ++c) {
-          for (auto& keys : open[c])
-            for (size_t n : keys) end(n, e.tick, seq);
-          for (auto& keys : open[c]) keys.clear();
-          for (size_t n : held[c]) end(n, e.tick, seq);
-          held[c].clear();
+        for (int c = 0; c <= kZone; ++c) {
+          if (c < kZone) {
+            for (auto& keys : open[c])
+              for (size_t n : keys) end(n, e.tick, seq);
+            for (auto& keys : open[c]) keys.clear();
+            for (size_t n : held[c]) end(n, e.tick, seq);
+            held[c].clear();
+          }
           now[c] = Settings{};
           number[c].fill(127);
           nrpn[c] = false;
@@ -354,6 +397,10 @@ class Checker {
       Settings& s = now[c];
       const int d1 = e.data[0], d2 = e.data[1];
       const bool is_off = e.kind() == 0x80 || (e.kind() == 0x90 && d2 == 0);
+      // What an MPE zone's manager takes for every source: programs, and
+      // controllers but those that end notes.
+      const bool zone_wide = options_.mpe && is_input &&
+                             (e.kind() == 0xC0 || (e.kind() == 0xB0 && (d1 < 120 || d1 == 121)));
       if (e.kind() == 0x90 && d2 > 0) {
         ++unended[c][d1];
         open[c][d1].push_back(notes.size());
@@ -368,31 +415,8 @@ class Checker {
         if (is_input && s.controllers[64] >= 64) held[c].push_back(n);
         else end(n, e.tick, seq);
       } else if (e.kind() == 0xB0) {
-        if (d1 < 120 && !is_parameter_control(d1)) s.controllers[d1] = static_cast<uint8_t>(d2), s.sent[d1] = true;
-        if (d1 >= 98 && d1 <= 101) number[c][101 - d1] = d2, nrpn[c] = d1 < 100;
-        const int msb = number[c][2 * nrpn[c]], lsb = number[c][2 * nrpn[c] + 1];
-        if ((d1 == 6 || d1 == 38 || d1 == 96 || d1 == 97) && !(msb == 127 && lsb == 127)) {
-          // Increments step the LSB, but the MSB of coarse tuning and the
-          // tuning program and bank (RPN 2-4), after MMA RP-018.
-          const int id = nrpn[c] << 14 | msb << 7 | lsb, step = id >= 2 && id <= 4 ? 128 : 1;
-          // A parameter not yet set holds what a synthesizer starts with:
-          // modulation depth range 50 cents, the others centred.
-          const auto known = s.parameters.find(id);
-          int value = id == 0                       ? s.range[0] << 7 | s.range[1]
-                      : known != s.parameters.end() ? known->second
-                      : id == 5                     ? 64
-                                                    : 64 << 7;
-          value = d1 == 6 ? d2 << 7 | (value & 127) : d1 == 38 ? (value & ~127) | d2 : value + (d1 == 96 ? step : -step);
-          value = std::clamp(value, 0, 16383);
-          if (id == 0) s.range[0] = value >> 7, s.range[1] = value & 127;
-          else s.parameters[id] = value, s.halves[id] |= d1 == 6 ? 2 : d1 == 38 ? 1 : 3;
-        }
-        if (d1 == 121) {
-          s.pressure = 0, s.pressure_sent = true, s.bend = 8192;
-          for (int cc : {1, 11, 64, 65, 66, 67}) s.controllers[cc] = cc == 11 ? 127 : 0, s.sent[cc] = true;
-          number[c].fill(127);
-          nrpn[c] = false;
-        }
+        control(c, d1, d2);
+        if (zone_wide) control(kZone, d1, d2);
         if (is_input && (d1 == 121 || (d1 == 64 && d2 < 64) || d1 == 120)) {
           for (size_t n : held[c]) end(n, e.tick, seq);
           held[c].clear();
@@ -414,12 +438,15 @@ class Checker {
         pressures.push_back({seq, e.tick, c, d1, d2});
       } else if (e.kind() == 0xC0) {
         s.program = d1;
+        if (zone_wide) now[kZone].program = d1;
       } else if (e.kind() == 0xD0) {
         s.pressure = d1, s.pressure_sent = true;
       } else if (e.kind() == 0xE0) {
         if (!(is_input && options_.ignore_bends)) s.bend = d1 | d2 << 7;
       }
       if (!(history[c].back().settings == s)) history[c].push_back({e.tick, seq + 1, s});
+      if (zone_wide && !(history[kZone].back().settings == now[kZone]))
+        history[kZone].push_back({e.tick, seq + 1, now[kZone]});
     }
     size_t left = 0;
     for (const auto& keys : unended)
@@ -478,31 +505,56 @@ class Checker {
     return want;
   }
 
-  // Empty when the note's channel holds what it should at its start and at
-  // the end of every tick it sounds through.
-  std::string check_note(const Note& n, const Note& m, const std::array<History, 16>& in,
-                         const std::array<History, 16>& out, double* cents_off) const {
+  // The first thing an output channel lacks of what it should hold for a
+  // note; an MPE member holds only the note's own bend, range and pressure.
+  std::string lacks(const Settings& got, Settings want) const {
+    if (options_.mpe) {
+      want.program = got.program;
+      want.sent.reset();
+      want.parameters.clear();
+      want.halves.clear();
+    }
+    return differs(got, want);
+  }
+
+  // The first thing an MPE zone's manager lacks of the zone's settings.
+  std::string manager_lacks(const Settings& got, Settings zone) const {
+    if (!options_.mpe) return "";
+    zone.bend = got.bend, zone.range[0] = got.range[0], zone.range[1] = got.range[1], zone.pressure_sent = false;
+    const std::string d = differs(got, zone);
+    return d.empty() ? d : "the manager's " + d;
+  }
+
+  // Empty when the note's channel (and an MPE zone's manager) holds what it
+  // should at its start and at the end of every tick it sounds through.
+  std::string check_note(const Note& n, const Note& m, const Histories& in, const Histories& out,
+                         double* cents_off) const {
+    if (options_.mpe && (m.channel < 1 || m.channel > members_))
+      return "on channel " + std::to_string(m.channel + 1) + ", no member of the zone";
     const double offset = n.cents;
     const History& src = in[n.channel];
     const History& dst = out[m.channel];
     const Settings want = expected(at_seq(src, n.on_seq), offset);
     const Settings got = at_seq(dst, m.on_seq);
     *cents_off = std::abs(got.bend - want.bend) * want.range_semitones() * 100 / 8192;
-    if (std::string d = differs(got, want); !d.empty()) return d + " at its start";
+    if (std::string d = lacks(got, want); !d.empty()) return d + " at its start";
+    if (std::string d = manager_lacks(at_seq(out[0], m.on_seq), at_seq(in[kZone], n.on_seq)); !d.empty())
+      return d + " at its start";
     std::vector<uint64_t> ticks;
-    for (const History* h : {&src, &dst}) {
+    for (const History* h : {&src, &dst, &in[kZone], &out[0]}) {
       auto it = std::lower_bound(h->begin(), h->end(), n.on_tick, [](const Snapshot& s, uint64_t t) { return s.tick < t; });
       for (; it != h->end() && it->tick < n.end_tick; ++it) ticks.push_back(it->tick);
     }
     for (uint64_t t : ticks) {
-      if (std::string d = differs(at_end_of(dst, t), expected(at_end_of(src, t), offset)); !d.empty())
-        return "at tick " + std::to_string(t) + ": " + d;
+      std::string d = lacks(at_end_of(dst, t), expected(at_end_of(src, t), offset));
+      if (d.empty()) d = manager_lacks(at_end_of(out[0], t), at_end_of(in[kZone], t));
+      if (!d.empty()) return "at tick " + std::to_string(t) + ": " + d;
     }
     return "";
   }
 
   void timeline(const Smf& in, const Smf& out, const std::vector<size_t>& tracks) {
-    std::array<History, 16> in_history, out_history;
+    Histories in_history, out_history;
     std::vector<Note> in_notes, out_notes;
     std::vector<Pressure> in_pressures, out_pressures;
     const size_t in_unended = walk(merge(in, tracks), true, in_history, in_notes, in_pressures);
@@ -528,6 +580,7 @@ class Checker {
 
     int channels = 0;
     for (int c = 0; c < 16; ++c) channels += !passes_through(c);
+    if (options_.mpe) channels = members_;
     // Notes sounding, by end, for the count of (source, tuning) pairs: notes
     // of a pair share a channel, their bends equal whatever the file's bend.
     // A note that starts while more pairs sound than there are channels may
@@ -602,7 +655,7 @@ class Checker {
         const Settings want = expected(at_seq(in_history[n.channel], n.on_seq), n.cents);
         Settings got = at_seq(out_history[m.channel], m.on_seq);
         got.bend = want.bend;
-        if (std::string d = differs(got, want); !d.empty()) fail(where + "another source's settings at its start: " + d);
+        if (std::string d = lacks(got, want); !d.empty()) fail(where + "another source's settings at its start: " + d);
       }
     }
     // A note placed on a channel of another source sounds on there after its
@@ -612,6 +665,8 @@ class Checker {
 
   Options options_;
   Result result_;
+  bool drums_ = false;  // channel 10 passes through
+  int members_ = 0;     // of an MPE zone: channels 2 to members_ + 1
   mutable std::map<double, double> out_ranges_;  // by the file's range
 };
 
