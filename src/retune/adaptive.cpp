@@ -22,6 +22,7 @@ constexpr double kBassFactor = 2.0;
 constexpr double kSharedKeyWeight = 100.0;
 constexpr int kMostPartners = 10;     // a note pairs with at most this many of the latest notes sounding
 constexpr double kSpared = 1.5;       // cents: pairs about this far from just keep much of their weight
+constexpr double kLeastWeight = 0.02;  // of a pair far off: enough that a wolf stays near a comma
 constexpr int kRounds = 6;            // least squares, then rounds reweighted toward the fewest impure pairs
 constexpr int kMostIterations = 300;  // in the first round
 constexpr int kMostIterationsAfter = 15;  // in each later one, which starts from the round before
@@ -201,7 +202,7 @@ std::vector<double> plan_offsets(std::span<const NoteSpan> notes, int ticks_per_
       for (size_t k = 0; k < pairs.size(); ++k) {
         const Pair& p = pairs[k];
         const double residual = std::fabs(x[p.later] - x[p.earlier] - p.target);
-        weights[k] = p.weight / (1.0 + residual * residual / (kSpared * kSpared));
+        weights[k] = p.weight * std::max(kLeastWeight, 1.0 / (1.0 + residual * residual / (kSpared * kSpared)));
       }
     iterations += solve(notes.size(), pairs, weights, windows, round == 0 ? kMostIterations : kMostIterationsAfter, x);
   }

@@ -18,10 +18,10 @@
 // pulled back to equal temperament's level. Each note adds 0.01 x_i^2 too.
 // Conjugate gradient solves the normal equations, each iteration linear in
 // the notes and pairs. Later rounds weigh each pair by 1 / (1 + (r/1.5)^2), r
-// its deviation from just in the round before: a pair far off weighs little,
-// so that an unavoidable comma ends on a few pairs rather than a little on
-// many (least squares would leave every pair a little off). Offsets are
-// clamped to +-30 cents.
+// its deviation from just in the round before, but at least 1/50: a pair far
+// off weighs little, so that an unavoidable comma ends on a few pairs rather
+// than a little on many (least squares would leave every pair a little off),
+// and such a wolf stays near a comma. Offsets are clamped to +-30 cents.
 #pragma once
 
 #include <cstdint>
