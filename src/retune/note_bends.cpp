@@ -93,6 +93,14 @@ void BendsAtOnce::bend_changed(const ChannelModel& model, uint8_t channel) {
   }
 }
 
-void BendsAtOnce::reset() { channels_ = {}; }
+// A key's bend follows the bend range alone: what a key settled stays true,
+// and only a channel with keys sounding has counts to clear.
+void BendsAtOnce::reset() {
+  for (Channel& c : channels_) {
+    if (c.counts.empty()) continue;
+    for (Key& k : c.keys) k.notes = 0;
+    c.counts.clear();
+  }
+}
 
 }  // namespace retune
