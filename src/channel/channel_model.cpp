@@ -111,6 +111,8 @@ void ChannelModel::controller(uint8_t channel, uint8_t controller, uint8_t value
 }
 
 void ChannelModel::release_all(uint8_t channel) {
+  // Only a sounding note can have its key down.
+  if (channels_[channel].sounding == 0) return;
   for (auto& notes : channels_[channel].keys)
     for (Note& note : notes)
       if (note.key_down) {
@@ -123,7 +125,8 @@ void ChannelModel::release_all(uint8_t channel) {
 
 void ChannelModel::end_unheld(uint8_t channel) {
   Channel& c = channels_[channel];
-  if (c.sounding == 0) return;
+  // The sustain pedal down holds every note.
+  if (c.sounding == 0 || c.state.pedal_down()) return;
   for (auto& notes : c.keys)
     for (size_t i = notes.size(); i-- > 0;)
       if (notes[i].sounding && !held(c.state, notes[i])) end(channel, notes, i);
@@ -131,6 +134,8 @@ void ChannelModel::end_unheld(uint8_t channel) {
 
 void ChannelModel::stop_all(uint8_t channel) {
   Channel& c = channels_[channel];
+  // A note that no longer sounds has its key up already.
+  if (c.sounding == 0) return;
   for (auto& notes : c.keys)
     for (size_t i = notes.size(); i-- > 0;) {
       if (notes[i].key_down) notes[i].key_down = false, notes[i].off_due = true;

@@ -25,9 +25,21 @@ bool Selection::select(uint8_t controller, uint8_t value) {
   }
 }
 
-ChannelState::ChannelState() {
-  for (int c = 0; c < 128; ++c) controllers[c] = default_value(static_cast<uint8_t>(c));
+namespace {
+
+// Every controller's default, worked out once: a reset makes sixteen states afresh.
+const std::array<uint8_t, 128>& default_controllers() {
+  static const std::array<uint8_t, 128> defaults = [] {
+    std::array<uint8_t, 128> values;
+    for (int c = 0; c < 128; ++c) values[c] = ChannelState::default_value(static_cast<uint8_t>(c));
+    return values;
+  }();
+  return defaults;
 }
+
+}  // namespace
+
+ChannelState::ChannelState() : controllers(default_controllers()) {}
 
 bool ChannelState::is_setting(uint8_t controller) {
   switch (controller) {

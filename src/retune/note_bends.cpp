@@ -42,15 +42,15 @@ int NoteBends::tuning(const ChannelState& source, double cents) const {
 // gives its place to the last.
 void BendsAtOnce::count(Channel& channel, int tuning, int change) {
   auto& counts = channel.counts;
-  auto it = std::find_if(counts.begin(), counts.end(), [tuning](auto& c) { return c.first == tuning; });
-  if (it == counts.end()) {
-    counts.emplace_back(tuning, change);
+  for (auto it = counts.begin(); it != counts.end(); ++it) {
+    if (it->first != tuning) continue;
+    it->second += change;
+    if (it->second != 0) return;
+    *it = counts.back();
+    counts.pop_back();
     return;
   }
-  it->second += change;
-  if (it->second != 0) return;
-  *it = counts.back();
-  counts.pop_back();
+  counts.emplace_back(tuning, change);
 }
 
 void BendsAtOnce::note_started(const ChannelModel& model, uint8_t channel, uint8_t key) {
@@ -93,6 +93,14 @@ void BendsAtOnce::bend_changed(const ChannelModel& model, uint8_t channel) {
   }
 }
 
-void BendsAtOnce::reset() { channels_ = {}; }
+// A key's bend follows the bend range alone: what a key settled stays true,
+// and only a channel with keys sounding has counts to clear.
+void BendsAtOnce::reset() {
+  for (Channel& c : channels_) {
+    if (c.counts.empty()) continue;
+    for (Key& k : c.keys) k.notes = 0;
+    c.counts.clear();
+  }
+}
 
 }  // namespace retune

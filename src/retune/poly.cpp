@@ -211,7 +211,8 @@ bool PolyPlayer::forwards_controller(uint8_t source, uint8_t controller, uint8_t
 
 void PolyPlayer::send(int o, uint8_t kind, uint8_t data1, uint8_t data2) {
   out_->channel(event_->tick, static_cast<uint8_t>(kind | o), data1, data2);
-  outputs_[o].apply(kind, data1, data2);
+  // Note messages change no setting of the channel.
+  if (!smf::is_note_message(kind)) outputs_[o].apply(kind, data1, data2);
 }
 
 // In an MPE zone the manager channel takes what applies to every note; what

@@ -32,6 +32,8 @@ inline constexpr uint8_t kEndOfTrack = 0x2F;  // the meta event type that ends a
 inline constexpr uint8_t kind_of(uint8_t status) { return status & 0xF0; }
 inline constexpr uint8_t channel_of(uint8_t status) { return status & 0x0F; }
 inline constexpr bool is_sysex(uint8_t status) { return status == kSysEx || status == kSysExEscape; }
+// Note-off, note-on and polyphonic pressure: the channel messages about one key.
+inline constexpr bool is_note_message(uint8_t kind) { return kind >= kNoteOff && kind <= kPolyPressure; }
 
 // What follows a status byte.
 enum class StatusClass { kChannel, kMeta, kSysEx, kOneDataByte, kRealTime };
