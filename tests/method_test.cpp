@@ -167,6 +167,39 @@ TEST(Methods, SingleNoteFrequencyData) {
   }
 }
 
+// The pitches of the keys after the tuning messages of `events` (each at delta
+// time 0, as the methods insert them), starting from equal temperament.
+std::array<double, retune::kKeys> pitches_after(const retune::Bytes& events) {
+  std::array<double, retune::kKeys> pitches;
+  for (int key = 0; key < retune::kKeys; ++key) pitches[key] = 100.0 * key;
+  for (size_t at = 0; at + 3 <= events.size();) {
+    uint32_t length = 0;
+    at += 2;  // the delta time and F0
+    while (events[at] & 0x80) length = length << 7 | (events[at++] & 0x7F);
+    length = length << 7 | events[at++];
+    retune::take_tuning_message(events.data() + at, length, pitches);
+    at += length;
+  }
+  return pitches;
+}
+
+// What each kind of tuning message written says is read back, key by key;
+// any device, and "no change", are understood.
+TEST(Methods, TuningMessagesReadBack) {
+  retune::KeyTable table = retune::KeyTable::from_pitch_classes({0, -24, -6.8, 10.3, -13.7, 3.4, -20.5, -3.4, -27.4,
+                                                                 -10.3, 6.8, -17.1});
+  Method all;
+  for (const retune::Bytes& events : {retune::single_note_tuning(table), retune::sysex_event(retune::bulk_tuning_dump(table)),
+                                      retune::scale_octave_tuning(*table.pitch_classes(), all)}) {
+    const auto pitches = pitches_after(events);
+    for (int key = 0; key < retune::kKeys; ++key) EXPECT_NEAR(pitches[key], table.pitch(key), 0.013) << key;  // a step
+  }
+  const auto device = pitches_after(retune::Bytes{0x00, 0xF0, 0x10, 0x7F, 0x10, 0x08, 0x02, 0x00, 0x02, 0x45, 0x45,
+                                                  0x20, 0x00, 0x46, 0x7F, 0x7F, 0x7F, 0xF7});
+  EXPECT_DOUBLE_EQ(device[69], 6925);  // a quarter of the semitone above
+  EXPECT_DOUBLE_EQ(device[70], 7000);
+}
+
 // The setup of --mts=keys for `table`, as hex text: two single-note
 // messages (keys 0-126, then 127), then the selection of tuning program 0 on
 // channel 1.

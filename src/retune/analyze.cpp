@@ -46,6 +46,12 @@ struct Clock {
   double fixed = 0;  // seconds per tick, when SMPTE
 };
 
+std::array<double, kKeys> equal_pitches() {
+  std::array<double, kKeys> pitches;
+  for (int key = 0; key < kKeys; ++key) pitches[key] = 100.0 * key;
+  return pitches;
+}
+
 // One timeline (a file's merged tracks, or one track of a format 2 file) as
 // the output methods would meet it: the channel model's notes, each needing
 // the bend the polyphonic mode would give it.
@@ -70,6 +76,7 @@ class TimelineAnalysis final : public ChannelListener {
       tempo_ = static_cast<double>(uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2]);
     }
     look_for_earlier_retuning(event, track);
+    if (smf::is_sysex(status)) take_tuning_message(event.payload(), event.event.length, key_pitches_);
     const bool channel_message = smf::class_of(status) == smf::StatusClass::kChannel;
     if (!channel_message || ChannelModel::is_malformed(event.event)) return model_.take(event, track);
     const uint8_t channel = smf::channel_of(status);
@@ -120,6 +127,7 @@ class TimelineAnalysis final : public ChannelListener {
   }
   void reset(const char* kind) override {
     analysis_.resets.push_back({tick_, kind});
+    key_pitches_ = equal_pitches();  // the channels' tuning programs are deselected
     bends_at_once_.reset();
     pairs_ = 0;
   }
@@ -172,7 +180,7 @@ class TimelineAnalysis final : public ChannelListener {
     for (size_t index : started_now_) {
       NoteSpan& note = spans_.notes()[index];
       const ChannelState& state = model_.state(note.channel);
-      note.pitch += (state.bend - kBendCentre) * 100.0 * state.range.in_semitones() / kBendCentre;
+      note.pitch = key_pitches_[note.key] + (state.bend - kBendCentre) * 100.0 * state.range.in_semitones() / kBendCentre;
     }
     started_now_.clear();
   }
@@ -205,6 +213,7 @@ class TimelineAnalysis final : public ChannelListener {
   std::vector<PendingNoteOn> bent_after_;  // per track: the note-on its next event may bend
   int pairs_ = 0;
   NoteSpans spans_;
+  std::array<double, kKeys> key_pitches_ = equal_pitches();  // as tuning messages leave them
   std::vector<size_t> started_now_;  // the notes started at this tick, to be pitched when it is done
   uint64_t bends_on_held_notes_ = 0;
   uint64_t tick_ = 0;

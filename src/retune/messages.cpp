@@ -157,6 +157,36 @@ bool is_tuning_message(const uint8_t* payload, size_t size) {
   return starts_with(kScaleOctaveHeader) || starts_with(kSingleNoteHeader) || starts_with(kBulkDumpHeader);
 }
 
+namespace {
+
+double pitch_of(const uint8_t* data) {
+  return 100.0 * data[0] + 100.0 * (data[1] << 7 | data[2]) / kFractionSteps;
+}
+bool is_no_change(const uint8_t* data) { return data[0] == 0x7F && data[1] == 0x7F && data[2] == 0x7F; }
+
+}  // namespace
+
+void take_tuning_message(const uint8_t* payload, size_t size, std::array<double, kKeys>& pitches) {
+  // Whatever the device number: the header's second byte.
+  auto is = [&](const uint8_t (&header)[4]) {
+    return size >= 4 && payload[0] == header[0] && payload[2] == header[2] && payload[3] == header[3];
+  };
+  if (is(kSingleNoteHeader) && size >= 6) {
+    for (size_t i = 0, at = 6; i < payload[5] && at + 4 <= size; ++i, at += 4)
+      if (payload[at] < kKeys && !is_no_change(payload + at + 1)) pitches[payload[at]] = pitch_of(payload + at + 1);
+  } else if (is(kBulkDumpHeader) && size >= 5 + kTuningNameBytes + 3 * kKeys) {
+    const uint8_t* data = payload + 5 + kTuningNameBytes;
+    for (int key = 0; key < kKeys; ++key)
+      if (!is_no_change(data + 3 * key)) pitches[key] = pitch_of(data + 3 * key);
+  } else if (is(kScaleOctaveHeader) && size >= 7 + 2 * kPitchClasses) {
+    const uint8_t* data = payload + 7;  // after the channel mask
+    for (int key = 0; key < kKeys; ++key) {
+      const uint8_t* value = data + 2 * (key % kPitchClasses);
+      pitches[key] = 100.0 * key + ((value[0] << 7 | value[1]) - kBendCentre) * 100.0 / kBendCentre;
+    }
+  }
+}
+
 Bytes tuning_program_selection(const Method& method) {
   Bytes bytes;
   for (int channel = 0; channel < kChannels; ++channel) {
