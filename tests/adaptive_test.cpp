@@ -20,16 +20,19 @@ namespace {
 using namespace retune;
 using namespace smf_test;
 
-// Through --poly, or with `keys` through single note tuning changes.
-std::string adaptive(const std::string& input, bool keys = false) {
+enum class Output { kPoly, kMpe, kKeys };
+
+std::string adaptive(const std::string& input, Output output = Output::kPoly) {
   Method method;
   method.adaptive = true;
-  (keys ? method.mts_keys : method.poly) = true;
+  (output == Output::kKeys ? method.mts_keys : method.poly) = true;
+  method.mpe = method.declare_bend_range = output == Output::kMpe;
+  if (method.mpe) method.bend_range = 48;
   KeyTable equal{};
   equal.mapped.fill(true);
   AdaptivePlanner planner(method);
   io::MemorySink sink;
-  if (keys) retune_note_tunings(input, equal, method, nullptr, sink, planner);
+  if (output == Output::kKeys) retune_note_tunings(input, equal, method, nullptr, sink, planner);
   else retune_poly(input, equal, method, nullptr, sink, &planner);
   return sink.bytes();
 }
@@ -40,10 +43,10 @@ double quantile(std::vector<double> values, double q) {
 }
 
 // The chorales rendered both ways (one channel, a voice a channel), played
-// through --poly and through single note tuning changes, as the independent
+// through --poly, --mpe and single note tuning changes, as the independent
 // reader hears them.
 TEST(Adaptive, ChoralesAreJustWithoutDrift) {
-  for (bool keys : {false, true}) {
+  for (Output way : {Output::kPoly, Output::kMpe, Output::kKeys}) {
     std::vector<double> purity, drift;
     double farthest = 0;
     uint64_t bends_under_notes = 0, lost = 0;
@@ -51,7 +54,7 @@ TEST(Adaptive, ChoralesAreJustWithoutDrift) {
       const std::vector<ChoraleNote> notes = generate_chorale(seed);
       for (bool voices : {false, true}) {
         const std::string input = chorale_file(notes, voices);
-        const std::string output = adaptive(input, keys);
+        const std::string output = adaptive(input, way);
         const judge::Verdict in = judge::judge(input), out = judge::judge(output);
         ASSERT_EQ(out.error, "");
         // --analyze hears the bends and tuning changes as the reader does
@@ -67,7 +70,7 @@ TEST(Adaptive, ChoralesAreJustWithoutDrift) {
       }
     }
     std::printf("%s: purity median %.3f, worst tenth %.3f, min %.3f; |drift| median %.2f, max %.2f; farthest %.1f\n",
-                keys ? "--mts=keys" : "--poly", quantile(purity, 0.5), quantile(purity, 0.1), quantile(purity, 0),
+                way == Output::kKeys ? "--mts=keys" : way == Output::kMpe ? "--mpe" : "--poly", quantile(purity, 0.5), quantile(purity, 0.1), quantile(purity, 0),
                 quantile(drift, 0.5), quantile(drift, 1), farthest);
     EXPECT_GE(quantile(purity, 0.5), 0.95);
     EXPECT_GE(quantile(purity, 0.1), 0.90);

@@ -22,6 +22,7 @@ using smf::TimedEvent;
 using namespace smf::gm;
 
 constexpr uint8_t kTempo = 0x51;
+constexpr uint8_t kMpeConfiguration = 6;  // registered parameter 0/6: the members of a zone
 constexpr double kDefaultTempo = 500000;  // microseconds per quarter note
 
 // Seconds per tick at a tempo, or none when the division counts no ticks.
@@ -114,13 +115,13 @@ class TimelineAnalysis final : public ChannelListener {
     stats.most_sounding = std::max(stats.most_sounding, model_.sounding(channel));
     count_bends(channel, [&] { bends_at_once_.note_started(model_, channel, note.key); });
     stats.chord_notes += bends_at_once_.bends(channel) > 1;
-    if (!moved_by_poly(channel)) return;
+    if (!tuned(channel)) return;
     spans_.started(tick_, channel, note);
     started_now_.push_back(spans_.notes().size() - 1);
   }
   void note_ended(uint8_t channel, Note& note) override {
     count_bends(channel, [&] { bends_at_once_.note_ended(channel, note.key); });
-    if (moved_by_poly(channel)) spans_.ended(tick_, note);
+    if (tuned(channel)) spans_.ended(tick_, note);
   }
   void bend_changed(uint8_t channel) override {
     count_bends(channel, [&] { bends_at_once_.bend_changed(model_, channel); });
@@ -134,6 +135,15 @@ class TimelineAnalysis final : public ChannelListener {
 
  private:
   bool moved_by_poly(int channel) const { return channel != kDrumChannel && !method_.skips(channel); }
+  // The channels whose intonation is measured: those --poly moves, and channel
+  // 10 where an MPE lower zone (configured by RPN 6 on channel 1) takes it.
+  bool tuned(int channel) const {
+    if (moved_by_poly(channel)) return true;
+    if (method_.skips(channel)) return false;
+    const auto& parameters = model_.state(0).parameters;
+    const auto zone = parameters.find(Parameter{false, 0, kMpeConfiguration});
+    return zone != parameters.end() && zone->second.msb_set && zone->second.msb >= channel;
+  }
 
   // Follows a change to the bends a channel's notes need.
   template <typename F>
@@ -191,7 +201,7 @@ class TimelineAnalysis final : public ChannelListener {
   }
 
   void pitch_bend(uint8_t channel, int value) {
-    if (moved_by_poly(channel) && value != model_.state(channel).bend && sounds_from_before(channel))
+    if (tuned(channel) && value != model_.state(channel).bend && sounds_from_before(channel))
       ++bends_on_held_notes_;
     Analysis::Channel& stats = analysis_.channels[channel];
     ++stats.bends;
