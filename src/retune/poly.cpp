@@ -77,7 +77,7 @@ Zone zone_for(const Method& method, const smf::File& file) {
 // file) onto the output channels of `zone`.
 class PolyPlayer final : public ChannelListener {
  public:
-  // With a plan, each note's offset from its key's tuning, in the order the notes start.
+  // With a plan, the notes in the order they start, each with its pitch (PitchPlanner).
   PolyPlayer(const KeyTable& keys, const Method& method, const Zone& zone, size_t tracks, PolyReport& report,
              std::vector<NoteSpan> planned = {})
       : method_(method),
@@ -115,6 +115,7 @@ class PolyPlayer final : public ChannelListener {
   void handle(const TimedEvent& event, size_t track, TrackWriter& out);
   void dispatch(const TimedEvent& event, size_t track);
   void poly_pressure(uint8_t source, uint8_t key, uint8_t value);
+  KeyPlace place_note(const ChannelState& state, uint8_t key);
   bool forwards_controller(uint8_t source, uint8_t controller, uint8_t value) const;
 
   // Writes a channel message on output channel `o` and follows it there.
@@ -254,16 +255,7 @@ void PolyPlayer::note_started(uint8_t source, Note& note) {
   const ChannelState& state = model_.state(source);
   if (!method_.declare_bend_range && bends_.range_too_small(state.range))
     report_.small_ranges |= static_cast<uint16_t>(1u << source);
-  double planned = 0;
-  if (next_planned_ < planned_.size()) {
-    const NoteSpan& plan = planned_[next_planned_++];
-    planned = plan.pitch - 100.0 * plan.key;
-  }
-  KeyPlace place = bends_.place(state, note.key, planned);
-  if (!planned_.empty()) {  // the bend nearest the plan, as long as that keeps within the plan's reach
-    const double nearest = bends_.nearest_step(state, place.cents);
-    if (std::fabs(nearest - (place.cents - planned)) <= kMostPlanned) place.cents = nearest;
-  }
+  const KeyPlace place = place_note(state, note.key);
   report_.moved += place.key != note.key;
   report_.unreachable += note.key < kKeys && beyond_[note.key];
   const int bend = bends_.bend(state, place.cents);
@@ -303,6 +295,19 @@ void PolyPlayer::note_started(uint8_t source, Note& note) {
   allocator_.note_on(o, source, choice.way == Way::kNearest ? allocator_.tuning(o) : tuning, place.key, note.key);
   note.mark = mark_of(o, place.key);
   stats.channels |= static_cast<uint16_t>(1u << o);
+}
+
+// Where a note is played and how far it is bent: by its key's tuning, and by
+// its planned pitch where there is a plan, to the bend step nearest it as long
+// as that keeps within the plan's reach.
+KeyPlace PolyPlayer::place_note(const ChannelState& state, uint8_t key) {
+  if (next_planned_ >= planned_.size()) return bends_.place(state, key);
+  const NoteSpan& plan = planned_[next_planned_++];
+  const double planned = plan.pitch - 100.0 * plan.key;
+  KeyPlace place = bends_.place(state, key, planned);
+  const double nearest = bends_.nearest_step(state, place.cents);
+  if (std::fabs(nearest - (place.cents - planned)) <= kMostPlanned) place.cents = nearest;
+  return place;
 }
 
 void PolyPlayer::key_released(uint8_t source, Note& note) {
