@@ -150,11 +150,18 @@ Bytes sysex_event(std::span<const uint8_t> message) {
   return bytes;
 }
 
+namespace {
+
+// Whether a system-exclusive payload has `header`, for any device (its second byte).
+bool has_header(const uint8_t* payload, size_t size, const uint8_t (&header)[4]) {
+  return size >= 4 && payload[0] == header[0] && payload[2] == header[2] && payload[3] == header[3];
+}
+
+}  // namespace
+
 bool is_tuning_message(const uint8_t* payload, size_t size) {
-  auto starts_with = [&](const auto& header) {
-    return size >= std::size(header) && std::equal(std::begin(header), std::end(header), payload);
-  };
-  return starts_with(kScaleOctaveHeader) || starts_with(kSingleNoteHeader) || starts_with(kBulkDumpHeader);
+  return has_header(payload, size, kScaleOctaveHeader) || has_header(payload, size, kSingleNoteHeader) ||
+         has_header(payload, size, kBulkDumpHeader);
 }
 
 namespace {
@@ -167,10 +174,7 @@ bool is_no_change(const uint8_t* data) { return data[0] == 0x7F && data[1] == 0x
 }  // namespace
 
 void take_tuning_message(const uint8_t* payload, size_t size, std::array<double, kKeys>& pitches) {
-  // Whatever the device number: the header's second byte.
-  auto is = [&](const uint8_t (&header)[4]) {
-    return size >= 4 && payload[0] == header[0] && payload[2] == header[2] && payload[3] == header[3];
-  };
+  auto is = [&](const uint8_t (&header)[4]) { return has_header(payload, size, header); };
   if (is(kSingleNoteHeader) && size >= 6) {
     for (size_t i = 0, at = 6; i < payload[5] && at + 4 <= size; ++i, at += 4)
       if (payload[at] < kKeys && !is_no_change(payload + at + 1)) pitches[payload[at]] = pitch_of(payload + at + 1);

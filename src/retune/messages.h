@@ -44,12 +44,11 @@ Bytes sysex_event(std::span<const uint8_t> message);
 std::array<uint8_t, 3> note_frequency(double cents);
 
 // Whether a system-exclusive payload (after F0 and its length) is a tuning
-// message of the kinds written here: scale/octave tuning, single note
-// tuning or a bulk dump.
+// message of the kinds written here, for any device: scale/octave tuning,
+// single note tuning or a bulk dump.
 bool is_tuning_message(const uint8_t* payload, size_t size);
 // What such a message does to the pitches of the keys, in cents above key 0
-// (real-time or not, for any device; the scale/octave tuning in its 2-byte
-// form, on whatever channels it names).
+// (the scale/octave tuning in its 2-byte form, on whatever channels it names).
 void take_tuning_message(const uint8_t* payload, size_t size, std::array<double, kKeys>& pitches);
 
 // Tuning bank 0 and tuning program 0 selected, registered parameters 4 and

@@ -34,17 +34,16 @@ class NoteTuner final : public ChannelListener {
 
   void play(const smf::File& file, const std::vector<size_t>& tracks, std::vector<smf::TrackWriter>& writers,
             io::Spool* spool) {
-    smf::MergedEvents events(file, tracks);
     bool selected = false;
-    while (const smf::TimedEvent* event = events.next()) {
-      out_ = &writers[events.track()];
-      tick_ = event->tick;
-      if (!selected) out_->insert(tick_, selection_), selected = true;
-      model_.take(*event, events.track());
-      out_->copy(tick_, *event);
-      if (reset_) out_->insert(tick_, selection_), reset_ = false;
-      if (spool && out_->bytes().size() >= smf::TrackWriter::kSpillAt) out_->spill(*spool);
-    }
+    smf::rewrite_timeline(file, tracks, writers, spool,
+                          [&](const smf::TimedEvent& event, size_t track, smf::TrackWriter& out) {
+                            out_ = &out;
+                            tick_ = event.tick;
+                            if (!selected) out.insert(tick_, selection_), selected = true;
+                            model_.take(event, track);
+                            out.copy(tick_, event);
+                            if (reset_) out.insert(tick_, selection_), reset_ = false;
+                          });
   }
 
   // A note ending at this tick is over, though its note-off may come later in the merge.
@@ -95,7 +94,7 @@ class NoteTuner final : public ChannelListener {
 NoteTuningReport retune_note_tunings(std::string input, const KeyTable& keys, const Method& method, io::Spool* spool,
                                      io::ByteSink& out, PitchPlanner& planner) {
   const smf::File file = smf::read_file(std::move(input));
-  std::vector<smf::TrackWriter> writers(file.tracks.size());
+  std::vector<smf::TrackWriter> writers = smf::track_writers(file, spool != nullptr);
   Method selected = method;  // the drums keep their own tuning
   selected.skipped_channels |= static_cast<uint16_t>(1u << kDrumChannel);
   const Bytes selection = tuning_program_selection(selected);

@@ -91,15 +91,10 @@ class PolyPlayer final : public ChannelListener {
         beyond_(out_of_reach(keys, method).beyond),
         setup_pending_(zone.is_mpe()) {}
 
-  // With a spool, each track's bytes go there whenever they reach TrackWriter::kSpillAt.
   void play(const smf::File& file, const std::vector<size_t>& tracks, std::vector<TrackWriter>& writers,
             io::Spool* spool) {
-    smf::MergedEvents events(file, tracks);
-    while (const TimedEvent* event = events.next()) {
-      TrackWriter& out = writers[events.track()];
-      handle(*event, events.track(), out);
-      if (spool && out.bytes().size() >= TrackWriter::kSpillAt) out.spill(*spool);
-    }
+    smf::rewrite_timeline(file, tracks, writers, spool,
+                          [this](const TimedEvent& event, size_t track, TrackWriter& out) { handle(event, track, out); });
   }
 
   void note_started(uint8_t source, Note& note) override;
@@ -539,12 +534,7 @@ void PolyPlayer::select(int o, const Selection& want) {
 PolyReport retune_poly(std::string input, const KeyTable& keys, const Method& method, io::Spool* spool,
                        io::ByteSink& out, PitchPlanner* planner) {
   const smf::File file = smf::read_file(std::move(input));
-  std::vector<TrackWriter> writers(file.tracks.size());
-  for (size_t t = 0; t < writers.size(); ++t) {
-    const size_t size = file.tracks[t].end - file.tracks[t].begin;
-    // Untouched pages cost nothing; a spilling writer never holds much more than kSpillAt.
-    writers[t].bytes().reserve(spool ? std::min(2 * size + 64, TrackWriter::kSpillAt + 64) : 2 * size + 64);
-  }
+  std::vector<TrackWriter> writers = smf::track_writers(file, spool != nullptr);
   const Zone zone = zone_for(method, file);
   PolyReport report;
   for (const std::vector<size_t>& tracks : smf::timelines(file))

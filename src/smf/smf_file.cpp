@@ -144,6 +144,16 @@ const TimedEvent* MergedEvents::next() {
   return &cursors_[current_].next;
 }
 
+std::vector<TrackWriter> track_writers(const File& file, bool spilling) {
+  std::vector<TrackWriter> writers(file.tracks.size());
+  for (size_t t = 0; t < writers.size(); ++t) {
+    const size_t size = file.tracks[t].end - file.tracks[t].begin;
+    // Untouched pages cost nothing.
+    writers[t].bytes().reserve(spilling ? std::min(2 * size + 64, TrackWriter::kSpillAt + 64) : 2 * size + 64);
+  }
+  return writers;
+}
+
 void TrackWriter::fill_pause_before(uint64_t tick) {
   // The input's events are at most kMaxDelta apart, so the one left out last
   // is close enough to both the last written and `tick`.

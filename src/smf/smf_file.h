@@ -181,6 +181,24 @@ void write_file(const File& file, const std::vector<std::string>& tracks, io::By
 // The same with each track's events from its writer, whose spilled bytes
 // `spool` holds.
 void write_file(const File& file, const std::vector<TrackWriter>& tracks, io::Spool* spool, io::ByteSink& out);
+
+// A writer for each track of `file`, with room for what a method adds; a
+// spilling writer (with a spool) never holds much more than kSpillAt.
+std::vector<TrackWriter> track_writers(const File& file, bool spilling);
+
+// Walks the merged events of one timeline, giving `handle` each event, its
+// track and that track's writer; with a spool, a writer's bytes go there
+// whenever they reach TrackWriter::kSpillAt.
+template <typename Handle>
+void rewrite_timeline(const File& file, const std::vector<size_t>& tracks, std::vector<TrackWriter>& writers,
+                      io::Spool* spool, Handle&& handle) {
+  MergedEvents events(file, tracks);
+  while (const TimedEvent* event = events.next()) {
+    TrackWriter& out = writers[events.track()];
+    handle(*event, events.track(), out);
+    if (spool && out.bytes().size() >= TrackWriter::kSpillAt) out.spill(*spool);
+  }
+}
 std::string write_file(const File& file, const std::vector<std::string>& tracks);
 
 }  // namespace retune::smf
