@@ -43,15 +43,13 @@ class NoteCollector final : public ChannelListener {
   }
 
   void note_started(uint8_t channel, Note& note) override {
-    if (retunes(channel)) spans_.started(tick_, channel, note);
+    if (method_.moves_notes_of(channel)) spans_.started(tick_, channel, note);
   }
   void note_ended(uint8_t channel, Note& note) override {
-    if (retunes(channel)) spans_.ended(tick_, note);
+    if (method_.moves_notes_of(channel)) spans_.ended(tick_, note);
   }
 
  private:
-  bool retunes(uint8_t channel) const { return channel != kDrumChannel && !method_.skips(channel); }
-
   const Method& method_;
   ChannelModel model_;
   NoteSpans spans_;

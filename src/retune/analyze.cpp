@@ -134,11 +134,10 @@ class TimelineAnalysis final : public ChannelListener {
   }
 
  private:
-  bool moved_by_poly(int channel) const { return channel != kDrumChannel && !method_.skips(channel); }
   // The channels whose intonation is measured: those --poly moves, and channel
   // 10 where an MPE lower zone (configured by RPN 6 on channel 1) takes it.
   bool tuned(int channel) const {
-    if (moved_by_poly(channel)) return true;
+    if (method_.moves_notes_of(channel)) return true;
     if (method_.skips(channel)) return false;
     const auto& parameters = model_.state(0).parameters;
     const auto zone = parameters.find(Parameter{false, 0, kMpeConfiguration});
@@ -151,7 +150,7 @@ class TimelineAnalysis final : public ChannelListener {
     const int before = bends_at_once_.bends(channel);
     change();
     const int after = bends_at_once_.bends(channel);
-    if (moved_by_poly(channel)) pairs_ += after - before;
+    if (method_.moves_notes_of(channel)) pairs_ += after - before;
     Analysis::Channel& stats = analysis_.channels[channel];
     stats.most_bends = std::max(stats.most_bends, after);
     analysis_.most_pairs = std::max(analysis_.most_pairs, pairs_);

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "channel/channel_state.h"
+#include "smf/controllers.h"
 
 namespace retune {
 
@@ -24,6 +25,8 @@ struct Method {
   // A tuning of each of the 128 keys, by single-note changes or a bulk dump.
   bool tunes_keys() const { return mts_keys || mts_bulk; }
   bool skips(int channel) const { return (skipped_channels >> channel) & 1; }
+  // The channels whose notes --poly and --adaptive move: all but the drums and those skipped.
+  bool moves_notes_of(int channel) const { return channel != smf::gm::kDrumChannel && !skips(channel); }
 };
 
 }  // namespace retune

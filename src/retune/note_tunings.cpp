@@ -48,7 +48,7 @@ class NoteTuner final : public ChannelListener {
 
   // A note ending at this tick is over, though its note-off may come later in the merge.
   void note_started(uint8_t channel, Note& note) override {
-    if (!retunes(channel)) return;
+    if (!method_.moves_notes_of(channel)) return;
     ++report_.notes;
     if (next_ >= planned_.size()) return;
     const NoteSpan& plan = planned_[next_++];
@@ -73,7 +73,6 @@ class NoteTuner final : public ChannelListener {
   }
 
  private:
-  bool retunes(uint8_t channel) const { return channel != kDrumChannel && !method_.skips(channel); }
 
   const KeyTable& keys_;
   const Method& method_;
