@@ -61,6 +61,8 @@ TEST(Adaptive, ChoralesAreJustWithoutDrift) {
         const Intonation analysed = analyze(output, every_class_its_own(), {}).intonation;
         EXPECT_EQ(analysed.pairs, out.pairs) << seed << voices;
         EXPECT_EQ(analysed.pure, out.pure) << seed << voices;
+        EXPECT_EQ(analysed.octave_pairs, out.octaves) << seed << voices;
+        EXPECT_EQ(analysed.octaves_pure, out.octaves_pure) << seed << voices;
         EXPECT_NEAR(analysed.drift, out.drift, 1e-6);
         lost += in.notes.size() - out.notes.size();
         purity.push_back(out.purity());
