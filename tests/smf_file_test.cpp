@@ -20,7 +20,7 @@ std::string copied(const File& file) {
     TrackEvents events(file, track);
     TrackWriter writer;
     for (TimedEvent e; events.next(e);) writer.copy(e.tick, e);
-    tracks.push_back(writer.bytes());
+    tracks.emplace_back(writer.held());
   }
   return write_file(file, tracks);
 }
@@ -63,7 +63,7 @@ TEST(SmfFile, StatesEveryStatusButAChannelMessageRepeated) {
   w.copy(200, end);
   w.channel(200, 0xC0, 7);
   w.channel(200, 0xC0, 0x87);  // no data byte, but copied as the file has it
-  EXPECT_EQ(to_hex(w.bytes()), "00 90 3C 40 00 3E 40 81 48 C0 05 00 06 00 FF 2F 00 00 C0 07 00 C0 87");
+  EXPECT_EQ(to_hex(w.held()), "00 90 3C 40 00 3E 40 81 48 C0 05 00 06 00 FF 2F 00 00 C0 07 00 C0 87");
 }
 
 TEST(SmfFile, KeepsPausesWithinDeltaTimesWhereEventsAreLeftOut) {
@@ -73,7 +73,7 @@ TEST(SmfFile, KeepsPausesWithinDeltaTimesWhereEventsAreLeftOut) {
   w.leave_out(10, filler);          // close: nothing written
   w.leave_out(0x0FFFFFFF, filler);  // the longest delta time from the note
   w.channel(0x0FFFFFFF + 5, 0x80, 60, 0);
-  EXPECT_EQ(to_hex(w.bytes()), "00 90 3C 40 FF FF FF 7F E0 00 40 05 80 3C 00");
+  EXPECT_EQ(to_hex(w.held()), "00 90 3C 40 FF FF FF 7F E0 00 40 05 80 3C 00");
 }
 
 // Keeps what is spilled in memory, and counts the pieces.

@@ -62,8 +62,34 @@ class FdSink final : public ByteSink {
   bool fresh_;
 };
 
+// A whole input held in memory, for the modes that must see all of it.
+class Bytes {
+ public:
+  Bytes() = default;
+  Bytes(std::string bytes);  // NOLINT: a string in hand is a whole input too
+  Bytes(Bytes&& other) noexcept { *this = std::move(other); }
+  Bytes& operator=(Bytes&& other) noexcept;
+  ~Bytes();
+
+  const char* data() const { return data_; }
+  size_t size() const { return size_; }
+
+ private:
+  friend Bytes read_all(ByteSource& source);
+  // Room for `capacity` bytes; a large input gets memory the kernel may back
+  // with huge pages.
+  char* make_room(size_t capacity);
+  void release();
+
+  std::string owned_;
+  char* mapped_ = nullptr;
+  size_t mapped_size_ = 0;
+  const char* data_ = owned_.data();
+  size_t size_ = 0;
+};
+
 // Everything `source` holds, to its end.
-std::string read_all(ByteSource& source);
+Bytes read_all(ByteSource& source);
 
 class MemorySource final : public ByteSource {
  public:

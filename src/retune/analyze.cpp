@@ -267,7 +267,7 @@ KeyTable every_class_its_own() {
   return KeyTable::from_pitch_classes(cent);
 }
 
-Analysis analyze(std::string bytes, const KeyTable& keys, const Method& method) {
+Analysis analyze(io::Bytes bytes, const KeyTable& keys, const Method& method) {
   const smf::File file = smf::read_file(std::move(bytes));
   Analysis analysis;
   analysis.format = file.format;

@@ -73,6 +73,6 @@ KeyTable every_class_its_own();
 
 // Analyses a whole file as `method` would retune it by `keys`. A file the
 // passes would refuse is refused with the same message and status.
-Analysis analyze(std::string bytes, const KeyTable& keys, const Method& method);
+Analysis analyze(io::Bytes bytes, const KeyTable& keys, const Method& method);
 
 }  // namespace retune

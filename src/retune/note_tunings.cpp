@@ -90,7 +90,7 @@ class NoteTuner final : public ChannelListener {
 
 }  // namespace
 
-NoteTuningReport retune_note_tunings(std::string input, const KeyTable& keys, const Method& method, io::Spool* spool,
+NoteTuningReport retune_note_tunings(io::Bytes input, const KeyTable& keys, const Method& method, io::Spool* spool,
                                      io::ByteSink& out, PitchPlanner& planner) {
   const smf::File file = smf::read_file(std::move(input));
   std::vector<smf::TrackWriter> writers = smf::track_writers(file, spool != nullptr);

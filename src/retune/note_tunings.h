@@ -21,7 +21,7 @@ struct NoteTuningReport {
   uint64_t key_sounding = 0;  // notes that kept the tuning of a note sounding on their key
 };
 
-NoteTuningReport retune_note_tunings(std::string input, const KeyTable& keys, const Method& method, io::Spool* spool,
+NoteTuningReport retune_note_tunings(io::Bytes input, const KeyTable& keys, const Method& method, io::Spool* spool,
                                      io::ByteSink& out, PitchPlanner& planner);
 
 }  // namespace retune

@@ -161,12 +161,12 @@ bool may_precede_setup(const TimedEvent& event) {
 void PolyPlayer::handle(const TimedEvent& event, size_t track, TrackWriter& out) {
   out_ = &out;
   event_ = &event;
-  const size_t written = out.bytes().size();
+  const uint64_t written = out.size();
   if (setup_pending_ && !configured_ && !may_precede_setup(event)) configure_zone();
   dispatch(event, track);
   for (; rebend_pending_; rebend_pending_ &= rebend_pending_ - 1)
     rebend(static_cast<uint8_t>(std::countr_zero(rebend_pending_)));
-  if (out.bytes().size() == written) {
+  if (out.size() == written) {
     // Restating the bend in force on a channel changes nothing.
     const int o = std::countr_zero(zone_.outputs);
     if (o >= kChannels) return;
@@ -531,7 +531,7 @@ void PolyPlayer::select(int o, const Selection& want) {
 
 }  // namespace
 
-PolyReport retune_poly(std::string input, const KeyTable& keys, const Method& method, io::Spool* spool,
+PolyReport retune_poly(io::Bytes input, const KeyTable& keys, const Method& method, io::Spool* spool,
                        io::ByteSink& out, PitchPlanner* planner) {
   const smf::File file = smf::read_file(std::move(input));
   std::vector<TrackWriter> writers = smf::track_writers(file, spool != nullptr);
@@ -544,7 +544,7 @@ PolyReport retune_poly(std::string input, const KeyTable& keys, const Method& me
   return report;
 }
 
-std::string retune_poly(std::string input, const KeyTable& keys, const Method& method, PolyReport* report) {
+std::string retune_poly(io::Bytes input, const KeyTable& keys, const Method& method, PolyReport* report) {
   io::MemorySink sink;
   const PolyReport made = retune_poly(std::move(input), keys, method, nullptr, sink);
   if (report) *report = made;

@@ -58,12 +58,12 @@ inline constexpr double kMostPlanned = 30.0;
 // skipped channels and the file's own bends). Channel 10 is left alone. A key
 // whose offset lies beyond the bend range is played on the nearest key, as
 // the plain bends play it.
-std::string retune_poly(std::string input, const KeyTable& keys, const Method& method,
+std::string retune_poly(io::Bytes input, const KeyTable& keys, const Method& method,
                         PolyReport* report = nullptr);
 // The same, written to `out`; with a spool, the tracks wait there rather than
 // in memory until the whole output can be written.
 // With a `planner`, each note is bent by its key's offset and its planned one.
-PolyReport retune_poly(std::string input, const KeyTable& keys, const Method& method, io::Spool* spool,
+PolyReport retune_poly(io::Bytes input, const KeyTable& keys, const Method& method, io::Spool* spool,
                        io::ByteSink& out, PitchPlanner* planner = nullptr);
 
 }  // namespace retune

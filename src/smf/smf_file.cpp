@@ -14,7 +14,7 @@ constexpr uint64_t kMaxDelta = 0x0FFFFFFF;  // four bytes of seven bits
 // Reads the file's fields in order; running out of bytes is a failure.
 class Cursor {
  public:
-  explicit Cursor(const std::string& bytes)
+  explicit Cursor(const io::Bytes& bytes)
       : base_(reinterpret_cast<const uint8_t*>(bytes.data())), size_(bytes.size()) {}
 
   const uint8_t* take(size_t count) {
@@ -49,12 +49,12 @@ class Cursor {
 
 }  // namespace
 
-File read_file(std::string bytes) {
+File read_file(io::Bytes bytes) {
   File file;
   file.bytes = std::move(bytes);
   const Messages& messages = kPass1Messages;
   // The header is checked as the streaming pass checks it.
-  io::MemorySource source(std::string_view(file.bytes).substr(0, kHeaderChunkSize));
+  io::MemorySource source(std::string_view(file.bytes.data(), file.bytes.size()).substr(0, kHeaderChunkSize));
   io::ByteReader header_in(source);
   io::MemorySink header_copy;
   io::ByteWriter header_out(header_copy);
@@ -149,7 +149,7 @@ std::vector<TrackWriter> track_writers(const File& file, bool spilling) {
   for (size_t t = 0; t < writers.size(); ++t) {
     const size_t size = file.tracks[t].end - file.tracks[t].begin;
     // Untouched pages cost nothing.
-    writers[t].bytes().reserve(spilling ? std::min(2 * size + 64, TrackWriter::kSpillAt + 64) : 2 * size + 64);
+    writers[t].reserve(spilling ? std::min(2 * size + 64, TrackWriter::kSpillAt + 64) : 2 * size + 64);
   }
   return writers;
 }
@@ -170,9 +170,23 @@ void TrackWriter::leave_out(uint64_t tick, const uint8_t (&filler)[3]) {
   std::copy(filler, filler + 3, filler_);
 }
 
+void TrackWriter::reserve(size_t size) {
+  if (size <= capacity_) return;
+  std::unique_ptr<uint8_t[]> data(new uint8_t[size]);
+  std::copy(data_.get(), data_.get() + size_, data.get());
+  data_ = std::move(data);
+  capacity_ = size;
+}
+
+void TrackWriter::append(const uint8_t* bytes, size_t size) {
+  std::copy(bytes, bytes + size, room(size));
+  size_ += size;
+}
+
 void TrackWriter::delta(uint64_t tick) {
   uint8_t bytes[4];
-  bytes_.append(reinterpret_cast<const char*>(bytes), delta(tick, bytes));
+  const size_t size = delta(tick, bytes);
+  append(bytes, size);
 }
 
 size_t TrackWriter::delta(uint64_t tick, uint8_t* out) {
@@ -192,7 +206,7 @@ size_t TrackWriter::delta(uint64_t tick, uint8_t* out) {
 void TrackWriter::insert(uint64_t tick, std::span<const uint8_t> events) {
   if (events.empty()) return;
   delta(tick);
-  bytes_.append(reinterpret_cast<const char*>(events.data()) + 1, events.size() - 1);
+  append(events.data() + 1, events.size() - 1);
   running_status_ = 0;
 }
 
@@ -205,31 +219,31 @@ void TrackWriter::copy(uint64_t tick, const TimedEvent& timed) {
     case StatusClass::kRealTime:
       // Under running status its one byte was a stray data byte, not its own.
       delta(tick);
-      bytes_.push_back(static_cast<char>(event.status));
+      append(&event.status, 1);
       break;
     default:
       delta(tick);
-      bytes_.push_back(static_cast<char>(event.status));
-      bytes_.append(reinterpret_cast<const char*>(timed.body()), timed.body_size());
+      append(&event.status, 1);
+      append(timed.body(), timed.body_size());
       break;
   }
   running_status_ = 0;
 }
 
 void TrackWriter::spill(io::Spool& spool) {
-  if (bytes_.empty()) return;
-  const uint64_t at = spool.append(reinterpret_cast<const uint8_t*>(bytes_.data()), bytes_.size());
+  if (size_ == 0) return;
+  const uint64_t at = spool.append(data_.get(), size_);
   if (!spilled_.empty() && spilled_.back().first + spilled_.back().second == at)
-    spilled_.back().second += bytes_.size();
+    spilled_.back().second += size_;
   else
-    spilled_.emplace_back(at, bytes_.size());
-  spilled_bytes_ += bytes_.size();
-  bytes_.clear();
+    spilled_.emplace_back(at, size_);
+  spilled_bytes_ += size_;
+  size_ = 0;
 }
 
 void TrackWriter::copy_to(io::Spool* spool, io::ByteSink& out) const {
   for (const auto& [at, size] : spilled_) spool->copy(at, size, out);
-  if (!out.write(reinterpret_cast<const uint8_t*>(bytes_.data()), bytes_.size()))
+  if (!out.write(data_.get(), size_))
     throw io::Failure(io::kExitIoError, io::kWriteErrorMessage);
 }
 

@@ -8,8 +8,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -36,7 +38,7 @@ struct Block {
 };
 
 struct File {
-  std::string bytes;  // the whole file
+  io::Bytes bytes;  // the whole file
   uint16_t format = 0;
   uint16_t division = 0;
   std::vector<Track> tracks;
@@ -45,7 +47,7 @@ struct File {
 
 // Reads and checks a whole file, walking every event; a file the streaming
 // passes would refuse is refused here with the same message and status.
-File read_file(std::string bytes);
+File read_file(io::Bytes bytes);
 
 // An event with its absolute time, and where its bytes lie.
 struct TimedEvent {
@@ -131,22 +133,34 @@ class TrackWriter {
   // `filler` (a channel message that changes nothing then) takes its place.
   void leave_out(uint64_t tick, const uint8_t (&filler)[3]);
   // The bytes written since the last spill().
-  const std::string& bytes() const { return bytes_; }
-  std::string& bytes() { return bytes_; }
+  std::string_view held() const { return {reinterpret_cast<const char*>(data_.get()), size_}; }
+  // Room for `size` bytes in all before the held bytes must move.
+  void reserve(size_t size);
   // Moves the bytes held to `spool`, keeping where they went; writing goes on.
   void spill(io::Spool& spool);
   // Every byte written, spilled or held.
-  uint64_t size() const { return spilled_bytes_ + bytes_.size(); }
+  uint64_t size() const { return spilled_bytes_ + size_; }
   // Writes every byte, those spilled from `spool` first.
   void copy_to(io::Spool* spool, io::ByteSink& out) const;
 
  private:
+  // The longest channel message: a 4-byte delta time, a status, two data bytes.
+  static constexpr size_t kLongestChannelMessage = 7;
+
   void fill_pause_before(uint64_t tick);
   void delta(uint64_t tick);
   // Writes the delta time to `out` (room for 4 bytes); returns its size.
   size_t delta(uint64_t tick, uint8_t* out);
+  // Where the next `size` bytes go; size_ counts them once written.
+  uint8_t* room(size_t size) {
+    if (capacity_ - size_ < size) reserve(2 * capacity_ + size);
+    return data_.get() + size_;
+  }
+  void append(const uint8_t* bytes, size_t size);
 
-  std::string bytes_;
+  std::unique_ptr<uint8_t[]> data_;  // the bytes held: plain bytes, for the hot path's stores
+  size_t size_ = 0;
+  size_t capacity_ = 0;
   std::vector<std::pair<uint64_t, uint64_t>> spilled_;  // offset and size in the spool, in order
   uint64_t spilled_bytes_ = 0;
   uint64_t tick_ = 0;
@@ -157,21 +171,23 @@ class TrackWriter {
 };
 
 inline void TrackWriter::channel(uint64_t tick, uint8_t status, uint8_t data1, uint8_t data2) {
-  // Built whole, then appended at once.
-  uint8_t event[7];
-  size_t size = 1;
-  if (!left_out_ && tick - tick_ < 0x80) {  // a delta time of one byte, nothing left out before
-    event[0] = static_cast<uint8_t>(tick - tick_);
+  // A delta time of one byte with nothing left out before is the rule; any
+  // other goes first, since a filler it writes may move the bytes held.
+  const bool short_delta = !left_out_ && tick - tick_ < 0x80;
+  if (!short_delta) delta(tick);
+  uint8_t* const start = room(kLongestChannelMessage);
+  uint8_t* p = start;
+  if (short_delta) {
+    *p++ = static_cast<uint8_t>(tick - tick_);
     tick_ = tick;
-  } else {
-    size = delta(tick, event);
   }
   // A data byte with its top bit set would be read as a status byte.
-  if (status != running_status_ || (data1 & kStatusBit)) event[size++] = status;
+  if (status != running_status_ || (data1 & kStatusBit)) *p++ = status;
   running_status_ = status;
-  event[size++] = data1;
-  if (channel_data_bytes(status) == 2) event[size++] = data2;
-  bytes_.append(reinterpret_cast<const char*>(event), size);
+  p[0] = data1;
+  p[1] = data2;  // counted only where the status takes it
+  p += channel_data_bytes(status);
+  size_ += static_cast<size_t>(p - start);
 }
 
 // Writes the file with each track's events replaced by `tracks[i]`: the same
@@ -196,7 +212,7 @@ void rewrite_timeline(const File& file, const std::vector<size_t>& tracks, std::
   while (const TimedEvent* event = events.next()) {
     TrackWriter& out = writers[events.track()];
     handle(*event, events.track(), out);
-    if (spool && out.bytes().size() >= TrackWriter::kSpillAt) out.spill(*spool);
+    if (spool && out.held().size() >= TrackWriter::kSpillAt) out.spill(*spool);
   }
 }
 std::string write_file(const File& file, const std::vector<std::string>& tracks);
