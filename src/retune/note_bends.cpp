@@ -29,13 +29,37 @@ double NoteBends::nearest_step(const ChannelState& source, double cents) const {
   return (steps + std::copysign(1e-6, steps)) * step;  // a hair beyond, so that truncation keeps it
 }
 
-int NoteBends::bend(const ChannelState& source, double cents) const {
-  return note_bend(source.bend, source.range.in_semitones(), cents, range(source).in_semitones());
-}
-
 int NoteBends::tuning(const ChannelState& source, double cents) const {
   const double range = this->range(source).in_semitones();
   return range > 0 ? static_cast<int>(bend_units(cents, range)) : 0;
+}
+
+int NoteBends::bend_by(uint8_t channel, const ChannelState& source, int tuning) const {
+  const Known& k = known(channel, source);
+  return note_bend_by(source.bend, k.file_semitones, tuning, k.semitones);
+}
+
+NoteBends::Known& NoteBends::known(uint8_t channel, const ChannelState& source) const {
+  Known& k = known_[channel];
+  if (!(source.range == k.file_range)) {
+    k.file_range = source.range;
+    k.file_semitones = source.range.in_semitones();
+    k.range = range(source);
+    k.semitones = k.range.in_semitones();
+    k.placed.reset();
+  }
+  return k;
+}
+
+const NoteBends::PlacedKey& NoteBends::placed(uint8_t channel, const ChannelState& source, uint8_t key) const {
+  Known& k = known(channel, source);
+  PlacedKey& placed = k.keys[key];
+  if (!k.placed[key]) {
+    placed.place = place(source, key);
+    placed.tuning = tuning(source, placed.place.cents);
+    k.placed[key] = true;
+  }
+  return placed;
 }
 
 // Only how many tunings there are matters, not their order: an ended one
@@ -60,8 +84,9 @@ void BendsAtOnce::note_started(const ChannelModel& model, uint8_t channel, uint8
   const ChannelState& state = model.state(channel);
   // A key's bend, worked out once for each bend range it sounds in.
   if (!k.settled || !(k.range == state.range)) {
-    k.cents = bends_.place(state, key).cents;
-    k.tuning = bends_.tuning(state, k.cents);
+    const NoteBends::PlacedKey& placed = bends_.placed(channel, state, key);
+    k.cents = placed.place.cents;
+    k.tuning = placed.tuning;
     k.range = state.range;
     k.settled = true;
   }

@@ -4,6 +4,8 @@
 // channel's sounding notes need at once.
 #pragma once
 
+#include <array>
+#include <bitset>
 #include <cstdint>
 #include <vector>
 
@@ -27,26 +29,50 @@ class NoteBends {
     if (range_too_small(source.range)) return {kDefaultBendRange, 0};
     return source.range;
   }
+  // The same for `channel`, kept from one call to the next while its range stays.
+  Range range(uint8_t channel, const ChannelState& source) const { return known(channel, source).range; }
   // Two semitones are declared instead only where they reach further.
   bool range_too_small(const Range& range) const { return 100 * range.in_semitones() < least_reach_; }
   // Where a key is played and by how many cents it is bent, `planned` cents
   // added to its tuning.
   KeyPlace place(const ChannelState& source, int key, double planned = 0) const;
-  // The cents of the bend step nearest to `cents`, which bend() keeps: it
+  // The cents of the bend step nearest to `cents`, which bend_by() keeps: it
   // truncates, as the plain bends do, where a planned pitch wants the nearest.
   double nearest_step(const ChannelState& source, double cents) const;
-  // The 14-bit bend of a note bent `cents`, the file's own bend added.
-  int bend(const ChannelState& source, double cents) const;
   // What `cents` add to the bend, in bend units: notes with the same tuning
   // need the same bend, whatever the file's own.
   int tuning(const ChannelState& source, double cents) const;
+  // The 14-bit bend that adds `tuning` to the file's own on `channel`.
+  int bend_by(uint8_t channel, const ChannelState& source, int tuning) const;
+
+  // A key's place, by its tuning alone, and what that adds to the bend.
+  struct PlacedKey {
+    KeyPlace place;
+    int tuning;
+  };
+  // The same as place() and tuning() with nothing planned, for a key of
+  // `channel`: every note needs them, so they are worked out once per key and
+  // bend range.
+  const PlacedKey& placed(uint8_t channel, const ChannelState& source, uint8_t key) const;
 
  private:
+  // What a channel's bend range gives, kept until the range changes.
+  struct Known {
+    Range file_range{0xFF, 0xFF};  // none yet
+    double file_semitones = 0;
+    Range range;           // the range the notes are bent in
+    double semitones = 0;  // the same in semitones
+    std::bitset<kKeys> placed;
+    std::array<PlacedKey, kKeys> keys;
+  };
+  Known& known(uint8_t channel, const ChannelState& source) const;
+
   const KeyTable& keys_;
   const Method& method_;
   // Cents: a range must reach this far for every key, or as far as two
   // semitones; one that reaches less is too small.
   double least_reach_ = 0;
+  mutable std::array<Known, smf::gm::kChannels> known_;
 };
 
 // Counts, per channel, the different bends its sounding notes need (the

@@ -53,11 +53,11 @@ double bends_range(const Method& method, double file_range) {
   return method.declare_bend_range ? method.bend_range : file_range;
 }
 
-int note_bend(int file_bend, double file_range, double cents, double range) {
+int note_bend_by(int file_bend, double file_range, double units, double range) {
   if (!(range > 0)) return file_bend;
   double file = file_bend - kBendCentre;
   if (file_range != range) file = std::round(file * file_range / range);
-  const double value = kBendCentre + file + bend_units(cents, range);
+  const double value = kBendCentre + file + units;
   return static_cast<int>(std::clamp(value, 0.0, static_cast<double>(kBendMax)));
 }
 

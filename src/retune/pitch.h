@@ -54,9 +54,9 @@ double bends_range(const Method& method, double file_range);
 
 // The bend a note needs on a channel that the file bends by `file_bend`, made
 // for `file_range` semitones: the file's bend rescaled to `range`, plus
-// `cents` in units of `range`; clamped to 0..16383. On a channel of range 0,
-// which does not bend, the file's bend stays.
-int note_bend(int file_bend, double file_range, double cents, double range);
+// `units` bend units of `range` (bend_units()); clamped to 0..16383. On a
+// channel of range 0, which does not bend, the file's bend stays.
+int note_bend_by(int file_bend, double file_range, double units, double range);
 
 // A single note tuning names a pitch in 2^14 steps of a semitone, up to two
 // steps short of the semitone above key 127 (7F 7F 7F means "no change").

@@ -110,11 +110,15 @@ class PolyPlayer final : public ChannelListener {
   void handle(const TimedEvent& event, size_t track, TrackWriter& out);
   void dispatch(const TimedEvent& event, size_t track);
   void poly_pressure(uint8_t source, uint8_t key, uint8_t value);
-  KeyPlace place_note(const ChannelState& state, uint8_t key);
+  NoteBends::PlacedKey place_note(uint8_t source, uint8_t key);
   bool forwards_controller(uint8_t source, uint8_t controller, uint8_t value) const;
 
   // Writes a channel message on output channel `o` and follows it there.
   void send(int o, uint8_t kind, uint8_t data1, uint8_t data2 = 0);
+  // The same for a note message, which changes no setting of the channel.
+  void send_note(int o, uint8_t kind, uint8_t key, uint8_t value) {
+    out_->channel(event_->tick, static_cast<uint8_t>(kind | o), key, value);
+  }
   void forward(uint8_t source, uint8_t kind, uint8_t data1, uint8_t data2 = 0);
   void write_bend(int o, int bend);
   void rebend(uint8_t source);
@@ -206,9 +210,9 @@ bool PolyPlayer::forwards_controller(uint8_t source, uint8_t controller, uint8_t
 }
 
 void PolyPlayer::send(int o, uint8_t kind, uint8_t data1, uint8_t data2) {
+  if (smf::is_note_message(kind)) return send_note(o, kind, data1, data2);
   out_->channel(event_->tick, static_cast<uint8_t>(kind | o), data1, data2);
-  // Note messages change no setting of the channel.
-  if (!smf::is_note_message(kind)) outputs_[o].apply(kind, data1, data2);
+  outputs_[o].apply(kind, data1, data2);
 }
 
 // In an MPE zone the manager channel takes what applies to every note; what
@@ -223,7 +227,9 @@ void PolyPlayer::forward(uint8_t source, uint8_t kind, uint8_t data1, uint8_t da
 }
 
 void PolyPlayer::write_bend(int o, int bend) {
-  send(o, smf::kPitchBend, static_cast<uint8_t>(bend & 0x7F), static_cast<uint8_t>(bend >> 7));
+  out_->channel(event_->tick, static_cast<uint8_t>(smf::kPitchBend | o), static_cast<uint8_t>(bend & 0x7F),
+                static_cast<uint8_t>(bend >> 7));
+  outputs_[o].bend = bend;
   ++report_.bends;
 }
 
@@ -235,8 +241,9 @@ void PolyPlayer::rebend(uint8_t source) {
     const int o = std::countr_zero(bits);
     if (allocator_.sounding(o) == 0) continue;
     declare_range(o, source);
-    allocator_.set_tuning(o, bends_.tuning(state, cents_[o]));
-    const int bend = bends_.bend(state, cents_[o]);
+    const int tuning = bends_.tuning(state, cents_[o]);
+    allocator_.set_tuning(o, tuning);
+    const int bend = bends_.bend_by(source, state, tuning);
     if (bend != outputs_[o].bend) write_bend(o, bend);
   }
 }
@@ -250,11 +257,10 @@ void PolyPlayer::note_started(uint8_t source, Note& note) {
   const ChannelState& state = model_.state(source);
   if (!method_.declare_bend_range && bends_.range_too_small(state.range))
     report_.small_ranges |= static_cast<uint16_t>(1u << source);
-  const KeyPlace place = place_note(state, note.key);
+  const auto [place, tuning] = place_note(source, note.key);
   report_.moved += place.key != note.key;
   report_.unreachable += note.key < kKeys && beyond_[note.key];
-  const int bend = bends_.bend(state, place.cents);
-  const int tuning = bends_.tuning(state, place.cents);
+  const int bend = bends_.bend_by(source, state, tuning);
   bends_at_once_.note_started(model_, source, note.key);
   stats.most_bends = std::max(stats.most_bends, bends_at_once_.bends(source));
 
@@ -286,7 +292,7 @@ void PolyPlayer::note_started(uint8_t source, Note& note) {
   if (choice.way != Way::kNearest && (choice.way != Way::kShared || outputs_[o].bend != bend)) write_bend(o, bend);
   if (allocator_.sounding(o) == 0) cents_[o] = place.cents;
   end_stopped_notes(o, place.key);
-  send(o, smf::kNoteOn, place.key, note.velocity);
+  send_note(o, smf::kNoteOn, place.key, note.velocity);
   allocator_.note_on(o, source, choice.way == Way::kNearest ? allocator_.tuning(o) : tuning, place.key, note.key);
   note.mark = mark_of(o, place.key);
   stats.channels |= static_cast<uint16_t>(1u << o);
@@ -295,14 +301,15 @@ void PolyPlayer::note_started(uint8_t source, Note& note) {
 // Where a note is played and how far it is bent: by its key's tuning, and by
 // its planned pitch where there is a plan, to the bend step nearest it as long
 // as that keeps within the plan's reach.
-KeyPlace PolyPlayer::place_note(const ChannelState& state, uint8_t key) {
-  if (next_planned_ >= planned_.size()) return bends_.place(state, key);
+NoteBends::PlacedKey PolyPlayer::place_note(uint8_t source, uint8_t key) {
+  const ChannelState& state = model_.state(source);
+  if (next_planned_ >= planned_.size()) return bends_.placed(source, state, key);
   const NoteSpan& plan = planned_[next_planned_++];
   const double planned = plan.pitch - 100.0 * plan.key;
   KeyPlace place = bends_.place(state, key, planned);
   const double nearest = bends_.nearest_step(state, place.cents);
   if (std::fabs(nearest - (place.cents - planned)) <= kMostPlanned) place.cents = nearest;
-  return place;
+  return {place, bends_.tuning(state, place.cents)};
 }
 
 void PolyPlayer::key_released(uint8_t source, Note& note) {
@@ -321,7 +328,7 @@ void PolyPlayer::note_off(uint8_t source, Note& note) {
     const auto it = std::find(stopped.begin(), stopped.end(), std::pair(source, note.key));
     if (it != stopped.end()) stopped.erase(it);
   }
-  send(o, smf::kind_of(event_->event.status), played_of(note), event_->event.data[1]);
+  send_note(o, smf::kind_of(event_->event.status), played_of(note), event_->event.data[1]);
 }
 
 void PolyPlayer::note_ended(uint8_t source, Note& note) {
@@ -339,7 +346,7 @@ void PolyPlayer::end_stopped_notes(int o, uint8_t played) {
   for (const auto& [source, key] : stopped_[o][played])
     for (Note& note : model_.notes(source, key))
       if (placed(note) && !note.sounding && note.off_due && channel_of(note) == o && played_of(note) == played) {
-        send(o, smf::kNoteOff, played, 64);
+        send_note(o, smf::kNoteOff, played, 64);
         note.mark = 0;
       }
   stopped_[o][played].clear();
@@ -358,7 +365,7 @@ void PolyPlayer::poly_pressure(uint8_t source, uint8_t key, uint8_t value) {
   for (auto note = notes.begin(); note != notes.end(); ++note) {
     auto same = [&](const Note& other) { return placed(other) && (other.mark & ~kReleased) == (note->mark & ~kReleased); };
     if (!note->sounding || !placed(*note) || std::any_of(notes.begin(), note, same)) continue;
-    send(channel_of(*note), smf::kPolyPressure, played_of(*note), value);
+    send_note(channel_of(*note), smf::kPolyPressure, played_of(*note), value);
   }
 }
 
@@ -371,7 +378,7 @@ void PolyPlayer::end_notes_on(int o) {
     for (Note& note : model_.notes(holder, key)) {
       if (!note.sounding || !placed(note) || channel_of(note) != o) continue;
       // A note whose own note-off has not come gets one here.
-      if (note.key_down || note.off_due) send(o, smf::kNoteOff, played_of(note), 64);
+      if (note.key_down || note.off_due) send_note(o, smf::kNoteOff, played_of(note), 64);
       note.mark = 0;
       ++report_.ended_early;
       ++report_.sources[holder].ended_early;
@@ -462,7 +469,7 @@ void PolyPlayer::copy_parameters(int o, const ChannelState& want) {
 // The bend range the source's notes are bent in, declared where the channel
 // has another; the source's parameter selection is put back after it.
 void PolyPlayer::declare_range(int o, uint8_t source) {
-  const Range want = bends_.range(model_.state(source));
+  const Range want = bends_.range(source, model_.state(source));
   const bool known = !method_.declare_bend_range || outputs_[o].parameters.contains(Parameter{false, 0, 0});
   if (outputs_[o].range == want && known) return;
   Selection bend_range;
