@@ -434,24 +434,26 @@ void PolyPlayer::copy_pressure(int o, const ChannelState& want) {
 // another; each half the channel holds that the source never sent, put back
 // to its default.
 void PolyPlayer::copy_parameters(int o, const ChannelState& want) {
-  auto value_in = [](const ChannelState& state, const Parameter& p) {
-    const auto it = state.parameters.find(p);
-    if (it != state.parameters.end()) return it->second;
+  auto unset = [](const Parameter& p) {
     const ParameterValue fallback = ChannelState::default_value(p);
     return ParameterValue{fallback.msb, fallback.lsb, false, false};
   };
   auto needed = [](bool want_set, uint8_t want, bool had_set, uint8_t had) {
     return want_set ? !(had_set && had == want) : had_set && had != want;
   };
-  std::vector<Parameter> parameters;
-  for (const ChannelState* state : {&want, static_cast<const ChannelState*>(&outputs_[o])})
-    for (const auto& entry : state->parameters)
-      if (!entry.first.is_bend_range()) parameters.push_back(entry.first);
-  std::sort(parameters.begin(), parameters.end());
-  parameters.erase(std::unique(parameters.begin(), parameters.end()), parameters.end());
-  for (const Parameter& p : parameters) {
-    const ParameterValue v = value_in(want, p);
-    const ParameterValue had = value_in(outputs_[o], p);
+  // Both are ordered: one walk over the parameters either holds, in order.
+  // Data entry adds only the parameter at hand to the channel's, behind the walk.
+  const auto& wants = want.parameters;
+  const auto& haves = outputs_[o].parameters;
+  for (auto w = wants.begin(), h = haves.begin(); w != wants.end() || h != haves.end();) {
+    const bool from_want = h == haves.end() || (w != wants.end() && !(h->first < w->first));
+    const bool from_have = w == wants.end() || (h != haves.end() && !(w->first < h->first));
+    const Parameter p = from_want ? w->first : h->first;
+    const ParameterValue v = from_want ? w->second : unset(p);
+    const ParameterValue had = from_have ? h->second : unset(p);
+    if (from_want) ++w;
+    if (from_have) ++h;
+    if (p.is_bend_range()) continue;
     const bool msb = needed(v.msb_set, v.msb, had.msb_set, had.msb);
     const bool lsb = needed(v.lsb_set, v.lsb, had.lsb_set, had.lsb);
     if (!msb && !lsb) continue;
