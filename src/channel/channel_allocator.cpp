@@ -72,6 +72,7 @@ void ChannelAllocator::note_on(int channel, int source, int tuning, int played, 
   if (c.sounding == 0) c.busy_since = ++clock_;
   count_sounding(channel, c.sounding + 1);
   ++c.keys[played];
+  c.playing[played / 64] |= uint64_t{1} << (played % 64);
   c.source_key[played] = static_cast<uint8_t>(key);
 }
 
@@ -79,7 +80,7 @@ void ChannelAllocator::key_released(int channel) { ++channels_[channel].released
 
 void ChannelAllocator::note_ended(int channel, int played, bool released) {
   Channel& c = channels_[channel];
-  --c.keys[played];
+  if (--c.keys[played] == 0) c.playing[played / 64] &= ~(uint64_t{1} << (played % 64));
   c.released -= released;
   count_sounding(channel, c.sounding - 1);
   if (c.sounding == 0) c.idle_since = ++clock_;
@@ -91,6 +92,15 @@ void ChannelAllocator::end_notes(int channel) {
   count_sounding(channel, 0);
   c.released = 0;
   c.keys = {};
+  c.playing = {};
+}
+
+std::bitset<128> ChannelAllocator::keys_of(int channel) const {
+  const Channel& c = channels_[channel];
+  std::bitset<128> keys;
+  for (int word = 0; word < 2; ++word)
+    for (uint64_t bits = c.playing[word]; bits; bits &= bits - 1) keys.set(c.source_key[64 * word + std::countr_zero(bits)]);
+  return keys;
 }
 
 void ChannelAllocator::set_tuning(int channel, int tuning) { channels_[channel].tuning = tuning; }

@@ -21,6 +21,7 @@
 #pragma once
 
 #include <array>
+#include <bitset>
 #include <cstdint>
 
 namespace retune {
@@ -59,6 +60,8 @@ class ChannelAllocator {
   uint16_t channels_of(int source) const { return of_source_[source]; }
   int tuning(int channel) const { return channels_[channel].tuning; }
   int sounding(int channel) const { return channels_[channel].sounding; }
+  // The source's keys of the notes sounding on `channel`.
+  std::bitset<128> keys_of(int channel) const;
 
  private:
   struct Channel {
@@ -71,6 +74,7 @@ class ChannelAllocator {
     uint64_t busy_since = 0;      // when the first of its sounding notes started
     std::array<uint16_t, 128> keys{};      // sounding notes per key played
     std::array<uint8_t, 128> source_key{};  // the source's key of those notes
+    std::array<uint64_t, 2> playing{};      // bit per key played with notes sounding
   };
 
   bool takes(const Channel& c, int played, int key) const {

@@ -41,27 +41,6 @@ const std::array<uint8_t, 128>& default_controllers() {
 
 ChannelState::ChannelState() : controllers(default_controllers()) {}
 
-bool ChannelState::is_setting(uint8_t controller) {
-  switch (controller) {
-    case kDataEntry:
-    case kDataEntryLsb:
-    case kDataIncrement:
-    case kDataDecrement:
-    case kNrpnLsb:
-    case kNrpnMsb:
-    case kRpnLsb:
-    case kRpnMsb:
-      return false;
-    default:
-      return controller < kFirstModeMessage;
-  }
-}
-
-bool ChannelState::enters_data(uint8_t controller) {
-  return controller == kDataEntry || controller == kDataEntryLsb || controller == kDataIncrement ||
-         controller == kDataDecrement;
-}
-
 uint8_t ChannelState::default_value(uint8_t controller) {
   switch (controller) {
     case kVolume:

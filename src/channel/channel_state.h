@@ -94,9 +94,15 @@ struct ChannelState {
 
   // The controllers that hold a value of their own: not data entry, the
   // parameter numbers or the channel mode messages.
-  static bool is_setting(uint8_t controller);
+  static constexpr bool is_setting(uint8_t controller) {
+    return controller < smf::gm::kFirstModeMessage && !enters_data(controller) && controller != smf::gm::kNrpnLsb &&
+           controller != smf::gm::kNrpnMsb && controller != smf::gm::kRpnLsb && controller != smf::gm::kRpnMsb;
+  }
   // Data entry and its increments: they change the selected parameter.
-  static bool enters_data(uint8_t controller);
+  static constexpr bool enters_data(uint8_t controller) {
+    return controller == smf::gm::kDataEntry || controller == smf::gm::kDataEntryLsb ||
+           controller == smf::gm::kDataIncrement || controller == smf::gm::kDataDecrement;
+  }
   // What a synthesizer holds where nothing was sent, by General MIDI and its
   // recommended practice for reset-all-controllers.
   static uint8_t default_value(uint8_t controller);

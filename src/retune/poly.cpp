@@ -119,6 +119,12 @@ class PolyPlayer final : public ChannelListener {
   void send_note(int o, uint8_t kind, uint8_t key, uint8_t value) {
     out_->channel(event_->tick, static_cast<uint8_t>(kind | o), key, value);
   }
+  // The same for a controller that holds a value of its own (ChannelState::is_setting).
+  void set_controller(int o, uint8_t controller, uint8_t value) {
+    out_->channel(event_->tick, static_cast<uint8_t>(smf::kController | o), controller, value);
+    outputs_[o].controllers[controller] = value;
+    outputs_[o].set[controller] = true;
+  }
   void forward(uint8_t source, uint8_t kind, uint8_t data1, uint8_t data2 = 0);
   void write_bend(int o, int bend);
   void rebend(uint8_t source);
@@ -374,7 +380,10 @@ void PolyPlayer::poly_pressure(uint8_t source, uint8_t key, uint8_t value) {
 // before the channel is taken over.
 void PolyPlayer::end_notes_on(int o) {
   const int holder = allocator_.source_of(o);
-  for (int key = 0; key < kKeys; ++key)
+  // The holder's other notes sound elsewhere: only the keys sounding here are looked at.
+  const std::bitset<128> keys = allocator_.keys_of(o);
+  for (int key = 0; key < kKeys; ++key) {
+    if (!keys[key]) continue;
     for (Note& note : model_.notes(holder, key)) {
       if (!note.sounding || !placed(note) || channel_of(note) != o) continue;
       // A note whose own note-off has not come gets one here.
@@ -383,9 +392,24 @@ void PolyPlayer::end_notes_on(int o) {
       ++report_.ended_early;
       ++report_.sources[holder].ended_early;
     }
+  }
   if (outputs_[o].pedal_down()) send(o, smf::kController, kSustain, 0);
   if (outputs_[o].sostenuto_down()) send(o, smf::kController, kSostenuto, 0);
   allocator_.end_notes(o);
+}
+
+// The settings copy_state() copies one by one, in two words of 64: every
+// controller that holds a value of its own, but the bank, which goes first.
+constexpr std::array<uint64_t, 2> kCopiedSettings = [] {
+  std::array<uint64_t, 2> words{};
+  for (int c = 0; c < 128; ++c)
+    if (ChannelState::is_setting(static_cast<uint8_t>(c)) && c != kBankSelect && c != kBankSelectLsb)
+      words[c / 64] |= uint64_t{1} << (c % 64);
+  return words;
+}();
+
+uint64_t word_of(const std::bitset<128>& bits, int word) {
+  return (bits >> (64 * word) & std::bitset<128>(~uint64_t{0})).to_ullong();
 }
 
 // Output channel `o` takes on the whole state of `source`: every setting the
@@ -402,20 +426,17 @@ void PolyPlayer::copy_state(int o, uint8_t source) {
   };
   const bool bank = differs(kBankSelect) || differs(kBankSelectLsb);
   if (bank) {
-    send(o, smf::kController, kBankSelect, want.controllers[kBankSelect]);
-    send(o, smf::kController, kBankSelectLsb, want.controllers[kBankSelectLsb]);
+    set_controller(o, kBankSelect, want.controllers[kBankSelect]);
+    set_controller(o, kBankSelectLsb, want.controllers[kBankSelectLsb]);
   }
   if (bank || ((want.program_set || have.program_set) && !(have.program_set && have.program == want.program)))
     send(o, smf::kProgram, want.program);
   // Only a controller that either side has set can differ: those are visited, in order.
-  const std::bitset<128> either = want.set | have.set;
   for (int word = 0; word < 2; ++word) {
-    uint64_t bits = (either >> (64 * word) & std::bitset<128>(~uint64_t{0})).to_ullong();
+    uint64_t bits = (word_of(want.set, word) | word_of(have.set, word)) & kCopiedSettings[word];
     for (; bits; bits &= bits - 1) {
       const auto c = static_cast<uint8_t>(64 * word + std::countr_zero(bits));
-      if (c < kFirstModeMessage && c != kBankSelect && c != kBankSelectLsb && ChannelState::is_setting(c) &&
-          differs(c))
-        send(o, smf::kController, c, want.controllers[c]);
+      if (!(have.set[c] && have.controllers[c] == want.controllers[c])) set_controller(o, c, want.controllers[c]);
     }
   }
   copy_pressure(o, want);
