@@ -135,6 +135,9 @@ TEST(SmfFile, RefusesWhatTheStreamingPassesRefuse) {
       {header(1, 1) + track(hex("00 F0 05 7E")), {"File format error: EOF encountered\n", 255}},
       {header(1, 1) + track(hex("FF FF FF FF 00")), {"Error in delta time encoding\n", 3}},
       {header(1, 1) + track(hex("00 3C 40")), {"No running MIDI command defined\n", 3}},
+      // The same with a whole head's bytes to spare, as channel messages are read in bulk.
+      {header(1, 1) + track(hex("FF FF FF FF 00")) + "trailing bytes", {"Error in delta time encoding\n", 3}},
+      {header(1, 1) + track(hex("00 3C 40")) + "trailing bytes", {"No running MIDI command defined\n", 3}},
       {header(1, 2) + track(hex("00 FF 2F 00")), {"File format error: EOF encountered\n", 255}},
   };
   for (const auto& c : cases) {

@@ -28,10 +28,17 @@ class Cursor {
   }
   // Walks the events of a track declared `declared` bytes long.
   void walk_events(uint32_t declared, EventReader& reader) {
-    const size_t start = pos_;
     // A length of 2^31 or more counts as negative: nothing to walk.
-    const int64_t limit = static_cast<int32_t>(declared);
-    while (static_cast<int64_t>(pos_ - start) < limit) {
+    const int32_t limit = static_cast<int32_t>(declared);
+    if (limit <= 0) return;
+    const size_t stop = pos_ + static_cast<size_t>(limit);
+    while (pos_ < stop) {
+      // Channel messages, the bulk, while a whole head is in the buffer:
+      // read_channel() fails them as read() would.
+      if (Event channel; size_ - pos_ >= kLongestHead && reader.read_channel(base_ + pos_, channel)) {
+        pos_ += channel.head_size;
+        continue;
+      }
       Event event;
       if (!reader.read(base_ + pos_, base_ + size_, event)) end_of_input();
       if (event.size() > size_ - pos_) end_of_input();
@@ -87,18 +94,10 @@ File read_file(std::string bytes) {
 TrackEvents::TrackEvents(const File& file, const Track& track)
     : p_(reinterpret_cast<const uint8_t*>(file.bytes.data()) + track.begin),
       end_(reinterpret_cast<const uint8_t*>(file.bytes.data()) + track.end),
+      bytes_end_(reinterpret_cast<const uint8_t*>(file.bytes.data()) + file.bytes.size()),
       reader_(track.reader) {}
 
-bool TrackEvents::next(TimedEvent& event) {
-  if (p_ >= end_) return false;
-  // read_file() walked these bytes already: the event is whole.
-  reader_.read(p_, end_, event.event);
-  tick_ += event.event.delta;
-  event.tick = tick_;
-  event.at = p_;
-  p_ += event.event.size();
-  return true;
-}
+void TrackEvents::read_other(Event& event) { reader_.read(p_, end_, event); }
 
 std::vector<std::vector<size_t>> timelines(const File& file) {
   std::vector<std::vector<size_t>> lists;

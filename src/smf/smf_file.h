@@ -65,15 +65,33 @@ struct TimedEvent {
 class TrackEvents {
  public:
   TrackEvents(const File& file, const Track& track);
-  // The next event; false after the last.
+  // The next event; false after the last. Defined below, where its callers
+  // can inline it.
   bool next(TimedEvent& event);
 
  private:
+  // Reads an event that is no channel message, or one near the file's end.
+  void read_other(Event& event);
+
   const uint8_t* p_;
   const uint8_t* end_;
+  const uint8_t* bytes_end_;  // the end of the whole file
   EventReader reader_;
   uint64_t tick_ = 0;
 };
+
+inline bool TrackEvents::next(TimedEvent& event) {
+  if (p_ >= end_) return false;
+  // read_file() walked these bytes already: the event is whole, and a channel
+  // message may be read without bounds wherever a whole head fits in the file.
+  if (bytes_end_ - p_ < static_cast<ptrdiff_t>(kLongestHead) || !reader_.read_channel(p_, event.event))
+    read_other(event.event);
+  tick_ += event.event.delta;
+  event.tick = tick_;
+  event.at = p_;
+  p_ += event.event.size();
+  return true;
+}
 
 // The tracks that play together, each list in track order: all of them, or in
 // a format 2 file each on its own.
