@@ -121,6 +121,22 @@ TEST(SmfFile, SpilledTracksAreWrittenAsHeld) {
   }
 }
 
+TEST(SmfFile, MergesTracksByTickThenByTrack) {
+  // Each note's key: the track in the high nibble, its place in the track in the low.
+  const File file = read_file(header(1, 5) + track(hex("00 90 00 40 03 90 01 40 00 90 02 40 06 90 03 40")) +
+                              track(hex("00 90 10 40 02 90 11 40 07 90 12 40")) +
+                              track(hex("01 90 20 40 02 90 21 40 05 90 22 40")) +
+                              track(hex("03 90 30 40 01 90 31 40")) +
+                              track(hex("00 90 40 40 09 90 41 40 00 90 42 40")));
+  std::string merged;
+  MergedEvents events(file, timelines(file)[0]);
+  while (const TimedEvent* e = events.next()) {
+    EXPECT_EQ(events.track(), size_t{e->event.data[0]} >> 4);
+    merged += std::to_string(e->tick) + ":" + to_hex(std::string(1, static_cast<char>(e->event.data[0]))) + " ";
+  }
+  EXPECT_EQ(merged, "0:00 0:10 0:40 1:20 2:11 3:01 3:02 3:21 3:30 4:31 8:22 9:03 9:12 9:41 9:42 ");
+}
+
 TEST(SmfFile, RefusesWhatTheStreamingPassesRefuse) {
   const struct {
     std::string bytes;
@@ -135,6 +151,9 @@ TEST(SmfFile, RefusesWhatTheStreamingPassesRefuse) {
       {header(1, 1) + track(hex("00 F0 05 7E")), {"File format error: EOF encountered\n", 255}},
       {header(1, 1) + track(hex("FF FF FF FF 00")), {"Error in delta time encoding\n", 3}},
       {header(1, 1) + track(hex("00 3C 40")), {"No running MIDI command defined\n", 3}},
+      // The same with a whole head's bytes to spare, as channel messages are read in bulk.
+      {header(1, 1) + track(hex("FF FF FF FF 00")) + "trailing bytes", {"Error in delta time encoding\n", 3}},
+      {header(1, 1) + track(hex("00 3C 40")) + "trailing bytes", {"No running MIDI command defined\n", 3}},
       {header(1, 2) + track(hex("00 FF 2F 00")), {"File format error: EOF encountered\n", 255}},
   };
   for (const auto& c : cases) {

@@ -1,7 +1,6 @@
 #include "smf/smf_file.h"
 
 #include <algorithm>
-#include <tuple>
 
 namespace retune::smf {
 
@@ -28,10 +27,17 @@ class Cursor {
   }
   // Walks the events of a track declared `declared` bytes long.
   void walk_events(uint32_t declared, EventReader& reader) {
-    const size_t start = pos_;
     // A length of 2^31 or more counts as negative: nothing to walk.
-    const int64_t limit = static_cast<int32_t>(declared);
-    while (static_cast<int64_t>(pos_ - start) < limit) {
+    const int32_t limit = static_cast<int32_t>(declared);
+    if (limit <= 0) return;
+    const size_t stop = pos_ + static_cast<size_t>(limit);
+    while (pos_ < stop) {
+      // Channel messages, the bulk, while a whole head is in the buffer:
+      // read_channel() fails them as read() would.
+      if (Event channel; size_ - pos_ >= kLongestHead && reader.read_channel(base_ + pos_, channel)) {
+        pos_ += channel.head_size;
+        continue;
+      }
       Event event;
       if (!reader.read(base_ + pos_, base_ + size_, event)) end_of_input();
       if (event.size() > size_ - pos_) end_of_input();
@@ -87,18 +93,10 @@ File read_file(io::Bytes bytes) {
 TrackEvents::TrackEvents(const File& file, const Track& track)
     : p_(reinterpret_cast<const uint8_t*>(file.bytes.data()) + track.begin),
       end_(reinterpret_cast<const uint8_t*>(file.bytes.data()) + track.end),
+      bytes_end_(reinterpret_cast<const uint8_t*>(file.bytes.data()) + file.bytes.size()),
       reader_(track.reader) {}
 
-bool TrackEvents::next(TimedEvent& event) {
-  if (p_ >= end_) return false;
-  // read_file() walked these bytes already: the event is whole.
-  reader_.read(p_, end_, event.event);
-  tick_ += event.event.delta;
-  event.tick = tick_;
-  event.at = p_;
-  p_ += event.event.size();
-  return true;
-}
+void TrackEvents::read_other(Event& event) { reader_.read(p_, end_, event); }
 
 std::vector<std::vector<size_t>> timelines(const File& file) {
   std::vector<std::vector<size_t>> lists;
@@ -111,36 +109,42 @@ std::vector<std::vector<size_t>> timelines(const File& file) {
   return lists;
 }
 
-bool MergedEvents::Later::operator()(size_t a, size_t b) const {
-  const Cursor& x = (*cursors)[a];
-  const Cursor& y = (*cursors)[b];
-  return std::tie(x.next.tick, x.track) > std::tie(y.next.tick, y.track);
-}
-
 MergedEvents::MergedEvents(const File& file, const std::vector<size_t>& tracks) {
   cursors_.reserve(tracks.size());
   for (size_t t : tracks) {
-    cursors_.push_back({TrackEvents(file, file.tracks[t]), {}, t});
-    if (cursors_.back().events.next(cursors_.back().next)) waiting_.push_back(cursors_.size() - 1);
+    Cursor& cursor = cursors_.emplace_back(Cursor{TrackEvents(file, file.tracks[t]), {}, t});
+    if (cursor.events.next(cursor.next)) waiting_.push_back({cursor.next.tick, t, cursors_.size() - 1});
   }
-  std::make_heap(waiting_.begin(), waiting_.end(), Later{&cursors_});
+  // In order, they are a heap.
+  std::sort(waiting_.begin(), waiting_.end(), [](const Waiting& a, const Waiting& b) { return a.before(b); });
 }
 
-const TimedEvent* MergedEvents::next() {
-  const Later later{&cursors_};
-  if (current_ != SIZE_MAX) {
-    Cursor& cursor = cursors_[current_];
-    if (cursor.events.next(cursor.next)) {
-      // A track goes on for as long as its events come before every other's.
-      if (waiting_.empty() || later(waiting_.front(), current_)) return &cursor.next;
-      waiting_.push_back(current_);
-      std::push_heap(waiting_.begin(), waiting_.end(), later);
-    }
+void MergedEvents::replace_top(const Waiting& waiting) {
+  const size_t size = waiting_.size();
+  size_t at = 0;
+  for (size_t child = 1; child < size; child = 2 * at + 1) {
+    if (child + 1 < size && waiting_[child + 1].before(waiting_[child])) ++child;
+    if (!waiting_[child].before(waiting)) break;
+    waiting_[at] = waiting_[child];
+    at = child;
   }
+  waiting_[at] = waiting;
+}
+
+const TimedEvent* MergedEvents::hand_over() {
+  const Cursor& cursor = cursors_[current_];
+  const Waiting again{cursor.next.tick, cursor.track, current_};
+  current_ = waiting_.front().cursor;
+  replace_top(again);
+  return &cursors_[current_].next;
+}
+
+const TimedEvent* MergedEvents::take_top() {
   if (waiting_.empty()) return nullptr;
-  std::pop_heap(waiting_.begin(), waiting_.end(), later);
-  current_ = waiting_.back();
+  current_ = waiting_.front().cursor;
+  const Waiting last = waiting_.back();
   waiting_.pop_back();
+  if (!waiting_.empty()) replace_top(last);
   return &cursors_[current_].next;
 }
 

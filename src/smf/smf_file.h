@@ -67,15 +67,33 @@ struct TimedEvent {
 class TrackEvents {
  public:
   TrackEvents(const File& file, const Track& track);
-  // The next event; false after the last.
+  // The next event; false after the last. Defined below, where its callers
+  // can inline it.
   bool next(TimedEvent& event);
 
  private:
+  // Reads an event that is no channel message, or one near the file's end.
+  void read_other(Event& event);
+
   const uint8_t* p_;
   const uint8_t* end_;
+  const uint8_t* bytes_end_;  // the end of the whole file
   EventReader reader_;
   uint64_t tick_ = 0;
 };
+
+inline bool TrackEvents::next(TimedEvent& event) {
+  if (p_ >= end_) return false;
+  // read_file() walked these bytes already: the event is whole, and a channel
+  // message may be read without bounds wherever a whole head fits in the file.
+  if (bytes_end_ - p_ < static_cast<ptrdiff_t>(kLongestHead) || !reader_.read_channel(p_, event.event))
+    read_other(event.event);
+  tick_ += event.event.delta;
+  event.tick = tick_;
+  event.at = p_;
+  p_ += event.event.size();
+  return true;
+}
 
 // The tracks that play together, each list in track order: all of them, or in
 // a format 2 file each on its own.
@@ -87,7 +105,7 @@ class MergedEvents {
  public:
   MergedEvents(const File& file, const std::vector<size_t>& tracks);
   // The next event, or null after the last; it stays valid until the next
-  // call.
+  // call. Defined below, where its callers can inline it.
   const TimedEvent* next();
   // The track of the event next() gave last.
   size_t track() const { return cursors_[current_].track; }
@@ -98,16 +116,39 @@ class MergedEvents {
     TimedEvent next;
     size_t track;
   };
-  // Orders the waiting cursors into a heap with the earliest on top.
-  struct Later {
-    const std::vector<Cursor>* cursors;
-    bool operator()(size_t a, size_t b) const;
+  // A cursor with events left, keyed by its next event: the tick, then the
+  // track. Kept apart from the cursors, so that ordering them reads little.
+  struct Waiting {
+    uint64_t tick;
+    size_t track;
+    size_t cursor;
+    bool before(const Waiting& other) const {
+      return tick != other.tick ? tick < other.tick : track < other.track;
+    }
   };
+  // Puts `waiting` where the heap's top was, the top leaving.
+  void replace_top(const Waiting& waiting);
+  // The current cursor waits again, its next event being later than the
+  // top's: the top's event comes next.
+  const TimedEvent* hand_over();
+  // The current cursor has no events left (or there is none yet): the top's
+  // event comes next, if any.
+  const TimedEvent* take_top();
 
   std::vector<Cursor> cursors_;
-  std::vector<size_t> waiting_;  // a heap of the cursors with events left, but the current one
-  size_t current_ = SIZE_MAX;    // the cursor of the event given last
+  std::vector<Waiting> waiting_;  // a heap with the earliest on top: the cursors with events left, but the current one
+  size_t current_ = SIZE_MAX;     // the cursor of the event given last
 };
+
+inline const TimedEvent* MergedEvents::next() {
+  if (current_ == SIZE_MAX) return take_top();
+  Cursor& cursor = cursors_[current_];
+  if (!cursor.events.next(cursor.next)) return take_top();
+  // A track goes on for as long as its events come before every other's.
+  if (waiting_.empty() || Waiting{cursor.next.tick, cursor.track, current_}.before(waiting_.front()))
+    return &cursor.next;
+  return hand_over();
+}
 
 // Builds a track's event bytes from events with absolute ticks, given in time
 // order. A channel message leaves out its status byte when the one before it

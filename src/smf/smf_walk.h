@@ -230,28 +230,30 @@ inline bool EventReader::read(const uint8_t* p, const uint8_t* end, Event& event
 }
 
 inline bool EventReader::read_channel(const uint8_t* p, Event& event) {
-  Event e;
-  if (!(p[0] & 0x80)) {
-    e.delta = p[0];
-    e.delta_size = 1;
-  } else {
-    e.delta_size = static_cast<uint8_t>(read_vlq(p, p + kLongestHead, e.delta));
-  }
-  const uint8_t* q = p + e.delta_size;
-  e.running = !(*q & kStatusBit);
-  if (e.running) {
+  uint32_t delta = p[0];
+  size_t delta_size = 1;
+  if (delta & 0x80) delta_size = read_vlq(p, p + kLongestHead, delta);
+  const uint8_t* q = p + delta_size;
+  const bool running = !(*q & kStatusBit);
+  uint8_t status = *q;
+  if (running) {
     if (running_status_ == 0) detail::fail_no_running_status();
-    e.status = running_status_;
+    status = running_status_;
   } else {
-    e.status = *q++;
+    ++q;
   }
-  if (e.status >= kSysEx) return false;
-  e.data[0] = q[0];
-  const uint8_t count = static_cast<uint8_t>(channel_data_bytes(e.status));
-  if (count == 2) e.data[1] = q[1];
-  e.head_size = static_cast<uint8_t>(q + count - p);
-  running_status_ = e.status;
-  event = e;
+  if (status >= kSysEx) return false;
+  // Field by field into `event`: a whole Event built aside costs a copy.
+  const size_t count = channel_data_bytes(status);
+  event.delta = delta;
+  event.status = status;
+  event.running = running;
+  event.data[0] = q[0];
+  event.data[1] = count == 2 ? q[1] : 0;
+  event.delta_size = static_cast<uint8_t>(delta_size);
+  event.head_size = static_cast<uint8_t>(q + count - p);
+  event.length = 0;
+  running_status_ = status;
   return true;
 }
 
