@@ -310,7 +310,8 @@ class Workers {
 
   void run(Job& job) const {
     try {
-      const FileReport report = retune_file(job.infile, job.outfile.c_str(), options_.method, [this] { return table_; });
+      const FileReport report = retune_file(job.infile, job.outfile.c_str(), options_.method, [this] { return table_; },
+                                              false, options_.verbose);
       job.status = 0;
       job.message = warnings(report);
       if (options_.verbose) job.message += verbose_report(report, options_.method);

@@ -82,7 +82,7 @@ KeyTable playable_tuning(const TuningChoice& choice, const Method& method) {
 }
 
 FileReport retune_file(const char* infile, const char* outfile, const Method& method,
-                       const std::function<KeyTable()>& tuning, bool analyze) {
+                       const std::function<KeyTable()>& tuning, bool analyze, bool verbose) {
   FileReport report;
   InputFile input(infile);
   OutputFile output(outfile);
@@ -103,7 +103,8 @@ FileReport retune_file(const char* infile, const char* outfile, const Method& me
     std::optional<AdaptivePlanner> planner;
     if (method.adaptive) planner.emplace(method);
     if (method.poly)
-      report.poly = retune_poly(io::read_all(in_source), table, method, &scratch, out_sink, planner ? &*planner : nullptr);
+      report.poly = retune_poly(io::read_all(in_source), table, method, &scratch, out_sink, planner ? &*planner : nullptr,
+                                verbose);
     else
       report.note_tunings = retune_note_tunings(io::read_all(in_source), table, method, &scratch, out_sink, *planner);
     if (planner) report.plan = planner->figures(), report.intonation = planner->intonation();

@@ -36,8 +36,8 @@ struct FileReport {
 // input, output, tuning, and the whole file at once, with a scratch file
 // once a track's output grows large. A failure is thrown; on success the outfile is in place. With
 // `analyze`, the input is also analysed as it is read, for the plain method's
-// hint.
+// hint. With `verbose`, --poly also counts the bends its channels needed at once.
 FileReport retune_file(const char* infile, const char* outfile, const Method& method,
-                       const std::function<KeyTable()>& tuning, bool analyze = false);
+                       const std::function<KeyTable()>& tuning, bool analyze = false, bool verbose = false);
 
 }  // namespace retune::driver

@@ -108,7 +108,8 @@ int run(int argc, char** argv) {
           // are what it is about.
           const bool hint = isatty(STDERR_FILENO) && options.method.bends() && !options.method.poly;
           const FileReport report = retune_file(options.infile, options.outfile, options.method,
-                                                [&] { return playable_tuning(options.tuning, options.method); }, hint);
+                                                [&] { return playable_tuning(options.tuning, options.method); }, hint,
+                                                options.verbose);
           const std::string warning = warnings(report);
           write_all(STDERR_FILENO, each_line("retune: ", warning));
           if (options.verbose) write_all(STDERR_FILENO, "retune: " + verbose_report(report, options.method));

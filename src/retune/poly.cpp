@@ -79,7 +79,7 @@ class PolyPlayer final : public ChannelListener {
  public:
   // With a plan, the notes in the order they start, each with its pitch (PitchPlanner).
   PolyPlayer(const KeyTable& keys, const Method& method, const Zone& zone, size_t tracks, PolyReport& report,
-             std::vector<NoteSpan> planned = {})
+             std::vector<NoteSpan> planned, bool count_bends)
       : method_(method),
         zone_(zone),
         report_(report),
@@ -89,6 +89,7 @@ class PolyPlayer final : public ChannelListener {
         model_(*this, tracks, !method.ignore_file_bends),
         allocator_(zone.outputs),
         beyond_(out_of_reach(keys, method).beyond),
+        count_bends_(count_bends),
         setup_pending_(zone.is_mpe()) {}
 
   void play(const smf::File& file, const std::vector<size_t>& tracks, std::vector<TrackWriter>& writers,
@@ -154,6 +155,7 @@ class PolyPlayer final : public ChannelListener {
   // Per output channel and key played: the notes there, by source and key,
   // that a message stopped and whose note-offs are still to come.
   std::array<std::array<std::vector<std::pair<uint8_t, uint8_t>>, kKeys>, kChannels> stopped_;
+  const bool count_bends_;                       // into bends_at_once_
   uint16_t rebend_pending_ = 0;                  // bit n: source n's notes need their bends again
   bool setup_pending_;                           // the zone is to be configured before the next note
   bool configured_ = false;                      // it was, once
@@ -241,7 +243,7 @@ void PolyPlayer::write_bend(int o, int bend) {
 
 void PolyPlayer::rebend(uint8_t source) {
   if (!takes_notes(source)) return;
-  bends_at_once_.bend_changed(model_, source);
+  if (count_bends_) bends_at_once_.bend_changed(model_, source);
   const ChannelState& state = model_.state(source);
   for (unsigned bits = allocator_.channels_of(source); bits; bits &= bits - 1) {
     const int o = std::countr_zero(bits);
@@ -267,8 +269,10 @@ void PolyPlayer::note_started(uint8_t source, Note& note) {
   report_.moved += place.key != note.key;
   report_.unreachable += note.key < kKeys && beyond_[note.key];
   const int bend = bends_.bend_by(source, state, tuning);
-  bends_at_once_.note_started(model_, source, note.key);
-  stats.most_bends = std::max(stats.most_bends, bends_at_once_.bends(source));
+  if (count_bends_) {
+    bends_at_once_.note_started(model_, source, note.key);
+    stats.most_bends = std::max(stats.most_bends, bends_at_once_.bends(source));
+  }
 
   const ChannelAllocator::Choice choice = allocator_.choose(source, tuning, place.key, note.key);
   const int o = choice.channel;
@@ -339,7 +343,7 @@ void PolyPlayer::note_off(uint8_t source, Note& note) {
 
 void PolyPlayer::note_ended(uint8_t source, Note& note) {
   if (!takes_notes(source)) return;
-  bends_at_once_.note_ended(source, note.key);
+  if (count_bends_) bends_at_once_.note_ended(source, note.key);
   if (!placed(note)) return;
   allocator_.note_ended(channel_of(note), played_of(note), note.mark & kReleased);
   if (note.off_due) stopped_[channel_of(note)][played_of(note)].emplace_back(source, note.key);
@@ -363,7 +367,7 @@ void PolyPlayer::end_stopped_notes(int o, uint8_t played) {
 void PolyPlayer::reset(const char* /*kind*/) {
   outputs_ = {};
   setup_pending_ = zone_.is_mpe();
-  bends_at_once_.reset();
+  if (count_bends_) bends_at_once_.reset();
 }
 
 void PolyPlayer::poly_pressure(uint8_t source, uint8_t key, uint8_t value) {
@@ -562,13 +566,14 @@ void PolyPlayer::select(int o, const Selection& want) {
 }  // namespace
 
 PolyReport retune_poly(io::Bytes input, const KeyTable& keys, const Method& method, io::Spool* spool,
-                       io::ByteSink& out, PitchPlanner* planner) {
+                       io::ByteSink& out, PitchPlanner* planner, bool count_bends) {
   const smf::File file = smf::read_file(std::move(input));
   std::vector<TrackWriter> writers = smf::track_writers(file, spool != nullptr);
   const Zone zone = zone_for(method, file);
   PolyReport report;
   for (const std::vector<size_t>& tracks : smf::timelines(file))
-    PolyPlayer(keys, method, zone, file.tracks.size(), report, planner ? planner->plan(file, tracks) : std::vector<NoteSpan>{})
+    PolyPlayer(keys, method, zone, file.tracks.size(), report,
+               planner ? planner->plan(file, tracks) : std::vector<NoteSpan>{}, count_bends)
         .play(file, tracks, writers, spool);
   smf::write_file(file, writers, spool, out);
   return report;

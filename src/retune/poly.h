@@ -24,7 +24,7 @@ namespace retune {
 struct PolyReport {
   struct Source {
     uint64_t notes = 0;
-    int most_bends = 0;         // the most different bends its notes needed at once
+    int most_bends = 0;         // the most different bends its notes needed at once, where counted
     uint16_t channels = 0;      // bit n: output channel n played some of its notes
     uint64_t approximate = 0;
     uint64_t ended_early = 0;
@@ -63,7 +63,9 @@ std::string retune_poly(io::Bytes input, const KeyTable& keys, const Method& met
 // The same, written to `out`; with a spool, the tracks wait there rather than
 // in memory until the whole output can be written.
 // With a `planner`, each note is bent by its key's offset and its planned one.
+// The bends needed at once are counted only where asked (`count_bends`), as
+// only --verbose tells them.
 PolyReport retune_poly(io::Bytes input, const KeyTable& keys, const Method& method, io::Spool* spool,
-                       io::ByteSink& out, PitchPlanner* planner = nullptr);
+                       io::ByteSink& out, PitchPlanner* planner = nullptr, bool count_bends = true);
 
 }  // namespace retune
