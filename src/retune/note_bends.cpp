@@ -36,6 +36,8 @@ int NoteBends::tuning(const ChannelState& source, double cents) const {
 
 int NoteBends::bend_by(uint8_t channel, const ChannelState& source, int tuning) const {
   const Known& k = known(channel, source);
+  // Where the file bends in the same range, its bend and the tuning add up as they are.
+  if (k.range == source.range && k.semitones > 0) return std::clamp(source.bend + tuning, 0, kBendMax);
   return note_bend_by(source.bend, k.file_semitones, tuning, k.semitones);
 }
 
