@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
 #include <functional>
 
 #include "io/byte_io.h"
@@ -124,3 +128,50 @@ TEST(ByteIo, PatchReachesBufferAndSinkAlike) {
 }
 
 }  // namespace
+
+// A source that serves `bytes` in pieces while its descriptor is a regular
+// file of another size: a file that grew or shrank while it was read, or a
+// pipe (no descriptor).
+class ServingSource final : public ByteSource {
+ public:
+  ServingSource(std::string bytes, int fd) : bytes_(std::move(bytes)), fd_(fd) {}
+  size_t read(uint8_t* buffer, size_t capacity) override {
+    const size_t n = std::min({capacity, bytes_.size() - at_, size_t{1} << 20});
+    std::memcpy(buffer, bytes_.data() + at_, n);
+    at_ += n;
+    return n;
+  }
+  int fd() const override { return fd_; }
+
+ private:
+  std::string bytes_;
+  size_t at_ = 0;
+  int fd_;
+};
+
+TEST(ByteIo, ReadAllHoldsEveryByteWhateverTheSizeSaid) {
+  struct Case {
+    size_t said;   // the regular file's size at the start, or none (a pipe)
+    size_t served;
+  };
+  const size_t kMiB = size_t{1} << 20;
+  const Case cases[] = {
+      {0, 0}, {10, 10}, {100, 100}, {100, 5 * kMiB},  // small (one held in the string itself), one that grew
+      {3 * kMiB, 3 * kMiB},   {3 * kMiB, 7 * kMiB + 5},  {3 * kMiB, kMiB},  // large: as said, grown, shrunk
+      {SIZE_MAX, 0},   {SIZE_MAX, 9 * kMiB + 1},
+  };
+  for (const Case& c : cases) {
+    std::string bytes(c.served, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 131 + i / 7 + 1);
+    FILE* file = c.said == SIZE_MAX ? nullptr : std::tmpfile();
+    if (file) {
+      ASSERT_EQ(ftruncate(fileno(file), static_cast<off_t>(c.said)), 0);
+    }
+    ServingSource source(bytes, file ? fileno(file) : -1);
+    Bytes read = read_all(source);
+    EXPECT_TRUE(std::string_view(read.data(), read.size()) == bytes) << c.said << " " << c.served;
+    const Bytes moved = std::move(read);  // a short string moves its bytes, a mapping its pointer
+    EXPECT_TRUE(std::string_view(moved.data(), moved.size()) == bytes) << c.said << " " << c.served;
+    if (file) std::fclose(file);
+  }
+}
