@@ -161,6 +161,9 @@ TEST(Poly, LiteralOutputs) {
        "00 B0 65 00 00 64 01 00 06 40 00 26 20 00 90 3C 40 00 90 40 40", poly(),
        "00 B0 65 00 00 64 01 00 06 40 00 26 20 00 E0 00 40 00 90 3C 40 00 B1 65 00 00 64 01 00 06 40 00 26 20 "
        "00 E1 4F 3B 00 91 40 40"},
+      {"a parameter the borrowed channel holds and the source never set goes back to its default",
+       "00 B1 65 00 00 64 01 00 06 50 00 90 3C 40 00 90 40 40", poly(0, 0xFFFC),
+       "00 B1 65 00 00 64 01 00 06 50 00 E0 00 40 00 90 3C 40 00 B1 06 40 00 65 7F 00 64 7F 00 E1 4F 3B 00 91 40 40"},
       {"a bend range of 0 cannot tune: the channel keeps 2 semitones",
        "00 B0 65 00 00 64 00 00 06 00 00 26 00 00 90 40 40", poly(),
        "00 B0 65 00 00 64 00 00 E0 4F 3B 00 90 40 40"},
