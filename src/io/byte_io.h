@@ -66,7 +66,8 @@ class FdSink final : public ByteSink {
 class Bytes {
  public:
   Bytes() = default;
-  Bytes(std::string bytes);  // NOLINT: a string in hand is a whole input too
+  // Implicit: a string in hand is a whole input too.
+  Bytes(std::string bytes);
   Bytes(Bytes&& other) noexcept { *this = std::move(other); }
   Bytes& operator=(Bytes&& other) noexcept;
   ~Bytes();

@@ -114,9 +114,10 @@ class PolyPlayer final : public ChannelListener {
   NoteBends::PlacedKey place_note(uint8_t source, uint8_t key);
   bool forwards_controller(uint8_t source, uint8_t controller, uint8_t value) const;
 
-  // Writes a channel message on output channel `o` and follows it there.
+  // Writes a channel message other than a note message on output channel `o`
+  // and follows it there.
   void send(int o, uint8_t kind, uint8_t data1, uint8_t data2 = 0);
-  // The same for a note message, which changes no setting of the channel.
+  // Writes a note message, which changes no setting of the channel.
   void send_note(int o, uint8_t kind, uint8_t key, uint8_t value) {
     out_->channel(event_->tick, static_cast<uint8_t>(kind | o), key, value);
   }
@@ -218,7 +219,6 @@ bool PolyPlayer::forwards_controller(uint8_t source, uint8_t controller, uint8_t
 }
 
 void PolyPlayer::send(int o, uint8_t kind, uint8_t data1, uint8_t data2) {
-  if (smf::is_note_message(kind)) return send_note(o, kind, data1, data2);
   out_->channel(event_->tick, static_cast<uint8_t>(kind | o), data1, data2);
   outputs_[o].apply(kind, data1, data2);
 }
