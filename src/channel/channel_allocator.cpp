@@ -2,7 +2,6 @@
 
 #include <bit>
 #include <cstdlib>
-#include <tuple>
 
 namespace retune {
 
@@ -16,7 +15,9 @@ ChannelAllocator::ChannelAllocator(uint16_t channels) : idle_(channels) {
 
 ChannelAllocator::Choice ChannelAllocator::choose(int source, int tuning, int played, int key) const {
   // Ranks: the lowest wins, the lowest channel among equals; `best` stays
-  // kNone when no channel of `candidates` qualifies.
+  // kNone when no channel of `candidates` qualifies. A rank of two keys is
+  // one number, the first key in the high bits: the clock counts notes, far
+  // below 2^62.
   auto pick = [&](unsigned candidates, auto qualifies, auto rank) {
     int best = kNone;
     decltype(rank(0)) best_rank{};
@@ -30,10 +31,10 @@ ChannelAllocator::Choice ChannelAllocator::choose(int source, int tuning, int pl
   };
   const unsigned own = of_source_[source];
   int o = pick(own, [&](const Channel& c) { return c.tuning == tuning && takes(c, played, key); },
-               [&](int o) { return std::tuple(channels_[o].sounding == 0, channels_[o].idle_since); });
+               [&](int o) { return uint64_t{channels_[o].sounding == 0} << 63 | channels_[o].idle_since; });
   if (o != kNone) return {o, Way::kShared};
   o = pick(idle_, [](const Channel&) { return true; },
-           [&](int o) { return std::tuple(channels_[o].idle_since, o != source); });
+           [&](int o) { return channels_[o].idle_since << 1 | uint64_t{o != source}; });
   if (o != kNone) return {o, Way::kFree};
   o = pick(own, [](const Channel& c) { return c.released == c.sounding; }, [&](int o) { return channels_[o].busy_since; });
   if (o != kNone) return {o, Way::kPedalNotesEnded};
