@@ -4,6 +4,7 @@
 #include <bit>
 #include <bitset>
 #include <cmath>
+#include <optional>
 #include <tuple>
 #include <vector>
 
@@ -85,12 +86,12 @@ class PolyPlayer final : public ChannelListener {
         report_(report),
         planned_(std::move(planned)),
         bends_(keys, method, planned_.empty() ? 0.0 : kMostPlanned),
-        bends_at_once_(bends_),
         model_(*this, tracks, !method.ignore_file_bends),
         allocator_(zone.outputs),
         beyond_(out_of_reach(keys, method).beyond),
-        count_bends_(count_bends),
-        setup_pending_(zone.is_mpe()) {}
+        setup_pending_(zone.is_mpe()) {
+    if (count_bends) bends_at_once_.emplace(bends_);
+  }
 
   void play(const smf::File& file, const std::vector<size_t>& tracks, std::vector<TrackWriter>& writers,
             io::Spool* spool) {
@@ -147,7 +148,7 @@ class PolyPlayer final : public ChannelListener {
   const std::vector<NoteSpan> planned_;
   size_t next_planned_ = 0;
   NoteBends bends_;
-  BendsAtOnce bends_at_once_;
+  std::optional<BendsAtOnce> bends_at_once_;  // only where the report asks for them
   ChannelModel model_;
   ChannelAllocator allocator_;
   std::bitset<kKeys> beyond_;  // keys the bends cannot take to their pitch
@@ -156,7 +157,6 @@ class PolyPlayer final : public ChannelListener {
   // Per output channel and key played: the notes there, by source and key,
   // that a message stopped and whose note-offs are still to come.
   std::array<std::array<std::vector<std::pair<uint8_t, uint8_t>>, kKeys>, kChannels> stopped_;
-  const bool count_bends_;                       // into bends_at_once_
   uint16_t rebend_pending_ = 0;                  // bit n: source n's notes need their bends again
   bool setup_pending_;                           // the zone is to be configured before the next note
   bool configured_ = false;                      // it was, once
@@ -243,7 +243,7 @@ void PolyPlayer::write_bend(int o, int bend) {
 
 void PolyPlayer::rebend(uint8_t source) {
   if (!takes_notes(source)) return;
-  if (count_bends_) bends_at_once_.bend_changed(model_, source);
+  if (bends_at_once_) bends_at_once_->bend_changed(model_, source);
   const ChannelState& state = model_.state(source);
   for (unsigned bits = allocator_.channels_of(source); bits; bits &= bits - 1) {
     const int o = std::countr_zero(bits);
@@ -269,9 +269,9 @@ void PolyPlayer::note_started(uint8_t source, Note& note) {
   report_.moved += place.key != note.key;
   report_.unreachable += note.key < kKeys && beyond_[note.key];
   const int bend = bends_.bend_by(source, state, tuning);
-  if (count_bends_) {
-    bends_at_once_.note_started(model_, source, note.key);
-    stats.most_bends = std::max(stats.most_bends, bends_at_once_.bends(source));
+  if (bends_at_once_) {
+    bends_at_once_->note_started(model_, source, note.key);
+    stats.most_bends = std::max(stats.most_bends, bends_at_once_->bends(source));
   }
 
   const ChannelAllocator::Choice choice = allocator_.choose(source, tuning, place.key, note.key);
@@ -343,7 +343,7 @@ void PolyPlayer::note_off(uint8_t source, Note& note) {
 
 void PolyPlayer::note_ended(uint8_t source, Note& note) {
   if (!takes_notes(source)) return;
-  if (count_bends_) bends_at_once_.note_ended(source, note.key);
+  if (bends_at_once_) bends_at_once_->note_ended(source, note.key);
   if (!placed(note)) return;
   allocator_.note_ended(channel_of(note), played_of(note), note.mark & kReleased);
   if (note.off_due) stopped_[channel_of(note)][played_of(note)].emplace_back(source, note.key);
@@ -367,7 +367,7 @@ void PolyPlayer::end_stopped_notes(int o, uint8_t played) {
 void PolyPlayer::reset(const char* /*kind*/) {
   outputs_ = {};
   setup_pending_ = zone_.is_mpe();
-  if (count_bends_) bends_at_once_.reset();
+  if (bends_at_once_) bends_at_once_->reset();
 }
 
 void PolyPlayer::poly_pressure(uint8_t source, uint8_t key, uint8_t value) {
