@@ -96,11 +96,14 @@ void ChannelAllocator::end_notes(int channel) {
   c.playing = {};
 }
 
-std::bitset<128> ChannelAllocator::keys_of(int channel) const {
+std::array<uint64_t, 2> ChannelAllocator::keys_of(int channel) const {
   const Channel& c = channels_[channel];
-  std::bitset<128> keys;
+  std::array<uint64_t, 2> keys{};
   for (int word = 0; word < 2; ++word)
-    for (uint64_t bits = c.playing[word]; bits; bits &= bits - 1) keys.set(c.source_key[64 * word + std::countr_zero(bits)]);
+    for (uint64_t bits = c.playing[word]; bits; bits &= bits - 1) {
+      const int key = c.source_key[64 * word + std::countr_zero(bits)];
+      keys[key / 64] |= uint64_t{1} << (key % 64);
+    }
   return keys;
 }
 

@@ -21,7 +21,6 @@
 #pragma once
 
 #include <array>
-#include <bitset>
 #include <cstdint>
 
 namespace retune {
@@ -60,8 +59,8 @@ class ChannelAllocator {
   uint16_t channels_of(int source) const { return of_source_[source]; }
   int tuning(int channel) const { return channels_[channel].tuning; }
   int sounding(int channel) const { return channels_[channel].sounding; }
-  // The source's keys of the notes sounding on `channel`.
-  std::bitset<128> keys_of(int channel) const;
+  // The source's keys of the notes sounding on `channel`: bit n of word n / 64 for key n.
+  std::array<uint64_t, 2> keys_of(int channel) const;
 
  private:
   struct Channel {

@@ -83,6 +83,7 @@ class PolyPlayer final : public ChannelListener {
              std::vector<NoteSpan> planned, bool count_bends)
       : method_(method),
         zone_(zone),
+        sources_(zone.sources),
         report_(report),
         planned_(std::move(planned)),
         bends_(keys, method, planned_.empty() ? 0.0 : kMostPlanned),
@@ -107,7 +108,7 @@ class PolyPlayer final : public ChannelListener {
   void reset(const char* kind) override;
 
  private:
-  bool takes_notes(int channel) const { return zone_.sources >> channel & 1; }
+  bool takes_notes(int channel) const { return sources_ >> channel & 1; }
 
   void handle(const TimedEvent& event, size_t track, TrackWriter& out);
   void dispatch(const TimedEvent& event, size_t track);
@@ -144,6 +145,7 @@ class PolyPlayer final : public ChannelListener {
 
   const Method& method_;
   const Zone& zone_;
+  const uint16_t sources_;  // zone_.sources, asked for on every event
   PolyReport& report_;
   const std::vector<NoteSpan> planned_;
   size_t next_planned_ = 0;
@@ -385,18 +387,19 @@ void PolyPlayer::poly_pressure(uint8_t source, uint8_t key, uint8_t value) {
 void PolyPlayer::end_notes_on(int o) {
   const int holder = allocator_.source_of(o);
   // The holder's other notes sound elsewhere: only the keys sounding here are looked at.
-  const std::bitset<128> keys = allocator_.keys_of(o);
-  for (int key = 0; key < kKeys; ++key) {
-    if (!keys[key]) continue;
-    for (Note& note : model_.notes(holder, key)) {
-      if (!note.sounding || !placed(note) || channel_of(note) != o) continue;
-      // A note whose own note-off has not come gets one here.
-      if (note.key_down || note.off_due) send_note(o, smf::kNoteOff, played_of(note), 64);
-      note.mark = 0;
-      ++report_.ended_early;
-      ++report_.sources[holder].ended_early;
+  const std::array<uint64_t, 2> keys = allocator_.keys_of(o);
+  for (int word = 0; word < 2; ++word)
+    for (uint64_t bits = keys[word]; bits; bits &= bits - 1) {
+      const int key = 64 * word + std::countr_zero(bits);
+      for (Note& note : model_.notes(holder, key)) {
+        if (!note.sounding || !placed(note) || channel_of(note) != o) continue;
+        // A note whose own note-off has not come gets one here.
+        if (note.key_down || note.off_due) send_note(o, smf::kNoteOff, played_of(note), 64);
+        note.mark = 0;
+        ++report_.ended_early;
+        ++report_.sources[holder].ended_early;
+      }
     }
-  }
   if (outputs_[o].pedal_down()) send(o, smf::kController, kSustain, 0);
   if (outputs_[o].sostenuto_down()) send(o, smf::kController, kSostenuto, 0);
   allocator_.end_notes(o);
