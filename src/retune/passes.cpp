@@ -100,41 +100,54 @@ class Insertion {
     constexpr size_t kMostWritten = 8 + 1 + 4;  // a head copied 8 bytes at once, a status, a bend
     const uint8_t* p = in.data();
     if (in.end() - p < static_cast<ptrdiff_t>(smf::kLongestHead)) return walked;
-    const uint8_t* const last = in.end() - smf::kLongestHead;
+    // The loop stops before the track's end or the last whole head buffered, whichever comes first.
+    const uint8_t* const track_end = p + (tracksize - walked);
+    const uint8_t* const stop = std::min(in.end() - smf::kLongestHead + 1, track_end);
     uint8_t* o = out_.room(kMostWritten);
+    uint8_t* const o_start = o;
     uint8_t* const o_last = const_cast<uint8_t*>(out_.limit()) - kMostWritten;
+    // Bytes stored through `o` might be any object of this pass for all the
+    // compiler knows: what the loop changes is kept in locals, stored once.
+    smf::EventReader reader = reader_;
+    bool restate = restate_status_;
+    uint64_t bends = 0;
+    const uint16_t bent_channels = bent_channels_;
+    const PlayedKey* const played_keys = played_;
+    const uint8_t* const start = p;
     smf::Event e;
-    while (walked < tracksize && p <= last && o <= o_last && reader_.read_channel(p, e)) {
-      if (restate_status_ && e.running) {
+    while (p < stop && o <= o_last && reader.read_channel(p, e)) {
+      if (restate && e.running) {
         std::memcpy(o, p, 4);
         o += e.delta_size;
         *o++ = e.status;
         std::memcpy(o, p + e.delta_size, 2);
         o += e.head_size - e.delta_size;
-        ++inserted_;
       } else {
         std::memcpy(o, p, 8);
         o += e.head_size;
       }
-      restate_status_ = false;
+      restate = false;
       p += e.head_size;
-      walked += e.head_size;
       const uint8_t channel = smf::channel_of(e.status);
-      if (smf::kind_of(e.status) == smf::kNoteOn && bends(channel)) {
-        const PlayedKey& played = played_[e.data[0]];
+      if (smf::kind_of(e.status) == smf::kNoteOn && (bent_channels >> channel & 1)) {
+        const PlayedKey& played = played_keys[e.data[0]];
         o[0] = 0x00;
         o[1] = static_cast<uint8_t>(smf::kPitchBend | channel);
         o[2] = played.lsb;
         o[3] = played.msb;
         o += 4;
-        inserted_ += 4;
-        restate_status_ = true;
-        ++counts_.bends;
+        restate = true;
+        ++bends;
       }
     }
-    in.skip(static_cast<size_t>(p - in.data()));
+    reader_ = reader;
+    restate_status_ = restate;
+    // What was written beyond what was read: the restated statuses and the bends.
+    inserted_ += (o - o_start) - (p - start);
+    counts_.bends += bends;
+    in.skip(static_cast<size_t>(p - start));
     out_.advance_to(o);
-    return walked;
+    return walked + (p - start);
   }
 
   smf::Event next_event(ByteReader& in) {
