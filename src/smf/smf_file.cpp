@@ -214,12 +214,9 @@ void TrackWriter::insert(uint64_t tick, std::span<const uint8_t> events) {
   running_status_ = 0;
 }
 
-void TrackWriter::copy(uint64_t tick, const TimedEvent& timed) {
+void TrackWriter::copy_other(uint64_t tick, const TimedEvent& timed) {
   const Event& event = timed.event;
   switch (class_of(event.status)) {
-    case StatusClass::kChannel:
-      channel(tick, event.status, event.data[0], event.data[1]);
-      return;
     case StatusClass::kRealTime:
       // Under running status its one byte was a stray data byte, not its own.
       delta(tick);

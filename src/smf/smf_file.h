@@ -167,7 +167,7 @@ class TrackWriter {
   // one's delta is replaced by the time to `tick`).
   void insert(uint64_t tick, std::span<const uint8_t> events);
   // An event as the file has it, with its status stated where it ran on the
-  // status before.
+  // status before. Defined below, where its callers can inline it.
   void copy(uint64_t tick, const TimedEvent& event);
   // An event of the input at `tick` that is not written. Where leaving it out
   // would make the pause before the next event too long for a delta time,
@@ -188,6 +188,8 @@ class TrackWriter {
   // The longest channel message: a 4-byte delta time, a status, two data bytes.
   static constexpr size_t kLongestChannelMessage = 7;
 
+  // copy() of an event that is no channel message.
+  void copy_other(uint64_t tick, const TimedEvent& event);
   void fill_pause_before(uint64_t tick);
   void delta(uint64_t tick);
   // Writes the delta time to `out` (room for 4 bytes); returns its size.
@@ -212,14 +214,16 @@ class TrackWriter {
 };
 
 inline void TrackWriter::channel(uint64_t tick, uint8_t status, uint8_t data1, uint8_t data2) {
-  // A delta time of one byte with nothing left out before is the rule; any
-  // other goes first, since a filler it writes may move the bytes held.
-  const bool short_delta = !left_out_ && tick - tick_ < 0x80;
+  // A delta time of one or two bytes with nothing left out before is the
+  // rule; any other goes first, since a filler it writes may move the bytes held.
+  const uint64_t pause = tick - tick_;
+  const bool short_delta = !left_out_ && pause < 0x4000;
   if (!short_delta) delta(tick);
   uint8_t* const start = room(kLongestChannelMessage);
   uint8_t* p = start;
   if (short_delta) {
-    *p++ = static_cast<uint8_t>(tick - tick_);
+    if (pause >= 0x80) *p++ = static_cast<uint8_t>(0x80 | pause >> 7);
+    *p++ = static_cast<uint8_t>(pause & 0x7F);
     tick_ = tick;
   }
   // A data byte with its top bit set would be read as a status byte.
@@ -229,6 +233,12 @@ inline void TrackWriter::channel(uint64_t tick, uint8_t status, uint8_t data1, u
   p[1] = data2;  // counted only where the status takes it
   p += channel_data_bytes(status);
   size_ += static_cast<size_t>(p - start);
+}
+
+inline void TrackWriter::copy(uint64_t tick, const TimedEvent& timed) {
+  const Event& event = timed.event;
+  if (class_of(event.status) == StatusClass::kChannel) return channel(tick, event.status, event.data[0], event.data[1]);
+  copy_other(tick, timed);
 }
 
 // Writes the file with each track's events replaced by `tracks[i]`: the same
