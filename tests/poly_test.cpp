@@ -274,6 +274,9 @@ TEST(Mpe, ZoneAndNotes) {
            " 00 99 24 40 00 B0 07 50 00 E1 69 3F 00 91 40 40 60 89 24 40 00 81 40 40"},
       {"the user's range", "00 90 40 40", mpe(24),
        members15 + ranges15_24 + " 00 E1 52 3F 00 91 40 40"},
+      {"a source's reset of its controllers goes to the manager, and its member's pressure back to 0",
+       "00 D0 64 00 90 40 40 00 B0 79 00", mpe(),
+       members15 + ranges15 + " 00 D1 64 00 E1 69 3F 00 91 40 40 00 B0 79 00 00 D1 00"},
   };
   for (const auto& c : cases)
     EXPECT_EQ(to_hex(retuned(c.input, kMeantone, c.method)), to_hex(smf({hex(c.output)}, 0))) << c.name;

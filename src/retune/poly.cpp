@@ -231,7 +231,14 @@ void PolyPlayer::send(int o, uint8_t kind, uint8_t data1, uint8_t data2) {
 void PolyPlayer::forward(uint8_t source, uint8_t kind, uint8_t data1, uint8_t data2) {
   const bool per_note = kind == smf::kChannelPressure || (kind == smf::kController && data1 >= kAllSoundOff &&
                                                           data1 != kResetAllControllers);
-  if (zone_.is_mpe() && !per_note) return send(zone_.manager, kind, data1, data2);
+  if (zone_.is_mpe() && !per_note) {
+    send(zone_.manager, kind, data1, data2);
+    // The reset put the source's pressure back to 0, and its members hold that pressure for it.
+    if (kind == smf::kController && data1 == kResetAllControllers)
+      for (unsigned bits = allocator_.channels_of(source); bits; bits &= bits - 1)
+        copy_pressure(std::countr_zero(bits), model_.state(source));
+    return;
+  }
   for (unsigned bits = allocator_.channels_of(source); bits; bits &= bits - 1)
     send(std::countr_zero(bits), kind, data1, data2);
 }
