@@ -116,6 +116,10 @@ TEST(Poly, LiteralOutputs) {
       {"the user's range, declared before the first note after a reset",
        "00 F0 05 7E 7F 09 01 F7 00 90 40 40", poly(12),
        "00 F0 05 7E 7F 09 01 F7 00 B0 65 00 00 64 00 00 06 0C 00 26 00 00 65 7F 00 64 7F 00 E0 23 3F 00 90 40 40"},
+      {"the user's range goes to registered parameter 0 where the file left non-registered numbers set",
+       "00 B0 63 01 00 62 08 00 65 00 00 64 00 00 90 40 40", poly(12),
+       "00 B0 63 01 00 62 08 00 65 00 00 64 00 00 63 7F 00 62 7F 00 65 00 00 64 00 00 06 0C 00 26 00 "
+       "00 63 01 00 62 08 00 65 00 00 64 00 00 E0 23 3F 00 90 40 40"},
       {"the file's range: twelve semitones, so E is 8192 - 93",
        "00 B0 65 00 00 64 00 00 06 0C 00 90 40 40", poly(), "00 B0 65 00 00 64 00 00 06 0C 00 E0 23 3F 00 90 40 40"},
       {"the file's range under the user's: its bend of +1024 at 12 semitones is +6144 at 2",

@@ -553,24 +553,19 @@ void PolyPlayer::check_one_sound(uint8_t source) {
 }
 
 // Selects the parameters of `want` on output channel `o`, the kind selected
-// last in `want` last.
+// last in `want` last: numbers of the other kind sent first select that kind,
+// so the wanted kind's are sent after them even where they are the same.
 void PolyPlayer::select(int o, const Selection& want) {
-  const Selection& have = outputs_[o].selection;
+  const Selection& have = outputs_[o].selection;  // follows what is sent
   if (have == want) return;
-  const bool rpn_differs = !std::equal(have.rpn, have.rpn + 2, want.rpn);
-  const bool nrpn_differs = !std::equal(have.nrpn_number, have.nrpn_number + 2, want.nrpn_number);
-  const bool kind_differs = have.nrpn != want.nrpn;
   auto numbers = [&](uint8_t msb, const uint8_t* values) {
     send(o, smf::kController, msb, values[0]);
     send(o, smf::kController, static_cast<uint8_t>(msb - 1), values[1]);
   };
-  if (want.nrpn) {
-    if (rpn_differs) numbers(kRpnMsb, want.rpn);
-    if (nrpn_differs || kind_differs) numbers(kNrpnMsb, want.nrpn_number);
-  } else {
-    if (nrpn_differs) numbers(kNrpnMsb, want.nrpn_number);
-    if (rpn_differs || kind_differs) numbers(kRpnMsb, want.rpn);
-  }
+  const uint8_t* want_other = want.nrpn ? want.rpn : want.nrpn_number;
+  const uint8_t* have_other = want.nrpn ? have.rpn : have.nrpn_number;
+  if (!std::equal(have_other, have_other + 2, want_other)) numbers(want.nrpn ? kRpnMsb : kNrpnMsb, want_other);
+  if (!(have == want)) numbers(want.nrpn ? kNrpnMsb : kRpnMsb, want.nrpn ? want.nrpn_number : want.rpn);
 }
 
 }  // namespace
