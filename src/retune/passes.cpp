@@ -28,6 +28,8 @@ class Insertion {
       for (int byte = 0; byte < 256; ++byte) {
         played_[byte] = play_key(table, byte, method.bend_range);
         moves_keys_ = moves_keys_ || played_[byte].key != byte;
+        const uint8_t bend[4] = {0x00, smf::kPitchBend, played_[byte].lsb, played_[byte].msb};
+        std::memcpy(bend_after_[byte], bend, sizeof bend);
       }
     }
     beyond_ = out_of_reach(table, method).beyond;
@@ -97,7 +99,8 @@ class Insertion {
   // a restated status and a bend. It stops at any other event, which the
   // general loop takes. Returns `walked` with the bytes it read added.
   int64_t copy_channel_messages(ByteReader& in, int64_t walked, int64_t tracksize) {
-    constexpr size_t kMostWritten = 8 + 1 + 4;  // a head copied 8 bytes at once, a status, a bend
+    constexpr size_t kLongestMessage = 4 + 1 + 2;  // a delta time, a status, two data bytes
+    constexpr size_t kMostWritten = 8 + 1 + 4;     // a head copied 8 bytes at once, a status, a bend
     const uint8_t* p = in.data();
     if (in.end() - p < static_cast<ptrdiff_t>(smf::kLongestHead)) return walked;
     // The loop stops before the track's end or the last whole head buffered, whichever comes first.
@@ -112,32 +115,38 @@ class Insertion {
     bool restate = restate_status_;
     uint64_t bends = 0;
     const uint16_t bent_channels = bent_channels_;
-    const PlayedKey* const played_keys = played_;
     const uint8_t* const start = p;
     smf::Event e;
-    while (p < stop && o <= o_last && reader.read_channel(p, e)) {
-      if (restate && e.running) {
-        std::memcpy(o, p, 4);
-        o += e.delta_size;
-        *o++ = e.status;
-        std::memcpy(o, p + e.delta_size, 2);
-        o += e.head_size - e.delta_size;
-      } else {
-        std::memcpy(o, p, 8);
-        o += e.head_size;
-      }
-      restate = false;
-      p += e.head_size;
-      const uint8_t channel = smf::channel_of(e.status);
-      if (smf::kind_of(e.status) == smf::kNoteOn && (bent_channels >> channel & 1)) {
-        const PlayedKey& played = played_keys[e.data[0]];
-        o[0] = 0x00;
-        o[1] = static_cast<uint8_t>(smf::kPitchBend | channel);
-        o[2] = played.lsb;
-        o[3] = played.msb;
-        o += 4;
-        restate = true;
-        ++bends;
+    // A message reads at most kLongestMessage bytes and writes at most
+    // kMostWritten: so many may follow one another without a check of either end.
+    for (bool channel_messages = true; channel_messages && p < stop && o <= o_last;) {
+      size_t n = std::min((static_cast<size_t>(stop - p) + kLongestMessage - 1) / kLongestMessage,
+                          static_cast<size_t>(o_last - o) / kMostWritten + 1);
+      for (; n > 0; --n) {
+        if (!reader.read_channel(p, e)) {
+          channel_messages = false;
+          break;
+        }
+        if (restate && e.running) {
+          std::memcpy(o, p, 4);
+          o += e.delta_size;
+          *o++ = e.status;
+          std::memcpy(o, p + e.delta_size, 2);
+          o += e.head_size - e.delta_size;
+        } else {
+          std::memcpy(o, p, 8);
+          o += e.head_size;
+        }
+        restate = false;
+        p += e.head_size;
+        const uint8_t channel = smf::channel_of(e.status);
+        if (smf::kind_of(e.status) == smf::kNoteOn && (bent_channels >> channel & 1)) {
+          std::memcpy(o, bend_after_[e.data[0]], 4);
+          o[1] |= channel;
+          o += 4;
+          restate = true;
+          ++bends;
+        }
       }
     }
     reader_ = reader;
@@ -251,6 +260,7 @@ class Insertion {
   smf::EventReader reader_;
   smf::SysExJoiner sysex_;
   PlayedKey played_[256] = {};  // by key byte: getPitch and the key, worked out once
+  uint8_t bend_after_[256][4] = {};  // by key byte: the bend on channel 1, at delta time 0
   bool moves_keys_ = false;
   uint16_t bent_channels_ = 0;  // bit n: channel n gets bends
   std::bitset<kKeys> beyond_;    // keys the method cannot sound at their pitch
