@@ -325,7 +325,7 @@ class Checker {
   // Walks a timeline: the settings of every channel as they change, and its
   // notes, paired first on first off per channel and key, ended by resets,
   // all notes off and all sound off, and in the input kept sounding by the
-  // pedal. Returns how many note-ons are left without a note-off when paired
+  // sustain pedal, or by the sostenuto pedal that caught them. Returns how many note-ons are left without a note-off when paired
   // by the note messages alone, resets, mode messages and pedal aside.
   size_t walk(const std::vector<Step>& steps, bool is_input, Histories& history, std::vector<Note>& notes,
               std::vector<Pressure>& pressures) {
@@ -336,7 +336,8 @@ class Checker {
     std::array<bool, 17> nrpn{};
     for (auto& n : number) n.fill(127);
     std::array<std::array<std::vector<size_t>, 128>, 16> open;  // awaiting their note-off
-    std::array<std::vector<size_t>, 16> held;                   // waiting for the pedal
+    std::array<std::vector<size_t>, 16> held;                   // waiting for the pedals
+    std::array<std::vector<size_t>, 16> caught;                 // by the sostenuto pedal, their keys down
     std::array<std::array<size_t, 128>, 16> unended{};          // by the messages alone
     for (int c = 0; c <= kZone; ++c) history[c] = {{0, 0, now[c]}};
     std::map<size_t, std::pair<std::string, bool>> sysex;  // per track: the message joined so far, open
@@ -384,6 +385,7 @@ class Checker {
             for (auto& keys : open[c]) keys.clear();
             for (size_t n : held[c]) end(n, e.tick, seq);
             held[c].clear();
+            caught[c].clear();
           }
           now[c] = Settings{};
           number[c].fill(127);
@@ -397,6 +399,21 @@ class Checker {
       Settings& s = now[c];
       const int d1 = e.data[0], d2 = e.data[1];
       const bool is_off = e.kind() == 0x80 || (e.kind() == 0x90 && d2 == 0);
+      // Whether a pedal holds note `n` of the input once its key is up: the
+      // sustain pedal, or the sostenuto pedal that caught it.
+      auto pedal_holds = [&](size_t n) {
+        return is_input && (s.controllers[64] >= 64 ||
+                            (s.controllers[66] >= 64 && std::count(caught[c].begin(), caught[c].end(), n)));
+      };
+      // The held notes that no pedal holds any more end.
+      auto end_unheld = [&] {
+        std::vector<size_t> still;
+        for (size_t n : held[c]) {
+          if (pedal_holds(n)) still.push_back(n);
+          else end(n, e.tick, seq);
+        }
+        held[c] = std::move(still);
+      };
       // What an MPE zone's manager takes for every source: programs, and
       // controllers but those that end notes.
       const bool zone_wide = options_.mpe && is_input &&
@@ -412,14 +429,22 @@ class Checker {
         open[c][d1].erase(open[c][d1].begin());
         notes[n].off_tick = e.tick;
         notes[n].off_track = steps[seq].track;
-        if (is_input && s.controllers[64] >= 64) held[c].push_back(n);
+        if (pedal_holds(n)) held[c].push_back(n);
         else end(n, e.tick, seq);
       } else if (e.kind() == 0xB0) {
+        const bool sostenuto_was_down = s.controllers[66] >= 64;
         control(c, d1, d2);
         if (zone_wide) control(kZone, d1, d2);
-        if (is_input && (d1 == 121 || (d1 == 64 && d2 < 64) || d1 == 120)) {
+        // Pressed, the sostenuto pedal catches the notes whose keys are down.
+        if (d1 == 66 && d2 >= 64 && !sostenuto_was_down) {
+          caught[c].clear();
+          for (const auto& keys : open[c]) caught[c].insert(caught[c].end(), keys.begin(), keys.end());
+        }
+        if (d1 == 120) {
           for (size_t n : held[c]) end(n, e.tick, seq);
           held[c].clear();
+        } else if (d1 == 121 || d1 == 64 || d1 == 66) {
+          end_unheld();
         }
         // All sound off, all notes off and the mode messages after it (which
         // act as all notes off): a note-off for every note.
@@ -428,7 +453,7 @@ class Checker {
             for (size_t n : keys) {
               notes[n].off_tick = e.tick;
               notes[n].off_track = steps[seq].track;
-              if (is_input && d1 != 120 && s.controllers[64] >= 64) held[c].push_back(n);
+              if (d1 != 120 && pedal_holds(n)) held[c].push_back(n);
               else end(n, e.tick, seq);
             }
             keys.clear();
