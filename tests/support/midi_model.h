@@ -223,7 +223,7 @@ inline std::string check_retuned(std::string_view input, std::string_view output
   if (in.tracks.size() != out.tracks.size()) return "track count changed";
   const bool has_setup = !method.bends() || method.declare_bend_range;
   const auto setup = expected_prelude(cent, method);
-  const bool independent = in.header[9] == 2;  // format 2
+  const bool independent = in.header[8] == 0 && in.header[9] == 2;  // format 2, both bytes of the field
   bool after_insert = false;
   for (size_t t = 0; t < in.tracks.size(); ++t) {
     const Track& ti = in.tracks[t];
