@@ -141,8 +141,7 @@ class Insertion {
         p += e.head_size;
         const uint8_t channel = smf::channel_of(e.status);
         if (smf::kind_of(e.status) == smf::kNoteOn && (bent_channels >> channel & 1)) {
-          std::memcpy(o, bend_after_[e.data[0]], 4);
-          o[1] |= channel;
+          write_bend(o, e.data[0], channel);
           o += 4;
           restate = true;
           ++bends;
@@ -227,9 +226,16 @@ class Insertion {
     if ((tuned_channels_ >> channel & 1) && event.data[1] > 0 && event.data[0] < kKeys && beyond_[event.data[0]])
       ++counts_.unreachable_notes;
     if (!bends(channel)) return;
-    const PlayedKey& played = played_[event.data[0]];
-    insert({0x00, static_cast<uint8_t>(smf::kPitchBend | channel), played.lsb, played.msb});
+    uint8_t bend[4];
+    write_bend(bend, event.data[0], channel);
+    insert(bend);
     ++counts_.bends;
+  }
+
+  // The bend that follows a note-on of `key` on `channel`, at delta time 0: 4 bytes at `out`.
+  void write_bend(uint8_t* out, uint8_t key, uint8_t channel) const {
+    std::memcpy(out, bend_after_[key], 4);
+    out[1] |= channel;
   }
 
   // The offsets of the scale/octave tuning message.
@@ -260,7 +266,7 @@ class Insertion {
   smf::EventReader reader_;
   smf::SysExJoiner sysex_;
   PlayedKey played_[256] = {};  // by key byte: getPitch and the key, worked out once
-  uint8_t bend_after_[256][4] = {};  // by key byte: the bend on channel 1, at delta time 0
+  uint8_t bend_after_[256][4] = {};  // by key byte: the bend after its note-on on channel 1
   bool moves_keys_ = false;
   uint16_t bent_channels_ = 0;  // bit n: channel n gets bends
   std::bitset<kKeys> beyond_;    // keys the method cannot sound at their pitch
